@@ -1,0 +1,26 @@
+// What the logic needs of the system beyond the Win32 names of win32api.h.
+// One implementation per system: platform/win32/system.cpp and
+// platform/posix/system.cpp.
+#ifndef TROVEX_PLATFORM_SYSTEM_H
+#define TROVEX_PLATFORM_SYSTEM_H
+
+#include <string>
+#include <string_view>
+
+#include "win32api.h"
+
+// The module (the library or program) this code is linked into, for
+// GetModuleFileNameA. Never fails.
+HMODULE ThisModule();
+
+// True when c separates folders in a path of this system: the backslash on
+// Windows; the slash, and the backslash for paths written the Windows way,
+// elsewhere.
+bool IsDirSeparator(char c);
+
+// The text to put into SHELLEXECUTEINFOA::lpParameters so that the started
+// program receives exactly `argument` as its one argument, whatever spaces,
+// quotes or backslashes it holds.
+std::string QuoteArgument(std::string_view argument);
+
+#endif

@@ -1,0 +1,69 @@
+// The operating-system boundary: the subset of the Win32 API that Trovex uses.
+//
+// Every unit above platform/ includes this header and calls the functions by
+// their Win32 names. On Windows the declarations are the system's own
+// (windows.h, wininet.h, shellapi.h) and the calls reach the real services. On
+// other systems platform/posix declares the same names, types and record
+// layouts and implements them over one folder, the system folder (see
+// platform/sysfolder.h). The build puts the right folder on the include path;
+// nothing above this header asks which system it runs on.
+//
+// The contracts both implementations keep, service by service:
+//
+// Last error
+//   SetLastError(code) / GetLastError(): the calling thread's last-error code.
+//   Every function below that fails leaves its reason there.
+//
+// Strings
+//   lstrcpynA(dst, src, n): copies at most n - 1 bytes of src and a NUL;
+//   nothing when n is 0. lstrcpyA(dst, src): the whole of src and its NUL.
+//
+// URL cache
+//   FindFirstUrlCacheEntryA(pattern, record, &size) / FindNextUrlCacheEntryA:
+//   a record is INTERNET_CACHE_ENTRY_INFOA followed, in the caller's buffer,
+//   by the strings its pointers point to. A buffer smaller than the record
+//   needs (or none) fails with ERROR_INSUFFICIENT_BUFFER and stores the size
+//   needed in *size; the position does not advance. The end of the
+//   enumeration fails with ERROR_NO_MORE_ITEMS; an empty cache gives no handle
+//   from the first call. A handle enumerates the cache as it was when the
+//   handle was opened. FindCloseUrlCache releases the handle.
+//   DeleteUrlCacheEntryA(url): removes the entry whose URL equals url byte for
+//   byte, or fails with ERROR_FILE_NOT_FOUND.
+//
+// Registry
+//   RegOpenKeyExA opens an existing key (ERROR_FILE_NOT_FOUND when missing);
+//   RegCreateKeyExA opens or creates one. RegQueryValueExA with no data buffer
+//   reports the type and the size needed (a REG_SZ's size counts its NUL);
+//   with a buffer that is too small it fails with ERROR_MORE_DATA. Key and
+//   value names compare without regard to ASCII case. RegSetValueExA stores a
+//   value; RegCloseKey releases a key. Failures return the error code.
+//
+// Profiles (ini files)
+//   GetPrivateProfileStringA(section, key, default, buffer, size, file): the
+//   value, cut to size - 1 bytes and NUL-terminated, or the default when the
+//   file, section or key is missing; returns the number of bytes copied.
+//
+// Files
+//   FindFirstFileA(pattern, record) / FindNextFileA / FindClose: searches a
+//   folder for names matching '*' and '?' in the last component of pattern;
+//   INVALID_HANDLE_VALUE with ERROR_FILE_NOT_FOUND when nothing matches.
+//   CopyFileA(source, target, failIfExists): copies the bytes; with
+//   failIfExists set an existing target fails with ERROR_FILE_EXISTS. A failed
+//   copy leaves an existing target unchanged.
+//   GetModuleFileNameA(module, buffer, size): the full path of the module's
+//   file, cut to size - 1 bytes; returns the bytes written.
+//
+// Shell
+//   ShellExecuteExA(info): starts info->lpFile with info->lpParameters; FALSE
+//   when it cannot be started. With SEE_MASK_NOCLOSEPROCESS, info->hProcess is
+//   a handle that WaitForSingleObject waits on and CloseHandle releases.
+//
+// User interface
+//   MessageBoxA(owner, text, caption, type): shows the box and returns the
+//   button chosen (IDOK, IDCANCEL).
+#ifndef TROVEX_PLATFORM_WIN32API_H
+#define TROVEX_PLATFORM_WIN32API_H
+
+#include "sysapi.h"
+
+#endif
