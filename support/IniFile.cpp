@@ -1,0 +1,105 @@
+#include "support/IniFile.h"
+
+#include <vector>
+
+#include "platform/win32api.h"
+#include "support/SysUtils1.h"
+
+std::string IniFileName;
+
+namespace {
+
+constexpr DWORD kStringBufferSize = 5121;
+constexpr DWORD kIntegerBufferSize = 11;
+
+std::string ReadProfile(const std::string& section, const std::string& key,
+                        const std::string& fallback, const std::string& fileName, DWORD bufferSize) {
+  std::vector<char> buffer(bufferSize, '\0');
+  GetPrivateProfileStringA(section.c_str(), key.c_str(), fallback.c_str(), buffer.data(), bufferSize,
+                           fileName.c_str());
+  buffer.back() = '\0';
+  return std::string(buffer.data());
+}
+
+bool IsDecimalDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+int HexDigitValue(char c) {
+  if (IsDecimalDigit(c)) return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// The length of the hexadecimal marker at the start of text: "$", "x", "X",
+// "0x" or "0X"; 0 when there is none.
+size_t HexMarkerLength(std::string_view text) {
+  if (text.starts_with('$') || text.starts_with('x') || text.starts_with('X')) return 1;
+  if (text.size() >= 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) return 2;
+  return 0;
+}
+
+bool ParseHex(std::string_view digits, int32_t& value) {
+  if (digits.empty()) return false;
+  uint64_t result = 0;
+  for (char c : digits) {
+    int digit = HexDigitValue(c);
+    if (digit < 0) return false;
+    result = result * 16 + static_cast<uint64_t>(digit);
+    if (result > 0xFFFFFFFFull) return false;
+  }
+  value = static_cast<int32_t>(static_cast<uint32_t>(result));
+  return true;
+}
+
+bool ParseDecimal(std::string_view text, int32_t& value) {
+  bool negative = false;
+  if (text.starts_with('+') || text.starts_with('-')) {
+    negative = text[0] == '-';
+    text.remove_prefix(1);
+  }
+  if (text.empty()) return false;
+  int64_t result = 0;
+  for (char c : text) {
+    if (!IsDecimalDigit(c)) return false;
+    result = result * 10 + (c - '0');
+    if (result > 2147483648LL) return false;
+  }
+  if (negative) result = -result;
+  if (result > 2147483647LL) return false;
+  value = static_cast<int32_t>(result);
+  return true;
+}
+
+}  // namespace
+
+void IniFileFinalize() {
+  IniFileName.clear();
+  IniFileName.shrink_to_fit();
+}
+
+std::string IniReadStringFrom(const std::string& section, const std::string& key,
+                              const std::string& fallback, const std::string& fileName) {
+  return ReadProfile(section, key, fallback, fileName, kStringBufferSize);
+}
+
+std::string IniReadString(const std::string& section, const std::string& key,
+                          const std::string& fallback) {
+  return IniReadStringFrom(section, key, fallback, IniFileName);
+}
+
+int32_t IniReadInteger(const std::string& section, const std::string& key, int32_t fallback) {
+  std::string text = ReadProfile(section, key, IntToText(fallback), IniFileName, kIntegerBufferSize);
+  return TextToIntDef(text, 0);
+}
+
+int32_t TextToIntDef(std::string_view text, int32_t fallback) {
+  size_t blanks = text.find_first_not_of(' ');
+  if (blanks == std::string_view::npos) return fallback;
+  text.remove_prefix(blanks);
+  int32_t value = 0;
+  size_t marker = HexMarkerLength(text);
+  bool parsed = marker > 0 ? ParseHex(text.substr(marker), value) : ParseDecimal(text, value);
+  return parsed ? value : fallback;
+}

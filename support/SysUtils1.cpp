@@ -1,0 +1,58 @@
+#include "support/SysUtils1.h"
+
+#include "platform/system.h"
+
+namespace {
+
+unsigned char FoldUpper(unsigned char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<unsigned char>(c - 0x20) : c;
+}
+
+// The byte at i, with the end of the text read as its terminating zero.
+unsigned char ByteAt(std::string_view s, size_t i) {
+  return i < s.size() ? static_cast<unsigned char>(s[i]) : 0;
+}
+
+}  // namespace
+
+int32_t CompareNoCase(std::string_view a, std::string_view b) {
+  for (size_t i = 0; i <= b.size(); ++i) {
+    int diff = FoldUpper(ByteAt(a, i)) - FoldUpper(ByteAt(b, i));
+    if (diff != 0) return diff;
+    if (i >= a.size()) break;
+  }
+  return 0;
+}
+
+std::string ChangeFileName(std::string_view path, std::string_view name) {
+  size_t cut = path.size();
+  while (cut > 0 && !IsDirSeparator(path[cut - 1])) --cut;
+  std::string result(path.substr(0, cut));
+  result += name;
+  return result;
+}
+
+std::string IntToText(int32_t n) {
+  return std::to_string(n);
+}
+
+void ReplaceAll(std::string& text, std::string_view find, std::string_view replacement) {
+  if (find.empty()) return;
+  for (size_t at = text.find(find); at != std::string::npos; at = text.find(find)) {
+    text.replace(at, find.size(), replacement);
+  }
+}
+
+std::string FormatArgs(std::string_view format, const std::vector<std::string>& args) {
+  std::string result;
+  size_t from = 0;
+  for (const std::string& arg : args) {
+    size_t marker = format.find("%s", from);
+    if (marker == std::string_view::npos) break;
+    result.append(format.substr(from, marker - from));
+    result += arg;
+    from = marker + 2;
+  }
+  result.append(format.substr(from));
+  return result;
+}

@@ -1,0 +1,32 @@
+// Small text and number routines on 8-bit strings.
+#ifndef TROVEX_SUPPORT_SYSUTILS1_H
+#define TROVEX_SUPPORT_SYSUTILS1_H
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Compares a and b with the ASCII letters folded to upper case; other bytes
+// compare as they are. 0 when equal; otherwise the difference of the first
+// differing (folded, unsigned) bytes, a string's end counting as a zero byte.
+int32_t CompareNoCase(std::string_view a, std::string_view b);
+
+// The folder part of path (up to and including its last separator) followed
+// by name; name alone when path has no separator.
+std::string ChangeFileName(std::string_view path, std::string_view name);
+
+// The decimal text of n, with a leading '-' when negative.
+std::string IntToText(int32_t n);
+
+// Replaces every occurrence of find in text by replacement, searching again
+// from the start after each replacement. An empty find changes nothing.
+// replacement must not contain find.
+void ReplaceAll(std::string& text, std::string_view find, std::string_view replacement);
+
+// format with its "%s" markers filled by args from left to right; an argument
+// is inserted as it is and never searched for markers. Markers left over stay
+// as "%s"; arguments left over are dropped.
+std::string FormatArgs(std::string_view format, const std::vector<std::string>& args);
+
+#endif

@@ -1,0 +1,77 @@
+#include "support/SysUtils1.h"
+
+#include <gtest/gtest.h>
+
+TEST(CompareNoCase, FoldsOnlyAsciiLetters) {
+  EXPECT_EQ(CompareNoCase("WWW.Example.COM", "www.example.com"), 0);
+  EXPECT_NE(CompareNoCase("\xE4", "\xC4"), 0);
+  // Folding is to upper case, so '_' (0x5F) sorts after the letters.
+  EXPECT_GT(CompareNoCase("_", "a"), 0);
+  EXPECT_EQ(CompareNoCase("\xFF", "a"), 0xFF - 'A');
+}
+
+TEST(CompareNoCase, APrefixSortsFirst) {
+  EXPECT_LT(CompareNoCase("abc", "ABCD"), 0);
+  EXPECT_GT(CompareNoCase("ABCD", "abc"), 0);
+  EXPECT_EQ(CompareNoCase("", ""), 0);
+  EXPECT_LT(CompareNoCase("", "a"), 0);
+}
+
+TEST(ChangeFileName, ReplacesTheNameAfterTheLastSeparator) {
+  EXPECT_EQ(ChangeFileName("C:\\Tools\\Plugins\\trovex.dll", "Trovex.ini"), "C:\\Tools\\Plugins\\Trovex.ini");
+  EXPECT_EQ(ChangeFileName("C:\\Tools\\", "Trovex.ini"), "C:\\Tools\\Trovex.ini");
+  EXPECT_EQ(ChangeFileName("trovex.dll", "Trovex.ini"), "Trovex.ini");
+  EXPECT_EQ(ChangeFileName("", "Trovex.lng"), "Trovex.lng");
+  EXPECT_EQ(ChangeFileName("/opt/trovex/lib/Trovex.so", "Trovex.lng"), "/opt/trovex/lib/Trovex.lng");
+}
+
+TEST(IntToText, CoversTheWholeRange) {
+  EXPECT_EQ(IntToText(0), "0");
+  EXPECT_EQ(IntToText(-15), "-15");
+  EXPECT_EQ(IntToText(2147483647), "2147483647");
+  EXPECT_EQ(IntToText(INT32_MIN), "-2147483648");
+}
+
+TEST(ReplaceAll, ReplacesEveryOccurrence) {
+  std::string text = "a\\nb\\n";
+  ReplaceAll(text, "\\n", "\r");
+  EXPECT_EQ(text, "a\rb\r");
+
+  std::string untouched = "no markers";
+  ReplaceAll(untouched, "\\n", "\r");
+  EXPECT_EQ(untouched, "no markers");
+
+  std::string emptyFind = "abc";
+  ReplaceAll(emptyFind, "", "x");
+  EXPECT_EQ(emptyFind, "abc");
+}
+
+TEST(ReplaceAll, FindsWhatAReplacementFormsWithItsNeighbours) {
+  std::string text = "aab";
+  ReplaceAll(text, "ab", "b");
+  EXPECT_EQ(text, "b");
+}
+
+TEST(FormatArgs, FillsMarkersLeftToRight) {
+  struct Row {
+    const char* format;
+    std::vector<std::string> args;
+    const char* expected;
+  };
+  const Row rows[] = {
+      {"%s and %s", {"one", "two"}, "one and two"},
+      {"%s and %s", {"one"}, "one and %s"},
+      {"%s and %s", {"one", "two", "three"}, "one and two"},
+      {"plain %d %", {}, "plain %d %"},
+      {"%s", {}, "%s"},
+      {"100%s", {"%"}, "100%"},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(FormatArgs(row.format, row.args), row.expected) << "format: " << row.format;
+  }
+}
+
+TEST(FormatArgs, NeverFillsMarkersInsideAnArgument) {
+  EXPECT_EQ(FormatArgs("%s|%s|%s", {"1.1.0", "C:\\%s\\cache", "x"}), "1.1.0|C:\\%s\\cache|x");
+  EXPECT_EQ(FormatArgs("Open %s?", {"http://a/%s"}), "Open http://a/%s?");
+}
