@@ -10,6 +10,8 @@
 
 #define WINAPI
 #define CALLBACK
+// Marks the few functions a shared library lets its loader see.
+#define TROVEX_EXPORT __attribute__((visibility("default")))
 
 typedef uint8_t BYTE;
 typedef uint16_t WORD;

@@ -12,4 +12,7 @@
 #include <shellapi.h>
 #include <wininet.h>
 
+// Marks the few functions a DLL exports.
+#define TROVEX_EXPORT __declspec(dllexport)
+
 #endif

@@ -1,0 +1,21 @@
+// The settings file "Trovex.ini" beside the library, and the switch of the
+// browser to offline mode.
+#ifndef TROVEX_PLUGIN_SETTINGS_H
+#define TROVEX_PLUGIN_SETTINGS_H
+
+#include <string>
+
+// Reads the settings file and messages 1 and 2 into the plug-in's state,
+// sets the cache model's grouping options and hidden types, and puts the
+// browser offline when OfflineStart is on. Never fails: what is missing
+// takes its default.
+void LoadSettings();
+
+// Writes GlobalUserOffline = 1 to the browser's settings in the registry.
+// Failures are silent.
+void SetOfflineMode();
+
+// The full path of the plug-in library's own file; empty when unknown.
+std::string ModulePath();
+
+#endif

@@ -1,0 +1,36 @@
+// The plug-in's process-wide state, from library load to unload.
+#ifndef TROVEX_PLUGIN_TROVEX_H
+#define TROVEX_PLUGIN_TROVEX_H
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "plugin/fsplugin.h"
+
+// The root's first item, whose opening rereads settings and cache.
+extern std::string RereadEntryText;
+constexpr char kBuiltInRereadEntryText[] = "(Reread cache)";
+
+// True when path is "\" followed by the RereadEntry text, exactly.
+bool IsRereadEntryPath(std::string_view path);
+
+extern int32_t PluginNumber;
+extern FsProgressCallback ProgressCallback;
+
+// Settings; see LoadSettings.
+extern std::string LngFileName;
+extern std::string LanguageName;
+extern std::string MsgCaption;
+extern uint8_t ShowCookies;
+extern uint8_t ConfirmOpen;
+extern uint8_t OfflineOpen;
+extern uint8_t OfflineStart;
+
+// Sets the state to its values at load.
+void TrovexInitialize();
+
+// Closes every listing and releases the texts; runs when the library unloads.
+void TrovexFinalize();
+
+#endif

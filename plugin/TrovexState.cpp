@@ -1,0 +1,40 @@
+// The plug-in's process-wide state.
+#include "plugin/Trovex.h"
+
+#include "plugin/Listing.h"
+
+std::string RereadEntryText;
+int32_t PluginNumber = 0;
+FsProgressCallback ProgressCallback = nullptr;
+std::string LngFileName;
+std::string LanguageName;
+std::string MsgCaption;
+uint8_t ShowCookies = 0;
+uint8_t ConfirmOpen = 0;
+uint8_t OfflineOpen = 0;
+uint8_t OfflineStart = 0;
+
+namespace {
+
+void ReleaseText(std::string& text) {
+  std::string().swap(text);
+}
+
+}  // namespace
+
+void TrovexInitialize() {
+  RereadEntryText = kBuiltInRereadEntryText;
+}
+
+void TrovexFinalize() {
+  CloseAllListings();
+  ReleaseText(RereadEntryText);
+  ReleaseText(MsgCaption);
+  ReleaseText(LanguageName);
+  ReleaseText(LngFileName);
+}
+
+bool IsRereadEntryPath(std::string_view path) {
+  return path.size() == RereadEntryText.size() + 1 && path.starts_with('\\') &&
+         path.substr(1) == RereadEntryText;
+}
