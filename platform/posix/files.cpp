@@ -65,11 +65,12 @@ FILETIME ToFileTime(const timespec& time) {
   return {static_cast<DWORD>(ticks & 0xFFFFFFFFu), static_cast<DWORD>(ticks >> 32)};
 }
 
-void FillRecord(const struct stat& info, bool writable, std::string_view name,
-                WIN32_FIND_DATAA* record) {
+void FillRecord(const struct stat& info, std::string_view name, WIN32_FIND_DATAA* record) {
   std::memset(record, 0, sizeof *record);
   record->dwFileAttributes = S_ISDIR(info.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
-  if (!writable) record->dwFileAttributes |= FILE_ATTRIBUTE_READONLY;
+  // Read-only is a property of the file, not of who asks: no write bit at all.
+  if ((info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
+    record->dwFileAttributes |= FILE_ATTRIBUTE_READONLY;
   uint64_t size = S_ISDIR(info.st_mode) ? 0 : static_cast<uint64_t>(info.st_size);
   record->nFileSizeHigh = static_cast<DWORD>(size >> 32);
   record->nFileSizeLow = static_cast<DWORD>(size & 0xFFFFFFFFu);
@@ -86,10 +87,6 @@ bool StatEntry(int dir, const char* name, struct stat& info) {
   return fstatat(dir, name, &info, 0) == 0 || fstatat(dir, name, &info, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
-bool IsWritable(int dir, const char* name) {
-  return faccessat(dir, name, W_OK, AT_EACCESS) == 0;
-}
-
 // Moves the search to its next matching name and fills the record.
 bool NextMatch(Search& search, WIN32_FIND_DATAA* record) {
   while (dirent* entry = readdir(search.dir.get())) {
@@ -97,7 +94,7 @@ bool NextMatch(Search& search, WIN32_FIND_DATAA* record) {
     if (name == "." || name == ".." || !Matches(search.pattern, name)) continue;
     struct stat info {};
     if (!StatEntry(dirfd(search.dir.get()), entry->d_name, info)) continue;  // gone meanwhile
-    FillRecord(info, IsWritable(dirfd(search.dir.get()), entry->d_name), name, record);
+    FillRecord(info, name, record);
     return true;
   }
   return false;
@@ -114,7 +111,7 @@ HANDLE FindPath(const std::string& path, std::string_view name, WIN32_FIND_DATAA
     SetLastError(ERROR_FILE_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }
-  FillRecord(info, IsWritable(AT_FDCWD, path.c_str()), name, record);
+  FillRecord(info, name, record);
   return searches.Add(std::make_unique<Search>());
 }
 
