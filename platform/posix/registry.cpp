@@ -530,13 +530,16 @@ const Section* LastSection(const Document& doc, std::string_view key) {
   return found;
 }
 
-void SetValue(Document& doc, std::string_view key, std::string_view name, std::string_view line) {
+// Replaces the value's line (keeping the name as the file spells it) or adds
+// one to the key, creating the key's section when the file has none.
+void SetValue(Document& doc, std::string_view key, std::string_view name, DWORD type,
+              std::string_view data) {
   if (const Value* value = FindValue(doc, key, name)) {
-    ReplaceLine(doc, value->line, line);
+    ReplaceLine(doc, value->line, FormatValue(doc, value->name, type, data));
   } else if (const Section* section = LastSection(doc, key)) {
-    InsertAfter(doc, section->lastLine, line);
+    InsertAfter(doc, section->lastLine, FormatValue(doc, name, type, data));
   } else {
-    AppendSection(doc, key, line);
+    AppendSection(doc, key, FormatValue(doc, name, type, data));
   }
 }
 
@@ -665,7 +668,7 @@ LSTATUS RegSetValueExA(HKEY key, LPCSTR name, DWORD, DWORD type, const BYTE* dat
   if (HasLineBreak(valueName)) return ERROR_INVALID_PARAMETER;
   std::string_view bytes(reinterpret_cast<const char*>(data), data == nullptr ? 0 : size);
   return ChangeRegistry([&](Document& doc) {
-    SetValue(doc, *path, valueName, FormatValue(doc, valueName, type, bytes));
+    SetValue(doc, *path, valueName, type, bytes);
     return true;
   });
 }
