@@ -244,6 +244,17 @@ TEST_F(Registry, WritesKeepAUtf16FileUtf16) {
   RegCloseKey(key);
 }
 
+TEST_F(Registry, WritesToAUtf16FileCutMidCharacterReadBack) {
+  folder.Write("registry.reg", AsRegeditFile("Windows Registry Editor Version 5.00\n") + "\x41");
+  HKEY key = Create(HKEY_CURRENT_USER, "Software\\Odd");
+  SetDword(key, "Value", 7);
+  DWORD type = 0;
+  std::string data;
+  ASSERT_TRUE(Query(key, "Value", type, data));
+  EXPECT_EQ(data, std::string("\x07\0\0\0", 4));
+  RegCloseKey(key);
+}
+
 TEST_F(Registry, ValuesOfEveryTypeReadBackAsWritten) {
   const std::vector<Stored> cases = {
       {"Plain", REG_SZ, std::string("C:\\x \"y\"\0", 9)},

@@ -520,6 +520,9 @@ void AppendSection(Document& doc, std::string_view key, std::string_view body) {
   if (doc.lines.empty() || !Trim(doc.lines.back().text).empty()) text += "\n";
   text += "[" + std::string(key) + "]\n";
   if (!body.empty()) text += std::string(body) + "\n";
+  // A UTF-16 file cut in the middle of a character gets the missing half, or
+  // everything appended after it would be read out of step.
+  if (doc.utf16 && doc.raw.size() % 2 != 0) doc.raw += '\0';
   doc.raw += Encode(doc, text);
 }
 
