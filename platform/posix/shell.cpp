@@ -55,6 +55,10 @@ struct Plan {
   bool hasArgument = false;
   std::string directory;
   std::vector<char*> argv;
+
+  Plan() = default;
+  Plan(const Plan&) = delete;
+  Plan& operator=(const Plan&) = delete;
 };
 
 // What the intermediate child reports to the caller.
@@ -89,8 +93,8 @@ std::vector<std::string> Candidates(const std::string& file) {
   return candidates;
 }
 
-Plan MakePlan(const SHELLEXECUTEINFOA& info) {
-  Plan plan;
+// Fills `plan` in place: argv points into the plan's own strings.
+void MakePlan(const SHELLEXECUTEINFOA& info, Plan& plan) {
   plan.name = info.lpFile;
   plan.candidates = Candidates(plan.name);
   if (info.lpParameters != nullptr && info.lpParameters[0] != '\0') {
@@ -101,7 +105,6 @@ Plan MakePlan(const SHELLEXECUTEINFOA& info) {
   plan.argv.push_back(plan.name.data());
   if (plan.hasArgument) plan.argv.push_back(plan.argument.data());
   plan.argv.push_back(nullptr);
-  return plan;
 }
 
 bool WriteFull(int fd, const void* data, size_t size) {
@@ -142,7 +145,6 @@ void ResetSignals() {
 // executed, the reason goes to `errorFd` (closed by a successful exec).
 [[noreturn]] void RunProgram(const Plan& plan, int errorFd, int input) {
   setsid();
-  ResetSignals();
   dup2(input, STDIN_FILENO);
   if (input == STDIN_FILENO) fcntl(STDIN_FILENO, F_SETFD, 0);
   // The host's descriptors stay with the host.
@@ -166,6 +168,7 @@ void ResetSignals() {
 // The intermediate child: starts the program, reports, and waits until the
 // caller closes `holdFd` (after taking its pidfd) before it exits.
 [[noreturn]] void RunIntermediate(const Plan& plan, int reportFd, int holdFd, int input) {
+  ResetSignals();  // inherited by the program too
   Report report;
   int execPipe[2];
   if (pipe2(execPipe, O_CLOEXEC) != 0) {
@@ -305,7 +308,8 @@ BOOL ShellExecuteExA(LPSHELLEXECUTEINFOA info) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return FALSE;
   }
-  Plan plan = MakePlan(*info);
+  Plan plan;
+  MakePlan(*info, plan);
   bool wantsHandle = (info->fMask & SEE_MASK_NOCLOSEPROCESS) != 0;
   auto process = std::make_unique<Process>();
   Report report = Start(plan, wantsHandle ? process.get() : nullptr);
