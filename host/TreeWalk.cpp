@@ -26,15 +26,6 @@ NodeKind KindInside(NodeKind folder, const ListedItem& item) {
   }
 }
 
-NodeKind KindOfLevel(size_t level) {
-  switch (level) {
-    case kRootLevel: return NodeKind::Root;
-    case kSiteLevel: return NodeKind::Site;
-    case kHostLevel: return NodeKind::Host;
-    default: return NodeKind::Entry;
-  }
-}
-
 // The listed item that name designates: an exact match first, then one that
 // differs in letter case, then (for a URL) one cut from it by the listing.
 const ListedItem* MatchItem(const std::vector<ListedItem>& items, const std::string& name, bool url) {
@@ -67,15 +58,21 @@ bool IsFolder(NodeKind kind) {
 
 std::optional<Node> FindNode(Plugin& plugin, const VirtualPath& path) {
   if (path.IsRoot()) return Node{};
-  std::optional<std::vector<ListedItem>> items = plugin.ReadFolder(path.Parent().HostForm());
+  // Each folder on the way is found in its parent's listing, so a host is
+  // looked for only in its own site.
+  std::optional<Node> parent = FindNode(plugin, path.Parent());
+  if (!parent || !IsFolder(parent->Kind)) return std::nullopt;
+  std::optional<std::vector<ListedItem>> items = plugin.ReadFolder(parent->Path.HostForm());
   if (!items) return std::nullopt;
   const ListedItem* item = MatchItem(*items, path.Name(), path.Level() == kEntryLevel);
   if (item == nullptr) return std::nullopt;
-  NodeKind parentKind = KindOfLevel(path.Level() - 1);
-  NodeKind kind = KindInside(parentKind, *item);
+  NodeKind kind = KindInside(parent->Kind, *item);
   // A file at the root is the reread entry; a site and a host are folders.
-  if (IsFolder(kind) != item->IsFolder && parentKind != NodeKind::Host) return std::nullopt;
-  return Node{path, kind, item->IsFolder ? 0 : item->Size};
+  if (IsFolder(kind) != item->IsFolder && parent->Kind != NodeKind::Host) return std::nullopt;
+  // The plug-in selects folders by the exact spelling it lists; only a URL
+  // the listing cut keeps the whole spelling it was given.
+  std::string name = item->Name.size() == path.Name().size() ? item->Name : path.Name();
+  return Node{parent->Path.Child(name), kind, item->IsFolder ? 0 : item->Size};
 }
 
 Node ResolveNode(Plugin& plugin, const VirtualPath& path) {

@@ -33,10 +33,11 @@ constexpr size_t kMaxListedNameLength = MAX_PATH - 1;
 // True for the root, site and host folders.
 bool IsFolder(NodeKind kind);
 
-// The node at path, found in the listing of its parent folder (names match
-// without regard to ASCII case, as the plug-in merges them; an entry's URL
-// may also match a listed name cut at kMaxListedNameLength); nullopt when
-// the parent does not list it.
+// The node at path, each part found in the listing of the folder above it
+// and spelled as listed (names match without regard to ASCII case, as the
+// plug-in merges them; an entry's URL may also match a listed name cut at
+// kMaxListedNameLength and keeps its whole spelling); nullopt when a
+// listing on the way does not hold the part.
 std::optional<Node> FindNode(Plugin& plugin, const VirtualPath& path);
 
 // As FindNode; throws HostError (kExitUsage, "no such folder: PATH" or "no
