@@ -208,7 +208,9 @@ int RunShell(Plugin& plugin) {
   TheSession = Session{&plugin, {}, {}};
   rl_readline_name = "trovex";
   rl_attempted_completion_function = Complete;
+  // Names hold "@", "=", "(" and backslashes; only blanks and quotes end a word.
   static char wordBreaks[] = " \t\"'";
+  rl_basic_word_break_characters = wordBreaks;
   rl_completer_word_break_characters = wordBreaks;
   int status = kExitOk;
   while (std::optional<std::string> line = ReadLine()) {

@@ -126,7 +126,10 @@ int Run(int argc, char** argv) {
   if (int32_t result = plugin.Init(); result != 0) {
     throw HostError(kExitFailed, "the plug-in did not start: FsInit returned " + std::to_string(result));
   }
-  return RunCommand(plugin, options.Words);
+  int status = RunCommand(plugin, options.Words);
+  // Whatever the library does as it unloads, the command's output is out.
+  std::cout.flush();
+  return status;
 }
 
 }  // namespace
