@@ -1,7 +1,8 @@
 // The host program's commands on the virtual tree. Each prints its result on
 // stdout and each failure as one line on stderr, and returns the exit
-// status: kExitOk, or kExitFailed when an operation failed. A path that is
-// not there, or other bad input, throws HostError before anything is done.
+// status: kExitOk, or kExitFailed when an operation failed. Paths that are
+// not there end a command before it changes anything: get and rm name each
+// one and return kExitUsage, the others throw HostError (kExitUsage).
 #ifndef TROVEX_HOST_COMMANDS_H
 #define TROVEX_HOST_COMMANDS_H
 
