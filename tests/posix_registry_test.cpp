@@ -281,6 +281,26 @@ TEST_F(Registry, ValuesOfEveryTypeReadBackAsWritten) {
   RegCloseKey(key);
 }
 
+// Each continuation line once asked again whether the joined line was a hex
+// value, reading its whole name each time: this 340 KB file took minutes.
+TEST_F(Registry, AValueContinuedOverManyLinesWithALongNameReadsInOnePass) {
+  const std::string name(200000, 'n');
+  std::string file = "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\Long]\n\"" + name +
+                     "\"=hex:00,\\\n";
+  for (int i = 0; i < 20000; ++i) file += "  01,\\\n";
+  file += "  02\n";
+  folder.Write("registry.reg", file);
+
+  HKEY key = nullptr;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Long", 0, KEY_QUERY_VALUE, &key), ERROR_SUCCESS);
+  DWORD type = 0;
+  std::string data;
+  ASSERT_TRUE(Query(key, name.c_str(), type, data));
+  EXPECT_EQ(type, static_cast<DWORD>(REG_BINARY));
+  EXPECT_EQ(data, '\0' + std::string(20000, '\x01') + '\x02');
+  RegCloseKey(key);
+}
+
 TEST_F(Registry, BadArgumentsAndHandlesFailWithoutHarm) {
   EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_READ, nullptr), ERROR_INVALID_PARAMETER);
   HKEY key = Create(HKEY_CURRENT_USER, "Software\\Z");
