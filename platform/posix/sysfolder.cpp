@@ -1,5 +1,6 @@
 #include "sysfolder.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -7,6 +8,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <memory>
 #include <string>
 
 namespace {
@@ -82,6 +84,30 @@ class TempFile {
   UniqueFd fd_;
 };
 
+// ReplaceFile's temporary files for `store` are its name, ".tmp." and six
+// characters.
+bool IsTemporaryOf(std::string_view name, std::string_view store) {
+  return name.size() == store.size() + 11 && name.starts_with(store) &&
+         name.substr(store.size(), 5) == ".tmp.";
+}
+
+std::string NameOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Removes the temporary files that writers killed mid-write left beside the
+// store; with the store's lock held, no live writer has one.
+void RemoveAbandonedTemporaries(const std::string& store) {
+  ErrnoGuard keep;
+  std::string name = NameOf(store);
+  std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(FolderOf(store).c_str()), closedir);
+  if (!dir) return;
+  while (dirent* entry = readdir(dir.get())) {
+    if (IsTemporaryOf(entry->d_name, name)) unlinkat(dirfd(dir.get()), entry->d_name, 0);
+  }
+}
+
 // The rename is only durable once the folder's entry is on disk too.
 void SyncFolder(const std::string& folder) {
   UniqueFd dir(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -123,6 +149,7 @@ StoreLock::StoreLock(const std::string& store) {
       return;
     }
   }
+  RemoveAbandonedTemporaries(store);
 }
 
 std::string SystemFolder() {

@@ -39,6 +39,8 @@ class UniqueFd {
 
 // An exclusive flock on `store` + ".lock", held until destruction. The lock
 // lives on its own file so that renaming a new store into place keeps it.
+// Once it is held, the temporary files that writers killed mid-write left
+// beside the store are removed.
 class StoreLock {
  public:
   // Blocks until the lock is held; Held() is false when the lock file cannot
