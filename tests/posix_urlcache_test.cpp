@@ -9,6 +9,7 @@
 
 #include "platform/win32api.h"
 #include "posix_system_folder.h"
+#include "tests/StartingGate.h"
 
 namespace {
 
@@ -206,30 +207,53 @@ TEST_F(UrlCache, DeleteNeverRemovesAFileOutsideTheSystemFolder) {
   EXPECT_EQ(folder.Read("urlcache.txt"), "");
 }
 
-TEST_F(UrlCache, ConcurrentDeletesFromTwoProcessesLoseNeither) {
-  const int kPerProcess = 20;
+// True when every entry of `seen` is one of `all`, in the same order.
+bool IsInOrderPartOf(const std::vector<std::string>& seen, const std::vector<std::string>& all) {
+  size_t at = 0;
+  for (const std::string& url : seen) {
+    while (at < all.size() && all[at] != url) ++at;
+    if (at++ == all.size()) return false;
+  }
+  return true;
+}
+
+TEST_F(UrlCache, ConcurrentDeletesFromSeveralProcessesLoseNone) {
+  const int kDeleters = 4, kPerDeleter = 25;
+  std::vector<std::string> all, stays;
   std::string text;
-  for (int i = 0; i < 2 * kPerProcess; ++i) text += "1\thttp://e" + std::to_string(i) + "/\t\n";
-  text += "1\thttp://stays/\t\n";
+  for (int i = 0; i < kDeleters * kPerDeleter + 10; ++i) {
+    all.push_back("http://e" + std::to_string(i) + "/");
+    if (i >= kDeleters * kPerDeleter) stays.push_back(all.back());
+    text += "1\t" + all.back() + "\t\n";
+  }
   folder.Write("urlcache.txt", text);
 
-  pid_t children[2];
-  for (int child = 0; child < 2; ++child) {
-    children[child] = fork();
-    ASSERT_GE(children[child], 0);
-    if (children[child] == 0) {
+  StartingGate gate;
+  std::vector<pid_t> deleters;
+  for (int d = 0; d < kDeleters; ++d) {
+    deleters.push_back(gate.Start([&, d] {
       bool ok = true;
-      for (int i = child; i < 2 * kPerProcess; i += 2)
-        ok = DeleteUrlCacheEntryA(("http://e" + std::to_string(i) + "/").c_str()) && ok;
-      _exit(ok ? 0 : 1);
+      for (int i = d; i < kDeleters * kPerDeleter; i += kDeleters) ok = DeleteUrlCacheEntryA(all[i].c_str()) && ok;
+      return ok;
+    }));
+  }
+  // Reads while they delete: every snapshot is whole lines of the original,
+  // in order, the entries that stay among them.
+  pid_t reader = gate.Start([&] {
+    for (int read = 0; read < 200; ++read) {
+      std::vector<std::string> seen = Urls(EnumerateAll());
+      if (!IsInOrderPartOf(seen, all) || !IsInOrderPartOf(stays, seen)) return false;
     }
-  }
-  for (pid_t child : children) {
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  }
-  EXPECT_EQ(folder.Read("urlcache.txt"), "1\thttp://stays/\t\n");
+    return true;
+  });
+  gate.Open();
+
+  for (pid_t deleter : deleters) EXPECT_TRUE(Succeeded(deleter)) << "a deletion failed";
+  EXPECT_TRUE(Succeeded(reader)) << "a reader saw a broken cache";
+  EXPECT_EQ(Urls(EnumerateAll()), stays);
+  std::string expected;
+  for (const std::string& url : stays) expected += "1\t" + url + "\t\n";
+  EXPECT_EQ(folder.Read("urlcache.txt"), expected);
 }
 
 TEST_F(UrlCache, BadArgumentsFailCleanly) {
