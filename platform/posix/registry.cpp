@@ -569,7 +569,7 @@ struct Key {
   std::string path;  // from the root's name on, as "HKEY_CURRENT_USER\Software\X"
 };
 
-HandleTable<Key> keys;
+TROVEX_MODULE_STATE HandleTable<Key> keys;
 
 const char* RootName(HKEY key) {
   if (key == HKEY_CLASSES_ROOT) return "HKEY_CLASSES_ROOT";
