@@ -7,11 +7,16 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <memory>
 #include <string>
 
 namespace {
+
+// No file is read whole beyond this: holding a bigger one would put the
+// host's memory at risk, and no store or settings file grows near it.
+constexpr uint64_t kMaxFileSize = uint64_t{1} << 30;
 
 // Keeps errno across cleanup so that a failure's reason survives the
 // destructors that run after it was recorded.
@@ -191,12 +196,23 @@ bool ReadWholeFile(const std::string& path, std::string& contents, struct stat* 
     errno = S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
     return false;
   }
+  if (static_cast<uint64_t>(status.st_size) > kMaxFileSize) {
+    errno = EFBIG;
+    return false;
+  }
   if (info != nullptr) *info = status;
   // One spare byte lets the read that finds the end need no second buffer.
   contents.resize(status.st_size > 0 ? static_cast<size_t>(status.st_size) + 1 : 4096);
   size_t used = 0;
   for (;;) {
-    if (used == contents.size()) contents.resize(contents.size() * 2);
+    if (used == contents.size()) {
+      if (used > kMaxFileSize) {  // it grew while being read
+        contents.clear();
+        errno = EFBIG;
+        return false;
+      }
+      contents.resize(contents.size() * 2);
+    }
     ssize_t n = read(fd.Get(), contents.data() + used, contents.size() - used);
     if (n < 0) {
       if (errno == EINTR) continue;
@@ -233,7 +249,8 @@ DWORD Win32Error(int err) {
     case EROFS:
     case ETXTBSY: return ERROR_ACCESS_DENIED;
     case EEXIST: return ERROR_FILE_EXISTS;
-    case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
+    case ENOMEM:
+    case EFBIG: return ERROR_NOT_ENOUGH_MEMORY;
     case ENOSPC:
     case EDQUOT: return ERROR_DISK_FULL;
     case EINVAL:
