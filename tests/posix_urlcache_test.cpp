@@ -207,6 +207,29 @@ TEST_F(UrlCache, DeleteNeverRemovesAFileOutsideTheSystemFolder) {
   EXPECT_EQ(folder.Read("urlcache.txt"), "");
 }
 
+// A folder beside the system folder whose name begins with the system
+// folder's, and the stores themselves, reached by a link or by name.
+TEST_F(UrlCache, DeleteNeverRemovesANeighbourWithTheSameNamePrefixOrAStore) {
+  std::string sibling = folder.Path() + "-sibling";
+  std::filesystem::create_directory(sibling);
+  TempSystemFolder::WriteBytes(sibling + "/keep.txt", "precious");
+  std::string name = std::filesystem::path(folder.Path()).filename().string();
+  std::filesystem::create_symlink(folder.File("registry.reg"), folder.File("to-store"));
+  folder.Write("registry.reg", "Windows Registry Editor Version 5.00\n");
+  folder.Write("urlcache.txt", "1\thttp://sibling/\t../" + name + "-sibling/keep.txt\n" +
+                                   "1\thttp://link/\tto-store\n1\thttp://store/\t./urlcache.txt\n" +
+                                   "1\thttp://lock/\turlcache.txt.lock\n1\thttp://self/\t.\n" +
+                                   "1\thttp://last/\t\n");
+
+  for (const char* url : {"http://sibling/", "http://link/", "http://store/", "http://lock/", "http://self/"})
+    EXPECT_TRUE(DeleteUrlCacheEntryA(url)) << url;
+  EXPECT_TRUE(std::filesystem::exists(sibling + "/keep.txt"));
+  EXPECT_EQ(folder.Read("registry.reg"), "Windows Registry Editor Version 5.00\n");
+  EXPECT_EQ(folder.Read("urlcache.txt"), "1\thttp://last/\t\n");
+  EXPECT_TRUE(std::filesystem::exists(folder.File("urlcache.txt.lock")));
+  std::filesystem::remove_all(sibling);
+}
+
 // True when every entry of `seen` is one of `all`, in the same order.
 bool IsInOrderPartOf(const std::vector<std::string>& seen, const std::vector<std::string>& all) {
   size_t at = 0;
