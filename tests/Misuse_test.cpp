@@ -245,18 +245,27 @@ TEST_F(Misuse, BytesAboveAsciiPassThroughUnchanged) {
 
 TEST_F(Misuse, UnloadingWithListingsOpenLeavesNothingBehind) {
   {
+    // Every entry point once, and three listings left open.
     LoadedPlugin plugin(Lib());
     plugin.Init();
+    char name[16];
+    plugin.FsGetDefRootName(name, sizeof name);
     WIN32_FIND_DATAA record{};
     plugin.FsFindFirst("\\", &record);
     plugin.FsFindFirst("\\example.com", &record);
     HANDLE host = plugin.FsFindFirst(kHost.c_str(), &record);
     ASSERT_EQ(plugin.FsFindNext(host, &record), kFsTrue);
-    char text[] = "\\";
-    EXPECT_EQ(plugin.FsExecuteFile(nullptr, text, "properties"), kFsExecDone);
+    plugin.FsFindClose(plugin.FsFindFirst("\\example.com", &record));
+    char root[] = "\\";
+    EXPECT_EQ(plugin.FsExecuteFile(nullptr, root, "properties"), kFsExecDone);
+    std::string entry = kHost + "\\http://www.example.com/a.gif";
+    std::vector<char> remote(entry.c_str(), entry.c_str() + entry.size() + 1);
+    EXPECT_EQ(plugin.FsExecuteFile(nullptr, remote.data(), "open"), kFsExecError);
     std::string copy = Temp("copy");
-    EXPECT_EQ(plugin.FsGetFile((kHost + "\\http://www.example.com/a.gif").c_str(), copy.data(), 0, nullptr),
-              kFsCopyOk);
+    EXPECT_EQ(plugin.FsGetFile(entry.c_str(), copy.data(), 0, nullptr), kFsCopyOk);
+    plugin.FsStatusInfo(kHost.c_str(), kFsStatusStart, kFsOperationDelete);
+    EXPECT_EQ(plugin.FsDeleteFile(entry.c_str()), kFsTrue);
+    plugin.FsStatusInfo(kHost.c_str(), kFsStatusEnd, kFsOperationDelete);
     EXPECT_TRUE(IsMapped(plugin.path()));
   }
   EXPECT_FALSE(IsMapped(Lib("Trovex.so"))) << "the library stays loaded, so its leaks would go unseen";
