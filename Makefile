@@ -4,7 +4,7 @@ BUILD ?= build
 JOBS ?= 2
 CMAKE_FLAGS ?=
 
-.PHONY: build test clean
+.PHONY: build test clean bench
 
 build:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
@@ -15,3 +15,11 @@ test: build
 
 clean:
 	rm -rf $(BUILD)
+
+# The benchmark at scale, in a release build of its own; not part of test.
+BENCH_BUILD ?= build-bench
+BENCH_ARGS ?=
+bench:
+	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DTROVEX_BENCH=ON -DTROVEX_TESTS=OFF $(CMAKE_FLAGS)
+	cmake --build $(BENCH_BUILD) -j $(JOBS) --target trovex_bench
+	$(BENCH_BUILD)/bench/trovex_bench $(BENCH_ARGS)
