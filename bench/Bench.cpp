@@ -3,13 +3,15 @@
 // beside the straightforward algorithms' (bench/Reference.h) measured in the
 // same run, and the peak memory of a process that serves the whole cache.
 //
-//   trovex_bench [--sizes=10000,100000,1000000] [google benchmark flags]
+//   trovex_bench [--sizes=10000,100000,1000000] [--operations=Fill,RootListing,...]
+//                [google benchmark flags]
 #include <benchmark/benchmark.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,6 +20,7 @@
 #include <memory>
 #include <optional>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -36,15 +39,43 @@ namespace fs = std::filesystem;
 // sites, would take minutes; it is left out there.
 constexpr size_t kReferenceRootLimit = 100000;
 constexpr uint32_t kHiddenTypes = URLHISTORY_CACHE_ENTRY;  // as with ShowCookies on
-constexpr double kMinTime = 0.3;
+constexpr double kMinTime = 1.0;
 
 // ---- The cache of one size, the plug-in serving it, and its reference ----
 
+// Copies are timed on a file system in memory where there is one, so that
+// the figures show the work of the copies and not the disk's other load.
+fs::path CopyFolderParent() {
+  std::error_code error;
+  return fs::is_directory("/dev/shm", error) ? fs::path("/dev/shm") : fs::temp_directory_path();
+}
+
+// A fresh folder in parent, removed with everything in it.
+class ScratchFolder {
+ public:
+  explicit ScratchFolder(const fs::path& parent) {
+    std::string pattern = (parent / "trovex-bench-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("cannot create " + pattern);
+    path_ = pattern;
+  }
+  ~ScratchFolder() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+  }
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+
+ private:
+  fs::path path_;
+};
+
 class World {
  public:
-  explicit World(size_t entries) {
+  explicit World(size_t entries) : copies_(CopyFolderParent()) {
     std::string system = folder_ / "system";
-    cache_ = WriteSyntheticCache(system, entries);
+    cache_ = WriteSyntheticCache(system, copies_ / "source", entries);
     setenv("TROVEX_SYSTEM", system.c_str(), 1);
     plugin_ = LoadPlugin(folder_ / "lib");
     plugin_->Init();
@@ -54,6 +85,7 @@ class World {
   const SyntheticCache& Cache() const { return cache_; }
   LoadedPlugin& Plugin() { return *plugin_; }
   std::string Folder(const std::string& name) const { return folder_ / name; }
+  std::string CopyTargets() const { return copies_ / "out"; }
 
   const std::vector<ReferenceEntry>& Reference() {
     if (!reference_) reference_ = ReferenceFill(kHiddenTypes);
@@ -72,6 +104,7 @@ class World {
 
  private:
   TempFolder folder_;
+  ScratchFolder copies_;
   SyntheticCache cache_;
   std::unique_ptr<LoadedPlugin> plugin_;
   std::optional<std::vector<ReferenceEntry>> reference_;
@@ -200,7 +233,7 @@ std::string CopyTarget(const std::string& folder, size_t k) {
 // A fresh, empty target folder for each round, made outside the timing.
 std::string FreshTargets(benchmark::State& state, World& world) {
   state.PauseTiming();
-  std::string out = world.Folder("out");
+  std::string out = world.CopyTargets();
   fs::remove_all(out);
   fs::create_directories(out);
   state.ResumeTiming();
@@ -365,18 +398,20 @@ std::optional<double> Ratio(std::optional<double> a, std::optional<double> b) {
 }
 
 struct Target {
+  const char* label;
   const char* operation;
   double limitSeconds;  // at 1 000 000 entries, 0 for none
   const char* against;  // what the ratio is taken against
 };
 
 const Target kTargets[] = {
-    {"Fill", 1.0, "reference"},
-    {"RootListing", 0.150, "reference"},
-    {"SiteListing", 0.100, "reference"},
-    {"HostListing", 0.100, "reference"},
-    {"HostListingWithSizes", 0, "reference"},
-    {"Copy1000", 0, "cp"},
+    {"Fill", "Fill", 1.0, "reference"},
+    {"RootListing", "RootListing", 0.150, "reference"},
+    {"SiteListing", "SiteListing", 0.100, "reference"},
+    {"HostListing", "HostListing", 0.100, "reference"},
+    {"HostListingWithSizes", "HostListingWithSizes", 0, "reference"},
+    {"Copy1000", "Copy1000", 0, "reference"},
+    {"Copy1000 against cp", "Copy1000", 0, "cp"},
 };
 
 void PrintSummary(const SummaryReporter& report, const std::vector<size_t>& sizes,
@@ -404,7 +439,7 @@ void PrintSummary(const SummaryReporter& report, const std::vector<size_t>& size
         notes += std::string(">= 20x reference: ") + verdict(*ratio >= 20.0) + "; ";
       }
       if (!own) notes += std::string("no figure: ") + verdict(false) + "; ";
-      std::printf("%-22s %9zu %13s %14s %9s %9s  %s\n", target.operation, entries, Milliseconds(own).c_str(),
+      std::printf("%-22s %9zu %13s %14s %9s %9s  %s\n", target.label, entries, Milliseconds(own).c_str(),
                   Milliseconds(other).c_str(), Times(ratio).c_str(), Times(growth).c_str(), notes.c_str());
       previous = own;
       previousSize = entries;
@@ -425,30 +460,39 @@ void PrintSummary(const SummaryReporter& report, const std::vector<size_t>& size
     std::printf("%-22s %9zu %10.1f MB %10.1f MB %10.1f MB %8.2fx  %s\n", "PeakMemory", entries, names / 1e6,
                 found->second.steadyBytes / 1e6, found->second.peakBytes / 1e6, ratio, notes.c_str());
   }
-  std::printf("\nratio: the reference's time over Trovex's (speed-up); for Copy1000, Trovex's time over cp's;\n"
+  std::printf("\nratio: the reference's time over Trovex's (speed-up); against cp, Trovex's time over cp's;\n"
               "for memory, the peak over the bytes of the cache's URLs and local file names.\n"
               "x10 cost: the time at this size over the time at a tenth of it.\n");
 }
 
 // ---- Registration and the run ----
 
-std::vector<size_t> ParseSizes(int& argc, char** argv) {
-  std::vector<size_t> sizes = {10000, 100000, 1000000};
-  const char* flag = "--sizes=";
+// The items of the list flag --name=a,b,c, removed from the arguments;
+// fallback when the flag is not given.
+std::vector<std::string> TakeListFlag(int& argc, char** argv, const std::string& name,
+                                      std::vector<std::string> fallback) {
+  std::string flag = "--" + name + "=";
   for (int i = 1; i < argc; ++i) {
-    if (std::strncmp(argv[i], flag, std::strlen(flag)) != 0) continue;
-    sizes.clear();
-    std::stringstream list(argv[i] + std::strlen(flag));
-    for (std::string item; std::getline(list, item, ',');) sizes.push_back(std::stoul(item));
+    if (std::strncmp(argv[i], flag.c_str(), flag.size()) != 0) continue;
+    std::vector<std::string> items;
+    std::stringstream list(argv[i] + flag.size());
+    for (std::string item; std::getline(list, item, ',');) items.push_back(item);
     for (int j = i; j + 1 < argc; ++j) argv[j] = argv[j + 1];
     --argc;
-    break;
+    return items;
   }
-  return sizes;
+  return fallback;
+}
+
+std::vector<std::string> operations;  // the operations to run; all when empty
+
+bool Wanted(const std::string& operation) {
+  return operations.empty() || std::find(operations.begin(), operations.end(), operation) != operations.end();
 }
 
 template <typename Function, typename... Args>
 void Register(const std::string& name, Function function, Args... args) {
+  if (!Wanted(name.substr(0, name.find('/')))) return;
   benchmark::RegisterBenchmark(name.c_str(), function, args...)
       ->Unit(benchmark::kMillisecond)
       ->MinTime(kMinTime)
@@ -475,7 +519,11 @@ int main(int argc, char** argv) {
   if (argc == 6 && std::strcmp(argv[1], "--serve-for-peak-memory") == 0) {
     return ServeForPeakMemory(argv[2], argv[3], argv[4], argv[5]);
   }
-  std::vector<size_t> sizes = ParseSizes(argc, argv);
+  std::vector<size_t> sizes;
+  for (const std::string& size : TakeListFlag(argc, argv, "sizes", {"10000", "100000", "1000000"})) {
+    sizes.push_back(std::stoul(size));
+  }
+  operations = TakeListFlag(argc, argv, "operations", {});
   benchmark::Initialize(&argc, argv);
   for (size_t n : sizes) RegisterSize(n);
 
@@ -487,6 +535,7 @@ int main(int argc, char** argv) {
   for (size_t n : sizes) {
     benchmark::RunSpecifiedBenchmarks(&report, std::string("/") + std::to_string(n) + "(/|$)");
     caches[n] = WorldOf(n).Cache();
+    if (!Wanted("PeakMemory")) continue;
     if (std::optional<Memory> measured = MeasurePeakMemory(n)) memory[n] = *measured;
   }
   current.reset();

@@ -162,10 +162,12 @@ void WriteLocalFile(const std::string& path, size_t size, size_t seed) {
 
 }  // namespace
 
-SyntheticCache WriteSyntheticCache(const std::string& systemFolder, size_t entries) {
+SyntheticCache WriteSyntheticCache(const std::string& systemFolder, const std::string& copyFolder,
+                                   size_t entries) {
   if (entries < 4 * kSpecialHostEntries) throw std::invalid_argument("too few entries for the special hosts");
   namespace fs = std::filesystem;
-  fs::create_directories(systemFolder + "/copy-source");
+  fs::create_directories(systemFolder);
+  fs::create_directories(copyFolder);
 
   SyntheticCache cache;
   cache.entries = entries;
@@ -197,7 +199,7 @@ SyntheticCache WriteSyntheticCache(const std::string& systemFolder, size_t entri
         write(kNormalType, url, "");
         continue;
       }
-      std::string file = systemFolder + "/copy-source/" + std::to_string(k) + ".bin";
+      std::string file = copyFolder + "/" + std::to_string(k) + ".bin";
       WriteLocalFile(file, 1024 + generate.Pick(31 * 1024), k);
       write(kNormalType, url, file);
       cache.copyUrls.push_back(url);

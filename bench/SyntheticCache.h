@@ -25,11 +25,12 @@ struct SyntheticCache {
 constexpr size_t kSpecialHostEntries = 1000;
 
 // Writes a cache of `entries` entries into systemFolder/urlcache.txt, and the
-// local files of copyHost into systemFolder/copy-source. About one site per
+// local files of copyHost into copyFolder. About one site per
 // 20 entries, a Zipf share of entries per site, one to five hosts per site,
 // URLs of 40 to 200 bytes, a few per cent cookie and history entries, and a
 // few per cent host names spelled with capitals. The same size always gives
 // the same cache.
-SyntheticCache WriteSyntheticCache(const std::string& systemFolder, size_t entries);
+SyntheticCache WriteSyntheticCache(const std::string& systemFolder, const std::string& copyFolder,
+                                   size_t entries);
 
 #endif
