@@ -22,9 +22,9 @@ constexpr char kDefaultSkipDomainsList[] = "com,org,net,gov,edu,priv,co,or,ne,gv
 constexpr char kCookiesKey[] =
     "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Cache\\Special Paths\\Cookies";
 
-// A size query that keeps failing with an unexpected error is given up after
-// this many tries, as if the enumeration had ended.
-constexpr int kMaxFailedSizeQueries = 16;
+// A call that keeps failing with an unexpected error is given up after this
+// many tries, as if the enumeration had ended.
+constexpr int kMaxFailedCalls = 16;
 
 void ReleaseText(std::string& text) {
   std::string().swap(text);
@@ -57,14 +57,13 @@ void CacheList::Add(const INTERNET_CACHE_ENTRY_INFOA* record) {
   std::string_view local = record->lpszLocalFileName != nullptr ? record->lpszLocalFileName : "";
   const char* text = texts_.Keep(url, local);
   entries_.push_back(Slot{text, static_cast<uint32_t>(url.size()), static_cast<uint32_t>(local.size())});
-  auto position = static_cast<uint32_t>(entries_.size() - 1);
-  urls_.Add(UrlAt(position), position, [this](uint32_t at) { return UrlAt(at); });
   groups_.reset();
 }
 
 void CacheList::Clear() {
   groups_.reset();
   urls_.Clear();
+  indexed_ = 0;
   std::vector<Slot>().swap(entries_);
   texts_.Clear();
 }
@@ -74,7 +73,15 @@ CacheEntry CacheList::Entry(int32_t index) const {
   return CacheEntry{{slot.Text, slot.UrlLength}, {slot.Text + slot.UrlLength, slot.FileLength}};
 }
 
+// In entry order, so that the first of equal URLs keeps its place.
+void CacheList::IndexUrls() const {
+  auto count = static_cast<uint32_t>(entries_.size());
+  urls_.AddAll(indexed_, count, [this](uint32_t at) { return UrlAt(at); });
+  indexed_ = count;
+}
+
 std::string CacheList::FindLocalFile(std::string_view url) const {
+  IndexUrls();
   std::optional<uint32_t> found = urls_.Find(url, [this](uint32_t at) { return UrlAt(at); });
   return found ? std::string(Entry(static_cast<int32_t>(*found)).LocalFileName) : std::string();
 }
@@ -110,21 +117,27 @@ class CacheEnumeration {
 void CacheList::Fill() {
   Clear();
   std::vector<char> buffer;
-  auto sized = [&buffer](DWORD size) {
-    buffer.assign(size, 0);
-    return size != 0 ? reinterpret_cast<INTERNET_CACHE_ENTRY_INFOA*>(buffer.data()) : nullptr;
+  auto fitting = [&buffer](DWORD size) {
+    if (buffer.size() < size) buffer.resize(size);
+    return buffer.empty() ? nullptr : reinterpret_cast<INTERNET_CACHE_ENTRY_INFOA*>(buffer.data());
   };
 
   DWORD size = 0;
   CacheEnumeration sizeQuery(FindFirstUrlCacheEntryA(nullptr, nullptr, &size));
-  INTERNET_CACHE_ENTRY_INFOA* record = sized(size);
+  INTERNET_CACHE_ENTRY_INFOA* record = fitting(size);
   CacheEnumeration enumeration(FindFirstUrlCacheEntryA(nullptr, record, &size));
   if (enumeration.get() == nullptr) return;
   Add(record);
 
-  for (int failures = 0; failures < kMaxFailedSizeQueries;) {
-    size = 0;
-    FindNextUrlCacheEntryA(enumeration.get(), nullptr, &size);
+  for (int failures = 0; failures < kMaxFailedCalls;) {
+    // The buffer of the records so far is offered first: only a record
+    // larger than all of them needs the size query and a second call.
+    size = static_cast<DWORD>(buffer.size());
+    if (FindNextUrlCacheEntryA(enumeration.get(), record, &size)) {
+      failures = 0;
+      Add(record);
+      continue;
+    }
     DWORD error = GetLastError();
     if (error == ERROR_NO_MORE_ITEMS) break;
     if (error != ERROR_INSUFFICIENT_BUFFER) {
@@ -132,11 +145,12 @@ void CacheList::Fill() {
       continue;
     }
     failures = 0;
-    record = sized(size);
+    record = fitting(size);
     if (!FindNextUrlCacheEntryA(enumeration.get(), record, &size)) break;
     Add(record);
   }
-  // Derived while the entries are fresh in memory, so that no listing waits for it.
+  // Derived once, now, so that no listing or copy waits for it.
+  IndexUrls();
   Groups();
 }
 
@@ -240,13 +254,26 @@ FolderList::FolderList() : index_(0, NameHash{&items_}, NameEqual{&items_}) {}
 
 void FolderList::Clear() {
   index_.clear();
+  indexed_ = 0;
   std::vector<FolderItem>().swap(items_);
 }
 
 void FolderList::AddUnique(std::string_view name, uint32_t size) {
-  if (index_.find(name) != index_.end()) return;
+  if (Contains(name)) return;
   items_.push_back(FolderItem{std::string(name), size});
   index_.insert(items_.size() - 1);
+  indexed_ = items_.size();
+}
+
+bool FolderList::Contains(std::string_view name) const {
+  // In item order, so that of names equal but for case the first is found.
+  for (; indexed_ < items_.size(); ++indexed_) index_.insert(indexed_);
+  return index_.find(name) != index_.end();
+}
+
+void FolderList::AppendDistinct(const std::vector<std::string_view>& names) {
+  items_.reserve(items_.size() + names.size());
+  for (std::string_view name : names) items_.push_back(FolderItem{std::string(name), 0});
 }
 
 void FolderList::Build(int32_t level, std::string_view folderName) {
@@ -254,14 +281,14 @@ void FolderList::Build(int32_t level, std::string_view folderName) {
   if (level < 0 || level > 2) return;
   const SiteGroups& groups = TheCacheList.Groups();
   if (level == 0) {
-    for (std::string_view site : groups.Sites()) AddUnique(site, 0);
+    AppendDistinct(groups.Sites());
   } else if (level == 1) {
     for (std::string_view host : groups.HostsOf(folderName)) AddUnique(host, 0);
   } else {
     for (uint32_t position : groups.EntriesOf(folderName)) {
       CacheEntry entry = TheCacheList.Entry(static_cast<int32_t>(position));
       // Only the first of equal URLs is listed, so only its file is looked at.
-      if (index_.find(entry.SourceUrl) != index_.end()) continue;
+      if (Contains(entry.SourceUrl)) continue;
       AddUnique(entry.SourceUrl, FileSizeOf(std::string(entry.LocalFileName)));
     }
   }

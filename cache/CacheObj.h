@@ -63,12 +63,15 @@ class CacheList {
   };
 
   std::string_view UrlAt(uint32_t index) const { return {entries_[index].Text, entries_[index].UrlLength}; }
+  // Brings urls_ up to date with the entries added since it last was.
+  void IndexUrls() const;
 
   TextBlocks texts_;
   std::vector<Slot> entries_;
   // Positions in entries_ by URL, the first entry of a URL only, so that
-  // FindLocalFile need not scan.
-  FirstIndex urls_;
+  // FindLocalFile need not scan; it covers the first indexed_ entries.
+  mutable FirstIndex urls_;
+  mutable uint32_t indexed_ = 0;
   // Derived from the entries on demand; see Groups.
   mutable std::unique_ptr<SiteGroups> groups_;
 };
@@ -122,11 +125,19 @@ class FolderList {
     }
   };
   static bool SameNameNoCase(std::string_view a, std::string_view b);
+  // True when an item's name equals name without regard to ASCII case.
+  bool Contains(std::string_view name) const;
+  // Appends names that are known to differ from each other and from every
+  // item without regard to case, each of size 0. The index catches up with
+  // them only when a name is looked up, so a folder that is only listed
+  // never pays for it.
+  void AppendDistinct(const std::vector<std::string_view>& names);
 
   std::vector<FolderItem> items_;
-  // Positions in items_, hashed and compared by name without regard to ASCII
-  // case, so that AddUnique need not scan.
-  std::unordered_set<size_t, NameHash, NameEqual> index_;
+  // Positions in items_ 0 .. indexed_ - 1, hashed and compared by name
+  // without regard to ASCII case, so that AddUnique need not scan.
+  mutable std::unordered_set<size_t, NameHash, NameEqual> index_;
+  mutable size_t indexed_ = 0;
 };
 
 // Site and host name of a source URL; either may be empty, and both are

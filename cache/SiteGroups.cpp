@@ -1,5 +1,7 @@
 #include "cache/SiteGroups.h"
 
+#include <algorithm>
+
 #include "cache/CacheObj.h"
 
 SiteGroups::SiteGroups(const CacheList& snapshot)
@@ -7,6 +9,7 @@ SiteGroups::SiteGroups(const CacheList& snapshot)
   std::vector<uint32_t> hostOfEntry;
   std::vector<uint32_t> siteOfHost;
   Name(snapshot, hostOfEntry, siteOfHost);
+  merged_.Clear();
   ArrangeHosts(siteOfHost);
   ArrangeEntries(hostOfEntry);
 }
@@ -23,31 +26,49 @@ bool SiteGroups::MatchesSettings() const {
 
 void SiteGroups::Name(const CacheList& snapshot, std::vector<uint32_t>& hostOfEntry,
                       std::vector<uint32_t>& siteOfHost) {
+  // Entries are split a batch ahead of their host look-ups, so that the
+  // look-ups of a batch wait for memory together.
+  constexpr int32_t kBatch = 16;
+  struct Split {
+    UrlParts parts;
+    uint32_t hash;
+  };
   UrlSplitter splitter;
-  // Merging each new spelling of a site as the root folder does keeps the
-  // first of the spellings that differ in case alone.
-  FolderList merged;
-  auto siteAt = [this](uint32_t id) { return siteNames_[id]; };
-  auto hostAt = [this](uint32_t id) { return hostNames_[id]; };
+  Split batch[kBatch];
   hostOfEntry.assign(static_cast<size_t>(snapshot.Count()), kNone);
-  for (int32_t i = 0; i < snapshot.Count(); ++i) {
-    UrlParts parts = splitter.Split(snapshot.Entry(i).SourceUrl);
-    if (parts.Site.empty() || parts.Host.empty()) continue;
-    auto newHost = static_cast<uint32_t>(hostNames_.size());
-    uint32_t host = hostIds_.Add(parts.Host, newHost, hostAt);
-    hostOfEntry[static_cast<size_t>(i)] = host;
-    if (host != newHost) continue;
-    hostNames_.push_back(Keep(parts.Host));
-    // A host's site follows from the host name alone: its first entry names it.
-    auto newSite = static_cast<uint32_t>(siteNames_.size());
-    uint32_t site = siteIds_.Add(parts.Site, newSite, siteAt);
-    siteOfHost.push_back(site);
-    if (site != newSite) continue;
-    siteNames_.push_back(Keep(parts.Site));
-    int32_t before = merged.Count();
-    merged.AddUnique(parts.Site, 0);
-    if (merged.Count() > before) sites_.push_back(siteNames_.back());
+  for (int32_t start = 0; start < snapshot.Count(); start += kBatch) {
+    int32_t count = std::min(kBatch, snapshot.Count() - start);
+    for (int32_t i = 0; i < count; ++i) {
+      batch[i].parts = splitter.Split(snapshot.Entry(start + i).SourceUrl);
+      batch[i].hash = FirstIndex::HashOf(batch[i].parts.Host);
+      hostIds_.Prefetch(batch[i].hash);
+    }
+    for (int32_t i = 0; i < count; ++i) {
+      const UrlParts& parts = batch[i].parts;
+      if (parts.Site.empty() || parts.Host.empty()) continue;
+      hostOfEntry[static_cast<size_t>(start + i)] = HostId(parts, batch[i].hash, siteOfHost);
+    }
   }
+}
+
+uint32_t SiteGroups::HostId(const UrlParts& parts, uint32_t hash, std::vector<uint32_t>& siteOfHost) {
+  auto newHost = static_cast<uint32_t>(hostNames_.size());
+  uint32_t host = hostIds_.Add(parts.Host, hash, newHost, [this](uint32_t id) { return hostNames_[id]; });
+  if (host != newHost) return host;
+  hostNames_.push_back(Keep(parts.Host));
+  // A host's site follows from the host name alone: its first entry names it.
+  auto newSite = static_cast<uint32_t>(siteNames_.size());
+  uint32_t site = siteIds_.Add(parts.Site, newSite, [this](uint32_t id) { return siteNames_[id]; });
+  siteOfHost.push_back(site);
+  if (site == newSite) {
+    siteNames_.push_back(Keep(parts.Site));
+    // Merged as the root folder merges, a new spelling that differs from an
+    // earlier one in case alone is not listed.
+    int32_t before = merged_.Count();
+    merged_.AddUnique(parts.Site, 0);
+    if (merged_.Count() > before) sites_.push_back(siteNames_.back());
+  }
+  return host;
 }
 
 // Hosts are numbered in order of first appearance, so a stable placement by

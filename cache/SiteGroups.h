@@ -11,9 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "cache/CacheObj.h"
 #include "cache/SnapshotStore.h"
-
-class CacheList;
 
 class SiteGroups {
  public:
@@ -42,6 +41,8 @@ class SiteGroups {
   // appearance; hostOfEntry and siteOfHost receive the ids of each entry's
   // host (kNone: in no folder) and of each host's site.
   void Name(const CacheList& snapshot, std::vector<uint32_t>& hostOfEntry, std::vector<uint32_t>& siteOfHost);
+  // The id of the entry's host, naming the host and its site when new.
+  uint32_t HostId(const UrlParts& parts, uint32_t hash, std::vector<uint32_t>& siteOfHost);
   std::string_view Keep(std::string_view name);
   void ArrangeHosts(const std::vector<uint32_t>& siteOfHost);
   void ArrangeEntries(const std::vector<uint32_t>& hostOfEntry);
@@ -55,6 +56,7 @@ class SiteGroups {
 
   TextBlocks names_;
   std::vector<std::string_view> sites_;
+  FolderList merged_;  // the sites as the root merges them, while naming
   std::vector<std::string_view> siteNames_;  // by id
   std::vector<std::string_view> hostNames_;  // by id
   FirstIndex siteIds_;

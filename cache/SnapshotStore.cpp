@@ -40,10 +40,16 @@ void FirstIndex::Clear() {
   used_ = 0;
 }
 
-void FirstIndex::Grow() {
+void FirstIndex::Reserve(size_t keys) {
+  size_t slots = slots_.empty() ? 16 : slots_.size();
+  while (keys * 2 > slots) slots *= 2;
+  if (slots > slots_.size()) Resize(slots);
+}
+
+void FirstIndex::Resize(size_t slots) {
   std::vector<Slot> old;
   old.swap(slots_);
-  slots_.assign(old.empty() ? 16 : old.size() * 2, Slot{});
+  slots_.assign(slots, Slot{});
   size_t mask = slots_.size() - 1;
   for (const Slot& slot : old) {
     if (slot.Position == kEmpty) continue;

@@ -34,7 +34,28 @@ class FirstIndex {
   // The position under key, after adding position under it when it had
   // none.
   template <typename KeyAt>
-  uint32_t Add(std::string_view key, uint32_t position, KeyAt keyAt);
+  uint32_t Add(std::string_view key, uint32_t position, KeyAt keyAt) {
+    return Add(key, HashOf(key), position, keyAt);
+  }
+
+  // Add, with key's HashOf known beforehand.
+  template <typename KeyAt>
+  uint32_t Add(std::string_view key, uint32_t hash, uint32_t position, KeyAt keyAt);
+
+  // Adds the positions from .. to - 1, each under its own key, as Add would
+  // one after the other.
+  template <typename KeyAt>
+  void AddAll(uint32_t from, uint32_t to, KeyAt keyAt);
+
+  // Asks the processor to fetch where a key of this hash goes, so that a
+  // batch of lookups waits for memory once instead of once each.
+  void Prefetch(uint32_t hash) const {
+    if (!slots_.empty()) __builtin_prefetch(&slots_[hash & (slots_.size() - 1)]);
+  }
+
+  static uint32_t HashOf(std::string_view key) {
+    return static_cast<uint32_t>(std::hash<std::string_view>()(key));
+  }
 
   // The position first added under key.
   template <typename KeyAt>
@@ -50,14 +71,14 @@ class FirstIndex {
   };
   static constexpr uint32_t kEmpty = UINT32_MAX;
 
-  static uint32_t HashOf(std::string_view key) {
-    return static_cast<uint32_t>(std::hash<std::string_view>()(key));
-  }
   // Where key is, or the empty slot where it would go.
   template <typename KeyAt>
   size_t Probe(std::string_view key, uint32_t hash, KeyAt keyAt) const;
   // Doubles the table once it is half full, so that probes stay short.
-  void Grow();
+  void Grow() { Resize(slots_.empty() ? 16 : slots_.size() * 2); }
+  // Makes room for keys more keys without growing again.
+  void Reserve(size_t keys);
+  void Resize(size_t slots);
 
   std::vector<Slot> slots_;
   size_t used_ = 0;
@@ -73,14 +94,28 @@ size_t FirstIndex::Probe(std::string_view key, uint32_t hash, KeyAt keyAt) const
 }
 
 template <typename KeyAt>
-uint32_t FirstIndex::Add(std::string_view key, uint32_t position, KeyAt keyAt) {
+uint32_t FirstIndex::Add(std::string_view key, uint32_t hash, uint32_t position, KeyAt keyAt) {
   if ((used_ + 1) * 2 > slots_.size()) Grow();
-  uint32_t hash = HashOf(key);
   Slot& slot = slots_[Probe(key, hash, keyAt)];
   if (slot.Position != kEmpty) return slot.Position;
   slot = Slot{hash, position};
   ++used_;
   return position;
+}
+
+template <typename KeyAt>
+void FirstIndex::AddAll(uint32_t from, uint32_t to, KeyAt keyAt) {
+  constexpr uint32_t kBatch = 16;
+  Reserve(used_ + (to - from));
+  uint32_t hashes[kBatch];
+  for (uint32_t start = from; start < to; start += kBatch) {
+    uint32_t count = to - start < kBatch ? to - start : kBatch;
+    for (uint32_t i = 0; i < count; ++i) {
+      hashes[i] = HashOf(keyAt(start + i));
+      Prefetch(hashes[i]);
+    }
+    for (uint32_t i = 0; i < count; ++i) Add(keyAt(start + i), hashes[i], start + i, keyAt);
+  }
 }
 
 template <typename KeyAt>
