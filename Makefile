@@ -3,8 +3,11 @@
 BUILD ?= build
 JOBS ?= 2
 CMAKE_FLAGS ?=
+# trovex is built beside the plug-in library, where it looks for it.
+TROVEX = $(BUILD)/plugin/trovex
+DEMO = $(BUILD)/demo
 
-.PHONY: build test clean bench
+.PHONY: build test run clean bench
 
 build:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
@@ -12,6 +15,14 @@ build:
 
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+# The demo runs on a fresh copy, so deleting entries never touches data/demo;
+# its registry names the stand-in browser by the copy's absolute path.
+run: build
+	rm -rf $(DEMO)
+	cp -R data/demo $(DEMO)
+	sed -i 's|@DEMO@|$(abspath $(DEMO))|g' $(DEMO)/registry.reg
+	$(TROVEX) --system $(DEMO) tree
 
 clean:
 	rm -rf $(BUILD)
