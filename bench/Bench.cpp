@@ -465,6 +465,17 @@ void PrintSummary(const SummaryReporter& report, const std::vector<size_t>& size
               "x10 cost: the time at this size over the time at a tenth of it.\n");
 }
 
+// The machine is shared: its load beside the figures tells how far to trust them.
+std::string LoadAverage() {
+  std::FILE* file = std::fopen("/proc/loadavg", "r");
+  if (file == nullptr) return "unknown";
+  char text[64] = {};
+  bool read = std::fgets(text, sizeof text, file) != nullptr;
+  std::fclose(file);
+  std::string load = read ? text : "unknown";
+  return load.substr(0, load.find(' ', load.find(' ', load.find(' ') + 1) + 1));
+}
+
 // ---- Registration and the run ----
 
 // The items of the list flag --name=a,b,c, removed from the arguments;
@@ -527,6 +538,7 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   for (size_t n : sizes) RegisterSize(n);
 
+  std::string loadBefore = LoadAverage();
   SummaryReporter report;
   std::map<size_t, Memory> memory;
   std::map<size_t, SyntheticCache> caches;
@@ -540,6 +552,8 @@ int main(int argc, char** argv) {
   }
   current.reset();
   PrintSummary(report, sizes, memory, caches);
+  std::printf("load average (1, 5, 15 min): %s at the start, %s at the end, on %ld processors\n",
+              loadBefore.c_str(), LoadAverage().c_str(), sysconf(_SC_NPROCESSORS_ONLN));
   benchmark::Shutdown();
   return 0;
 }
