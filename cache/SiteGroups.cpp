@@ -1,6 +1,8 @@
 #include "cache/SiteGroups.h"
 
 #include <algorithm>
+#include <cstring>
+#include <stdexcept>
 
 #include "cache/CacheObj.h"
 
@@ -26,15 +28,17 @@ bool SiteGroups::MatchesSettings() const {
 
 void SiteGroups::Name(const CacheList& snapshot, std::vector<uint32_t>& hostOfEntry,
                       std::vector<uint32_t>& siteOfHost) {
-  // Entries are split a batch ahead of their host look-ups, so that the
-  // look-ups of a batch wait for memory together.
-  constexpr int32_t kBatch = 16;
+  // A batch of entries is split and its host look-ups prepared before any
+  // is made: the slots, and then the names they point at, are prefetched,
+  // so that the look-ups of a batch wait for memory together.
+  constexpr int32_t kBatch = 32;
   struct Split {
     UrlParts parts;
     uint32_t hash;
   };
   UrlSplitter splitter;
   Split batch[kBatch];
+  std::vector<uint32_t> hostOffsets;
   hostOfEntry.assign(static_cast<size_t>(snapshot.Count()), kNone);
   for (int32_t start = 0; start < snapshot.Count(); start += kBatch) {
     int32_t count = std::min(kBatch, snapshot.Count() - start);
@@ -44,18 +48,28 @@ void SiteGroups::Name(const CacheList& snapshot, std::vector<uint32_t>& hostOfEn
       hostIds_.Prefetch(batch[i].hash);
     }
     for (int32_t i = 0; i < count; ++i) {
+      if (std::optional<uint32_t> offset = hostIds_.Hint(batch[i].hash)) {
+        __builtin_prefetch(hostRecords_.data() + *offset);
+      }
+    }
+    for (int32_t i = 0; i < count; ++i) {
       const UrlParts& parts = batch[i].parts;
       if (parts.Site.empty() || parts.Host.empty()) continue;
-      hostOfEntry[static_cast<size_t>(start + i)] = HostId(parts, batch[i].hash, siteOfHost);
+      hostOfEntry[static_cast<size_t>(start + i)] = HostId(parts, batch[i].hash, hostOffsets, siteOfHost);
     }
   }
+  // The records are complete: names can point into them now.
+  for (uint32_t offset : hostOffsets) hostNames_.push_back(HostAt(offset));
 }
 
-uint32_t SiteGroups::HostId(const UrlParts& parts, uint32_t hash, std::vector<uint32_t>& siteOfHost) {
-  auto newHost = static_cast<uint32_t>(hostNames_.size());
-  uint32_t host = hostIds_.Add(parts.Host, hash, newHost, [this](uint32_t id) { return hostNames_[id]; });
-  if (host != newHost) return host;
-  hostNames_.push_back(Keep(parts.Host));
+uint32_t SiteGroups::HostId(const UrlParts& parts, uint32_t hash, std::vector<uint32_t>& hostOffsets,
+                            std::vector<uint32_t>& siteOfHost) {
+  auto newOffset = static_cast<uint32_t>(hostRecords_.size());
+  uint32_t offset = hostIds_.Add(parts.Host, hash, newOffset, [this](uint32_t at) { return HostAt(at); });
+  if (offset != newOffset) return HostIdAt(offset);
+  auto host = static_cast<uint32_t>(hostOffsets.size());
+  AppendHostRecord(host, parts.Host);
+  hostOffsets.push_back(offset);
   // A host's site follows from the host name alone: its first entry names it.
   auto newSite = static_cast<uint32_t>(siteNames_.size());
   uint32_t site = siteIds_.Add(parts.Site, newSite, [this](uint32_t id) { return siteNames_[id]; });
@@ -68,6 +82,27 @@ uint32_t SiteGroups::HostId(const UrlParts& parts, uint32_t hash, std::vector<ui
     merged_.AddUnique(parts.Site, 0);
     if (merged_.Count() > before) sites_.push_back(siteNames_.back());
   }
+  return host;
+}
+
+void SiteGroups::AppendHostRecord(uint32_t host, std::string_view name) {
+  // Offsets are 32-bit and the largest is the index's empty mark.
+  if (hostRecords_.size() + kHostRecordHead + name.size() >= UINT32_MAX) throw std::length_error("host names");
+  auto length = static_cast<uint32_t>(name.size());
+  hostRecords_.append(reinterpret_cast<const char*>(&host), sizeof host);
+  hostRecords_.append(reinterpret_cast<const char*>(&length), sizeof length);
+  hostRecords_.append(name);
+}
+
+std::string_view SiteGroups::HostAt(uint32_t offset) const {
+  uint32_t length = 0;
+  std::memcpy(&length, hostRecords_.data() + offset + sizeof(uint32_t), sizeof length);
+  return std::string_view(hostRecords_.data() + offset + kHostRecordHead, length);
+}
+
+uint32_t SiteGroups::HostIdAt(uint32_t offset) const {
+  uint32_t host = 0;
+  std::memcpy(&host, hostRecords_.data() + offset, sizeof host);
   return host;
 }
 
@@ -105,7 +140,8 @@ std::span<const std::string_view> SiteGroups::HostsOf(std::string_view site) con
 }
 
 std::span<const uint32_t> SiteGroups::EntriesOf(std::string_view host) const {
-  std::optional<uint32_t> id = hostIds_.Find(host, [this](uint32_t at) { return hostNames_[at]; });
-  if (!id) return {};
-  return std::span<const uint32_t>(hostEntries_).subspan(hostStart_[*id], hostStart_[*id + 1] - hostStart_[*id]);
+  std::optional<uint32_t> offset = hostIds_.Find(host, [this](uint32_t at) { return HostAt(at); });
+  if (!offset) return {};
+  uint32_t id = HostIdAt(*offset);
+  return std::span<const uint32_t>(hostEntries_).subspan(hostStart_[id], hostStart_[id + 1] - hostStart_[id]);
 }

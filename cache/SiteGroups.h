@@ -42,12 +42,19 @@ class SiteGroups {
   // host (kNone: in no folder) and of each host's site.
   void Name(const CacheList& snapshot, std::vector<uint32_t>& hostOfEntry, std::vector<uint32_t>& siteOfHost);
   // The id of the entry's host, naming the host and its site when new.
-  uint32_t HostId(const UrlParts& parts, uint32_t hash, std::vector<uint32_t>& siteOfHost);
+  uint32_t HostId(const UrlParts& parts, uint32_t hash, std::vector<uint32_t>& hostOffsets,
+                  std::vector<uint32_t>& siteOfHost);
+  void AppendHostRecord(uint32_t host, std::string_view name);
   std::string_view Keep(std::string_view name);
+  // A host's record in hostRecords_, at offset: its id, its name's length
+  // and its name, so that a look-up that finds the offset reads one place.
+  std::string_view HostAt(uint32_t offset) const;
+  uint32_t HostIdAt(uint32_t offset) const;
   void ArrangeHosts(const std::vector<uint32_t>& siteOfHost);
   void ArrangeEntries(const std::vector<uint32_t>& hostOfEntry);
 
   static constexpr uint32_t kNone = UINT32_MAX;
+  static constexpr size_t kHostRecordHead = 2 * sizeof(uint32_t);
 
   // The settings the groups were made under.
   std::string prefix_;
@@ -58,9 +65,10 @@ class SiteGroups {
   std::vector<std::string_view> sites_;
   FolderList merged_;  // the sites as the root merges them, while naming
   std::vector<std::string_view> siteNames_;  // by id
-  std::vector<std::string_view> hostNames_;  // by id
-  FirstIndex siteIds_;
-  FirstIndex hostIds_;
+  std::vector<std::string_view> hostNames_;  // by id, into hostRecords_
+  std::string hostRecords_;
+  FirstIndex siteIds_;   // site ids by name
+  FirstIndex hostIds_;   // offsets of host records by name
   // The hosts of site s are siteHosts_[siteStart_[s] .. siteStart_[s + 1]),
   // the entries of host h hostEntries_[hostStart_[h] .. hostStart_[h + 1]).
   std::vector<uint32_t> siteStart_;

@@ -53,6 +53,16 @@ class FirstIndex {
     if (!slots_.empty()) __builtin_prefetch(&slots_[hash & (slots_.size() - 1)]);
   }
 
+  // The position in the slot where a key of this hash is looked for first,
+  // when that slot holds a key of the same hash: most likely the key's own,
+  // so its owner can prefetch the key before the look-up compares it.
+  std::optional<uint32_t> Hint(uint32_t hash) const {
+    if (slots_.empty()) return std::nullopt;
+    const Slot& slot = slots_[hash & (slots_.size() - 1)];
+    if (slot.Position == kEmpty || slot.Hash != hash) return std::nullopt;
+    return slot.Position;
+  }
+
   static uint32_t HashOf(std::string_view key) {
     return static_cast<uint32_t>(std::hash<std::string_view>()(key));
   }
