@@ -7,7 +7,6 @@
 //                [google benchmark flags]
 #include <benchmark/benchmark.h>
 #include <spawn.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -459,23 +458,25 @@ void PrintSummary(const SummaryReporter& report, const std::vector<size_t>& size
       previousSize = entries;
     }
   }
-  std::printf("\n%-22s %9s %13s %13s %13s %9s  %s\n", "memory", "entries", "names", "steady", "peak", "ratio",
-              "target");
+  std::printf("\n%-22s %9s %13s %13s %13s %13s %9s  %s\n", "memory", "entries", "store", "names", "steady", "peak",
+              "ratio", "target");
   for (size_t entries : sizes) {
     auto found = memory.find(entries);
     double names = static_cast<double>(caches.at(entries).nameBytes);
+    double store = static_cast<double>(caches.at(entries).storeBytes);
     if (found == memory.end()) {
-      std::printf("%-22s %9zu %10.1f MB %13s %13s %9s  %s\n", "PeakMemory", entries, names / 1e6, "-", "-", "-",
-                  verdict(false));
+      std::printf("%-22s %9zu %10.1f MB %10.1f MB %13s %13s %9s  %s\n", "PeakMemory", entries, store / 1e6,
+                  names / 1e6, "-", "-", "-", verdict(false));
       continue;
     }
     double ratio = found->second.peakBytes / names;
     std::string notes = entries == 1000000 ? std::string("<= 3x names: ") + verdict(ratio <= 3.0) : "";
-    std::printf("%-22s %9zu %10.1f MB %10.1f MB %10.1f MB %8.2fx  %s\n", "PeakMemory", entries, names / 1e6,
-                found->second.steadyBytes / 1e6, found->second.peakBytes / 1e6, ratio, notes.c_str());
+    std::printf("%-22s %9zu %10.1f MB %10.1f MB %10.1f MB %10.1f MB %8.2fx  %s\n", "PeakMemory", entries,
+                store / 1e6, names / 1e6, found->second.steadyBytes / 1e6, found->second.peakBytes / 1e6, ratio,
+                notes.c_str());
   }
   std::printf("\nratio: the reference's time over Trovex's (speed-up); against cp, Trovex's time over cp's;\n"
-              "for memory, the peak over the bytes of the cache's URLs and local file names.\n"
+              "for memory, the peak over the bytes of the cache's URLs and local file names (store: urlcache.txt).\n"
               "x10 cost: the time at this size over the time at a tenth of it.\n");
 }
 
