@@ -1,10 +1,12 @@
 # Set-up commands: `make test` builds and runs every test; `make run` builds
-# Trovex and shows the bundled demo cache.
+# Trovex and shows the bundled demo cache. `make windows` cross-compiles the
+# plug-in for 32-bit and 64-bit Windows with mingw-w64.
 BUILD ?= build
 JOBS ?= 2
 CMAKE_FLAGS ?=
+WINDOWS_BUILDS := build-win32 build-win64
 
-.PHONY: build test clean
+.PHONY: build test windows clean
 
 build:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
@@ -13,5 +15,12 @@ build:
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
+# One build after the other: the machine's cores are shared.
+windows:
+	cmake -S . -B build-win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
+	cmake --build build-win32 -j $(JOBS)
+	cmake -S . -B build-win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
+	cmake --build build-win64 -j $(JOBS)
+
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(WINDOWS_BUILDS)
