@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# Checks the Windows builds' export and import tables with mingw's objdump:
+# each Trovex.dll is a PE of its bitness that exports exactly the nine entry
+# points under their plain names, and the DLL and every program beside it
+# import only libraries that every Windows system has, so that no runtime DLL
+# of the compiler has to travel with them.
+#   dll_tables.sh SOURCE_DIR
+set -euo pipefail
+here=$(dirname "$0")
+. "$here/prerequisites.sh"
+require_mingw
+source_dir=$1
+
+entry_points="FsDeleteFile FsExecuteFile FsFindClose FsFindFirst FsFindNext FsGetDefRootName FsGetFile FsInit FsStatusInfo"
+system_libraries="advapi32.dll kernel32.dll msvcrt.dll shell32.dll user32.dll wininet.dll"
+failures=0
+
+fail() {
+  echo "FAIL: $*"
+  failures=$((failures + 1))
+}
+
+# The names of the export table, one a line, sorted.
+exported_names() {
+  awk '/\[Ordinal\/Name Pointer\] Table/ { table = 1; next }
+       table && /^\t\[ *[0-9]+\]/ { print $NF; next }
+       table { table = 0 }' <<<"$1" | sort
+}
+
+# The imported library names, lower case, one a line, sorted.
+imported_libraries() {
+  awk '/DLL Name:/ { print tolower($3) }' <<<"$1" | sort -u
+}
+
+check_imports() {
+  local file=$1 dump=$2 library
+  for library in $(imported_libraries "$dump"); do
+    [[ " $system_libraries " == *" $library "* ]] || fail "$file imports $library, which is not a system library"
+  done
+}
+
+check_plugin() {
+  local dir=$1 magic=$2 objdump=$3 dll=$1/Trovex.dll dump names
+  [ -f "$dll" ] || { fail "$dll is missing"; return; }
+  dump=$("$objdump" -p "$dll")
+  grep -q "^Magic.*($magic)" <<<"$dump" || fail "$dll is not a $magic image"
+  names=$(exported_names "$dump" | tr '\n' ' ')
+  [ "$names" == "$entry_points " ] || fail "$dll exports [${names% }], expected [$entry_points]"
+  check_imports "$dll" "$dump"
+  echo "$dll exports: ${names% }"
+  echo "$dll imports: $(imported_libraries "$dump" | tr '\n' ' ')"
+  local program
+  for program in "$dir"/*.exe "$dir"/tests/*.exe; do
+    [ -f "$program" ] || continue
+    check_imports "$program" "$("$objdump" -p "$program")"
+  done
+}
+
+check_plugin "$source_dir/build-win32" PE32 i686-w64-mingw32-objdump
+check_plugin "$source_dir/build-win64" PE32+ x86_64-w64-mingw32-objdump
+[ "$failures" -eq 0 ] || exit 1
+echo "both libraries export the nine entry points and import only system libraries"

@@ -1,0 +1,28 @@
+# Sourced by the Windows test scripts: finds the tools they need, or ends the
+# test as skipped (exit 77), naming the missing package and how to install it.
+
+SKIP=77
+
+skip_for() {
+  echo "SKIPPED: $1 is not installed; install it with: apt-get install $2"
+  exit "$SKIP"
+}
+
+require_mingw() {
+  command -v i686-w64-mingw32-g++-posix >/dev/null || skip_for "the 32-bit mingw-w64 compiler" g++-mingw-w64-i686-posix
+  command -v x86_64-w64-mingw32-g++-posix >/dev/null || skip_for "the 64-bit mingw-w64 compiler" g++-mingw-w64-x86-64-posix
+}
+
+# Sets WINE64 and WINESERVER to 64-bit Wine's loader and its server. Debian
+# keeps both out of PATH, in /usr/lib/wine.
+require_wine64() {
+  WINE64=$(command -v wine64 || true)
+  if [ -z "$WINE64" ] && [ -x /usr/lib/wine/wine64 ]; then WINE64=/usr/lib/wine/wine64; fi
+  [ -n "$WINE64" ] || skip_for "64-bit Wine" "wine wine64"
+  local dir
+  dir=$(dirname "$WINE64")
+  for WINESERVER in "$dir/wineserver64" "$dir/wineserver" "$(command -v wineserver || true)"; do
+    [ -x "$WINESERVER" ] && return 0
+  done
+  skip_for "the Wine server" "wine wine64"
+}
