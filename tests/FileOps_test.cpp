@@ -1,0 +1,119 @@
+// Copying entries out and deleting them, through the loaded library.
+#include <gtest/gtest.h>
+
+#include "tests/PluginFixture.h"
+
+namespace {
+
+constexpr char kEntry[] = "\\example.com\\www.example.com\\http://www.example.com/a.gif";
+
+class FileOps : public PluginTest {
+ protected:
+  void SetUp() override {
+    WriteCache(
+        "0x00000001\thttp://www.example.com/a.gif\tcache/a.gif\n"
+        "0x00000001\thttp://www.example.com/a.gif\tcache/second.gif\n"
+        "0x00000001\thttp://www.example.com/gone.htm\tcache/gone.htm\n"
+        "0x00000001\thttp://www.example.com/nofile\t\n"
+        "0x00000001\thttp://www.example.com/back\\slash\tcache/slash\n"
+        "0x00000001\thttp://img.example.com/b.png\tcache/b.png\n");
+    WriteFile(System("cache/a.gif"), std::string("GIF89a\0\x01\x02", 9));
+    WriteFile(System("cache/second.gif"), "second");
+    WriteFile(System("cache/slash"), "slash");
+    WriteFile(System("cache/b.png"), "png");
+  }
+
+  int32_t Get(const std::string& remote, const std::string& target, int32_t flags = 0) {
+    std::string local = target;
+    return plugin().FsGetFile(remote.c_str(), local.data(), flags, nullptr);
+  }
+};
+
+}  // namespace
+
+TEST_F(FileOps, CopiesTheFirstEntrysLocalFileByteForByte) {
+  Load();
+  EXPECT_EQ(Get(kEntry, Temp("out.gif")), kFsCopyOk);
+  EXPECT_EQ(ReadFile(Temp("out.gif")), ReadFile(System("cache/a.gif")));
+  EXPECT_EQ(Get("\\example.com\\www.example.com\\http://www.example.com/back\\slash", Temp("slash")), kFsCopyOk);
+  EXPECT_EQ(ReadFile(Temp("slash")), "slash");
+}
+
+TEST_F(FileOps, CopyingTheRereadEntryWritesAOneBytePlaceholder) {
+  Load();
+  EXPECT_EQ(Get("\\(Reread)", Temp("reread")), kFsCopyOk);
+  EXPECT_EQ(ReadFile(Temp("reread")), "?");
+  EXPECT_EQ(Get("\\(Reread)", Temp("reread")), kFsCopyExists);
+  WriteFile(Temp("reread"), "older content");
+  EXPECT_EQ(Get("\\(Reread)", Temp("reread"), kFsCopyOverwrite), kFsCopyOk);
+  EXPECT_EQ(ReadFile(Temp("reread")), "?");
+  // Another letter case is not the RereadEntry, and names no entry.
+  EXPECT_EQ(Get("\\(REREAD)", Temp("upper")), kFsCopyFailed);
+}
+
+TEST_F(FileOps, NeverOverwritesWithoutTheOverwriteFlag) {
+  Load();
+  WriteFile(Temp("target"), "keep me");
+  EXPECT_EQ(Get(kEntry, Temp("target")), kFsCopyExists);
+  EXPECT_EQ(ReadFile(Temp("target")), "keep me");
+  EXPECT_EQ(Get(kEntry, Temp("target"), kFsCopyOverwrite), kFsCopyOk);
+  EXPECT_EQ(ReadFile(Temp("target")), ReadFile(System("cache/a.gif")));
+}
+
+TEST_F(FileOps, AFailedCopyIsReportedEvenOverAnExistingTarget) {
+  Load();
+  std::remove(System("cache/gone.htm").c_str());
+  WriteFile(Temp("target"), "keep me");
+  const char* failing[] = {
+      "\\example.com\\www.example.com\\http://www.example.com/gone.htm",  // local file missing
+      "\\example.com\\www.example.com\\http://www.example.com/nofile",    // no local file at all
+      "\\example.com\\www.example.com\\http://www.example.com/unknown",   // not in the snapshot
+      "\\example.com\\www.example.com",                                   // a folder
+  };
+  for (const char* remote : failing) {
+    EXPECT_EQ(Get(remote, Temp("target"), kFsCopyOverwrite), kFsCopyFailed) << remote;
+    EXPECT_EQ(ReadFile(Temp("target")), "keep me") << remote;
+    EXPECT_EQ(Get(remote, Temp("fresh")), kFsCopyFailed) << remote;
+    EXPECT_FALSE(std::filesystem::exists(Temp("fresh"))) << remote;
+  }
+  EXPECT_EQ(Get(kEntry, Temp("no/such/folder/out.gif")), kFsCopyFailed);
+}
+
+TEST_F(FileOps, ACutNameCopiesNothing) {
+  std::string url = "http://www.example.com/" + std::string(300, 'x');
+  WriteCache("0x00000001\t" + url + "\tcache/b.png\n");
+  LoadedPlugin& plugin = Load();
+  std::string listed = plugin.List("\\example.com\\www.example.com").at(0);
+  EXPECT_EQ(Get("\\example.com\\www.example.com\\" + listed, Temp("cut")), kFsCopyFailed);
+  EXPECT_EQ(Get("\\example.com\\www.example.com\\" + url, Temp("whole")), kFsCopyOk);
+}
+
+TEST_F(FileOps, ADeletedEntryLeavesTheListingAtTheEndOfTheOperation) {
+  LoadedPlugin& plugin = Load();
+  const std::string host = "\\example.com\\img.example.com";
+  plugin.FsStatusInfo(host.c_str(), kFsStatusStart, kFsOperationDelete);
+  EXPECT_EQ(plugin.FsDeleteFile((host + "\\http://img.example.com/b.png").c_str()), kFsTrue);
+  EXPECT_EQ(plugin.List(host).size(), 1u) << "the snapshot keeps it until the operation ends";
+  plugin.FsStatusInfo(host.c_str(), kFsStatusEnd, kFsOperationDelete);
+  EXPECT_TRUE(plugin.List(host).empty());
+  EXPECT_EQ(plugin.List("\\example.com"), (std::vector<std::string>{"www.example.com"}));
+  EXPECT_EQ(ReadFile(System("urlcache.txt")).find("img.example.com"), std::string::npos);
+}
+
+TEST_F(FileOps, DeletingWhatTheCacheDoesNotHoldFails) {
+  LoadedPlugin& plugin = Load();
+  std::string before = ReadFile(System("urlcache.txt"));
+  EXPECT_EQ(plugin.FsDeleteFile("\\example.com\\www.example.com\\http://www.example.com/unknown"), kFsFalse);
+  EXPECT_EQ(plugin.FsDeleteFile("\\example.com\\www.example.com"), kFsFalse);
+  EXPECT_EQ(plugin.FsDeleteFile("\\example.com"), kFsFalse);
+  EXPECT_EQ(plugin.FsDeleteFile("\\(Reread)"), kFsFalse);
+  EXPECT_EQ(plugin.FsDeleteFile(nullptr), kFsFalse);
+  EXPECT_EQ(ReadFile(System("urlcache.txt")), before);
+}
+
+TEST_F(FileOps, NullPathsFailTheCopy) {
+  LoadedPlugin& plugin = Load();
+  char target[] = "/nonexistent/target";
+  EXPECT_EQ(plugin.FsGetFile(nullptr, target, 0, nullptr), kFsCopyFailed);
+  EXPECT_EQ(plugin.FsGetFile(kEntry, nullptr, 0, nullptr), kFsCopyFailed);
+}

@@ -1,0 +1,252 @@
+// The plug-in library loaded as a host loads it: start-up, the root name,
+// status reports and the listing of the three levels.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <set>
+
+#include "tests/PluginFixture.h"
+
+namespace {
+
+using Names = std::vector<std::string>;
+
+constexpr char kDemoCache[] =
+    "0x00000001\thttp://www.example.com/a.gif\tcache/a.gif\n"
+    "0x00000001\thttp://img.example.com/b.png\tcache/b.png\n"
+    "0x00000001\thttp://www.example.com/c.htm\tcache/missing.htm\n"
+    "0x00100000\tCookie:user@www.example.org/\tcache/cookie.txt\n"
+    "0x00000001\thttp://192.0.2.7/d.js\tcache/d.js\n"
+    "0x00200000\thttp://history.example.net/\t\n"
+    "0x00000001\thttp://www.example.co.uk/\tcache/uk.htm\n";
+
+class Listing : public PluginTest {
+ protected:
+  void SetUp() override {
+    WriteCache(kDemoCache);
+    WriteFile(System("cache/a.gif"), std::string(100, 'a'));
+    WriteFile(System("cache/b.png"), std::string(200, 'b'));
+    WriteFile(System("cache/d.js"), std::string(50, 'd'));
+    WriteFile(System("cache/uk.htm"), std::string(10, 'u'));
+    WriteFile(System("cache/cookie.txt"), "c=1");
+  }
+};
+
+}  // namespace
+
+TEST(Exports, AreExactlyTheNineEntryPoints) {
+  std::string command = std::string("nm -D --defined-only ") + TROVEX_PLUGIN_PATH;
+  std::FILE* nm = popen(command.c_str(), "r");
+  ASSERT_NE(nm, nullptr);
+  std::set<std::string> exported;
+  char line[512];
+  while (std::fgets(line, sizeof line, nm) != nullptr) {
+    char type = 0;
+    char name[400] = {};
+    if (std::sscanf(line, "%*s %c %399s", &type, name) == 2 && type == 'T') exported.insert(name);
+  }
+  ASSERT_EQ(pclose(nm), 0);
+  EXPECT_EQ(exported, (std::set<std::string>{"FsInit", "FsGetDefRootName", "FsStatusInfo", "FsFindFirst",
+                                             "FsFindNext", "FsFindClose", "FsGetFile", "FsDeleteFile",
+                                             "FsExecuteFile"}));
+}
+
+TEST_F(Listing, TheRootBeforeInitShowsOnlyTheBuiltInRereadEntry) {
+  LoadedPlugin& plugin = Load(false);
+  WIN32_FIND_DATAA record;
+  std::memset(&record, 0x55, sizeof record);
+  HANDLE handle = plugin.FsFindFirst("\\", &record);
+  ASSERT_EQ(handle, reinterpret_cast<HANDLE>(1));
+  EXPECT_STREQ(record.cFileName, "(Reread cache)");
+  EXPECT_EQ(record.dwFileAttributes, 0u);
+  EXPECT_EQ(record.nFileSizeLow, 0u);
+  EXPECT_EQ(record.ftLastWriteTime.dwLowDateTime, 0u);
+  EXPECT_EQ(record.cAlternateFileName[0], '\0');
+  EXPECT_EQ(plugin.FsFindNext(handle, &record), kFsFalse);
+  plugin.FsFindClose(handle);
+}
+
+TEST_F(Listing, DefaultRootNameIsCutToTheBuffer) {
+  LoadedPlugin& plugin = Load(false);
+  char name[8];
+  std::memset(name, 'x', sizeof name);
+  plugin.FsGetDefRootName(name, 4);
+  EXPECT_STREQ(name, "Tro");
+  EXPECT_EQ(name[4], 'x');
+  plugin.FsGetDefRootName(name, 1);
+  EXPECT_EQ(name[0], '\0');
+  EXPECT_EQ(name[1], 'r');
+  plugin.FsGetDefRootName(name, 8);
+  EXPECT_STREQ(name, "Trovex");
+}
+
+TEST_F(Listing, ListsTheThreeLevels) {
+  LoadedPlugin& plugin = Load();
+  EXPECT_EQ(plugin.List("\\"), (Names{"(Reread)", "example.com", "example.org", "192.0.2.7", "example.co.uk"}));
+  EXPECT_EQ(plugin.List(""), plugin.List("\\"));
+  EXPECT_EQ(plugin.List("\\example.com"), (Names{"www.example.com", "img.example.com"}));
+  EXPECT_EQ(plugin.List("\\example.com\\"), plugin.List("\\example.com"));
+  EXPECT_EQ(plugin.List("\\example.com\\www.example.com"),
+            (Names{"http://www.example.com/a.gif", "http://www.example.com/c.htm"}));
+  // The host alone selects: any site part, or none, lists the same entries.
+  EXPECT_EQ(plugin.List("\\elsewhere\\www.example.com"), plugin.List("\\example.com\\www.example.com"));
+  EXPECT_EQ(plugin.List("www.example.com"), plugin.List("\\example.com\\www.example.com"));
+}
+
+TEST_F(Listing, FillsFindRecordsLikeTheSystem) {
+  LoadedPlugin& plugin = Load();
+  WIN32_FIND_DATAA record{};
+  HANDLE site = plugin.FsFindFirst("\\example.com", &record);
+  ASSERT_NE(site, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(record.dwFileAttributes, static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
+  plugin.FsFindClose(site);
+
+  HANDLE host = plugin.FsFindFirst("\\example.com\\www.example.com", &record);
+  ASSERT_NE(host, INVALID_HANDLE_VALUE);
+  EXPECT_STREQ(record.cFileName, "http://www.example.com/a.gif");
+  EXPECT_EQ(record.dwFileAttributes, 0u);
+  EXPECT_EQ(record.nFileSizeLow, 100u);
+  EXPECT_EQ(record.nFileSizeHigh, 0u);
+  ASSERT_EQ(plugin.FsFindNext(host, &record), kFsTrue);
+  EXPECT_EQ(record.nFileSizeLow, 0u) << "a missing local file has size 0";
+  plugin.FsFindClose(host);
+}
+
+TEST_F(Listing, EmptyOrMissingFoldersFailWithInvalidFunction) {
+  LoadedPlugin& plugin = Load();
+  for (const char* path : {"\\nowhere.example", "\\example.com\\nohost.example.com", "\\\\",
+                           "\\example.com\\www.example.com\\http://www.example.com/a.gif"}) {
+    WIN32_FIND_DATAA record{};
+    SetLastError(0);
+    EXPECT_EQ(plugin.FsFindFirst(path, &record), INVALID_HANDLE_VALUE) << path;
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_FUNCTION)) << path;
+  }
+}
+
+TEST_F(Listing, OpensAtMostFiftyListings) {
+  LoadedPlugin& plugin = Load();
+  WIN32_FIND_DATAA record{};
+  for (intptr_t expected = 1; expected <= 50; ++expected) {
+    ASSERT_EQ(plugin.FsFindFirst("\\", &record), reinterpret_cast<HANDLE>(expected));
+  }
+  std::memset(&record, 0x55, sizeof record);
+  EXPECT_EQ(plugin.FsFindFirst("\\", &record), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_FUNCTION));
+  EXPECT_EQ(static_cast<unsigned char>(record.cFileName[0]), 0x55) << "a refused listing leaves the record alone";
+  plugin.FsFindClose(reinterpret_cast<HANDLE>(50));
+  EXPECT_EQ(plugin.FsFindFirst("\\", &record), reinterpret_cast<HANDLE>(50));
+  for (intptr_t handle = 50; handle >= 1; --handle) plugin.FsFindClose(reinterpret_cast<HANDLE>(handle));
+}
+
+TEST_F(Listing, ClosingTheTopResumesTheListingBelow) {
+  LoadedPlugin& plugin = Load();
+  WIN32_FIND_DATAA record{};
+  HANDLE root = plugin.FsFindFirst("\\", &record);
+  ASSERT_EQ(plugin.FsFindNext(root, &record), kFsTrue);
+  EXPECT_STREQ(record.cFileName, "example.com");
+
+  HANDLE site = plugin.FsFindFirst("\\example.com", &record);
+  ASSERT_EQ(site, reinterpret_cast<HANDLE>(2));
+  while (plugin.FsFindNext(site, &record) == kFsTrue) {
+  }
+  plugin.FsFindClose(site);
+
+  ASSERT_EQ(plugin.FsFindNext(root, &record), kFsTrue);
+  EXPECT_STREQ(record.cFileName, "example.org");
+  plugin.FsFindClose(root);
+}
+
+TEST_F(Listing, ClosingBelowTheTopMovesTheTopDown) {
+  LoadedPlugin& plugin = Load();
+  WIN32_FIND_DATAA record{};
+  HANDLE root = plugin.FsFindFirst("\\", &record);
+  HANDLE site = plugin.FsFindFirst("\\example.com", &record);
+  EXPECT_STREQ(record.cFileName, "www.example.com");
+  plugin.FsFindClose(root);
+  // The site listing now stands at position 1 and is still the one served.
+  ASSERT_EQ(plugin.FsFindNext(site, &record), kFsTrue);
+  EXPECT_STREQ(record.cFileName, "img.example.com");
+  // Its old handle names no open listing any more and closes nothing.
+  EXPECT_EQ(plugin.FsFindClose(site), 0);
+  for (HANDLE stale : {reinterpret_cast<HANDLE>(0), INVALID_HANDLE_VALUE, reinterpret_cast<HANDLE>(51)}) {
+    EXPECT_EQ(plugin.FsFindClose(stale), 0);
+  }
+  EXPECT_EQ(plugin.FsFindNext(root, &record), kFsFalse);
+  plugin.FsFindClose(reinterpret_cast<HANDLE>(1));
+  std::memset(&record, 0x55, sizeof record);
+  EXPECT_EQ(plugin.FsFindNext(root, &record), kFsFalse) << "no listing is open";
+  EXPECT_EQ(static_cast<unsigned char>(record.cFileName[0]), 0x55);
+}
+
+TEST_F(Listing, NamesAreCutTo259Bytes) {
+  std::string url = "http://www.example.com/" + std::string(300, 'p');
+  WriteCache("0x00000001\t" + url + "\t\n");
+  LoadedPlugin& plugin = Load();
+  Names names = plugin.List("\\example.com\\www.example.com");
+  ASSERT_EQ(names.size(), 1u);
+  EXPECT_EQ(names[0], url.substr(0, 259));
+}
+
+TEST_F(Listing, TheEndOfADeleteOperationRefillsTheCache) {
+  LoadedPlugin& plugin = Load();
+  WIN32_FIND_DATAA record{};
+  HANDLE open = plugin.FsFindFirst("\\", &record);
+  WriteCache("0x00000001\thttp://new.example.net/\t\n");
+
+  plugin.FsStatusInfo("\\", kFsStatusStart, kFsOperationDelete);
+  plugin.FsStatusInfo("\\", kFsStatusEnd, 1);
+  EXPECT_EQ(plugin.List("\\").size(), 5u) << "only the end of a deletion reads the cache again";
+
+  plugin.EndDelete();
+  EXPECT_EQ(plugin.List("\\"), (Names{"(Reread)", "example.net"}));
+  // The listing opened before keeps the items it had.
+  ASSERT_EQ(plugin.FsFindNext(open, &record), kFsTrue);
+  EXPECT_STREQ(record.cFileName, "example.com");
+  plugin.FsFindClose(open);
+}
+
+TEST_F(Listing, SettingsSteerWhatIsListed) {
+  WriteIni("Language=English\nShowCookies=256\nSkipDomains=0\n");
+  LoadedPlugin& plugin = Load();
+  EXPECT_EQ(plugin.List("\\"), (Names{"(Reread)", "example.com", "192.0.2.7", "co.uk"}));
+
+  WriteIni("Language=English\nShowCookies=$FF\n");
+  plugin.Init();
+  EXPECT_EQ(plugin.List("\\"), (Names{"(Reread)", "example.com", "example.org", "192.0.2.7", "example.co.uk"}));
+}
+
+TEST_F(Listing, RereadEntryTakesItsNameFromTheLanguageFile) {
+  WriteFile(Lib("Trovex.lng"), "[English]\n1=Caption\n[Other]\n2=Neu\\nladen\n");
+  LoadedPlugin& plugin = Load();
+  EXPECT_EQ(plugin.List("\\").front(), "") << "message 2 is missing";
+
+  WriteIni("Language=Other\n");
+  plugin.Init();
+  EXPECT_EQ(plugin.List("\\").front(), "Neu\rladen");
+
+  // Without a Language key the previous language stays.
+  WriteIni("ShowCookies=1\n");
+  plugin.Init();
+  EXPECT_EQ(plugin.List("\\").front(), "Neu\rladen");
+}
+
+TEST_F(Listing, SettingsAreFoundBesideTheLibraryWhateverItsName) {
+  WriteIni("Language=English\n");
+  LoadedPlugin renamed(Lib(), "renamed-plugin.so");
+  renamed.Init();
+  EXPECT_EQ(renamed.List("\\").front(), "(Reread)");
+}
+
+TEST_F(Listing, NullArgumentsFailWithoutTouchingAnything) {
+  LoadedPlugin& plugin = Load();
+  WIN32_FIND_DATAA record{};
+  EXPECT_EQ(plugin.FsFindFirst(nullptr, &record), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(plugin.FsFindFirst("\\", nullptr), INVALID_HANDLE_VALUE);
+  HANDLE root = plugin.FsFindFirst("\\", &record);
+  ASSERT_EQ(root, reinterpret_cast<HANDLE>(1)) << "the refused calls opened nothing";
+  EXPECT_EQ(plugin.FsFindNext(root, nullptr), kFsFalse);
+  ASSERT_EQ(plugin.FsFindNext(root, &record), kFsTrue);
+  EXPECT_STREQ(record.cFileName, "example.com");
+  plugin.FsGetDefRootName(nullptr, 10);
+  plugin.FsFindClose(root);
+}
