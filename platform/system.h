@@ -9,6 +9,10 @@
 
 #include "win32api.h"
 
+// Marks module state that the library's start-up code touches: it is
+// constructed before any start-up code runs, and destroyed after it.
+#define TROVEX_MODULE_STATE __attribute__((init_priority(1000)))
+
 // The module (the library or program) this code is linked into, for
 // GetModuleFileNameA. Never fails.
 HMODULE ThisModule();

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "cache/CacheObj.h"
+#include "platform/system.h"
 #include "plugin/Trovex.h"
 #include "plugin/fsplugin.h"
 
@@ -20,7 +21,7 @@ struct SearchSlot {
 };
 
 // Open listings stand at positions 1 .. SearchCount (indexes 0 .. SearchCount - 1).
-std::array<SearchSlot, kFsMaxOpenListings> Slots;
+TROVEX_MODULE_STATE std::array<SearchSlot, kFsMaxOpenListings> Slots;
 int32_t SearchCount = 0;
 
 SearchSlot& SlotAt(int32_t position) {

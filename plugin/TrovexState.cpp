@@ -1,14 +1,15 @@
 // The plug-in's process-wide state.
 #include "plugin/Trovex.h"
 
+#include "platform/system.h"
 #include "plugin/Listing.h"
 
-std::string RereadEntryText;
+TROVEX_MODULE_STATE std::string RereadEntryText;
 int32_t PluginNumber = 0;
 FsProgressCallback ProgressCallback = nullptr;
-std::string LngFileName;
-std::string LanguageName;
-std::string MsgCaption;
+TROVEX_MODULE_STATE std::string LngFileName;
+TROVEX_MODULE_STATE std::string LanguageName;
+TROVEX_MODULE_STATE std::string MsgCaption;
 uint8_t ShowCookies = 0;
 uint8_t ConfirmOpen = 0;
 uint8_t OfflineOpen = 0;

@@ -2,10 +2,10 @@
 
 #include <vector>
 
-#include "platform/win32api.h"
+#include "platform/system.h"
 #include "support/SysUtils1.h"
 
-std::string IniFileName;
+TROVEX_MODULE_STATE std::string IniFileName;
 
 namespace {
 

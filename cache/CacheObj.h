@@ -1,0 +1,131 @@
+// The cache model: an in-memory snapshot of the URL cache, the derivation of
+// site and host names from URLs, and the items of one virtual folder.
+#ifndef TROVEX_CACHE_CACHEOBJ_H
+#define TROVEX_CACHE_CACHEOBJ_H
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+#include <vector>
+
+#include "platform/win32api.h"
+
+// One entry of the snapshot.
+struct CacheEntry {
+  std::string SourceUrl;
+  std::string LocalFileName;  // empty when the cache gives none
+};
+
+// The snapshot: cache entries in the order the system enumerates them,
+// duplicates kept, never sorted.
+class CacheList {
+ public:
+  // Appends the record's URL and local file unless record is null or its
+  // type has a bit in common with HiddenTypeMask.
+  void Add(const INTERNET_CACHE_ENTRY_INFOA* record);
+
+  // Empties the snapshot.
+  void Clear();
+
+  // The local file of the first entry whose URL equals url byte for byte;
+  // empty when none does.
+  std::string FindLocalFile(std::string_view url) const;
+
+  // Empties the snapshot and reads the whole URL cache into it. Never fails:
+  // whatever could be read stays.
+  void Fill();
+
+  int32_t Count() const { return static_cast<int32_t>(entries_.size()); }
+  const CacheEntry& Entry(int32_t index) const { return entries_[static_cast<size_t>(index)]; }
+  const std::vector<CacheEntry>& Entries() const { return entries_; }
+
+ private:
+  std::vector<CacheEntry> entries_;
+};
+
+// One item of a virtual folder.
+struct FolderItem {
+  std::string Name;
+  uint32_t Size = 0;  // the local file's size for a file item, 0 for a folder
+};
+
+// The items of one virtual folder, in order of first appearance, names
+// merged without regard to ASCII case.
+class FolderList {
+ public:
+  FolderList();
+  FolderList(const FolderList&) = delete;
+  FolderList& operator=(const FolderList&) = delete;
+
+  // Empties the list.
+  void Clear();
+
+  // Appends (name, size) unless an item's name equals name without regard to
+  // ASCII case; that item then stays as it was, size included.
+  void AddUnique(std::string_view name, uint32_t size);
+
+  // Empties the list and adds the items of one folder of the snapshot: at
+  // level 0 every site, at level 1 the hosts of site folderName, at level 2
+  // the URLs of host folderName with their local files' sizes. Any other
+  // level gives an empty list.
+  void Build(int32_t level, std::string_view folderName);
+
+  int32_t Count() const { return static_cast<int32_t>(items_.size()); }
+  // Item at position 1 .. Count().
+  const FolderItem& Item(int32_t position) const { return items_[static_cast<size_t>(position - 1)]; }
+
+ private:
+  struct NameHash {
+    using is_transparent = void;
+    const std::vector<FolderItem>* items;
+    size_t operator()(size_t index) const { return (*this)((*items)[index].Name); }
+    size_t operator()(std::string_view name) const;
+  };
+  struct NameEqual {
+    using is_transparent = void;
+    const std::vector<FolderItem>* items;
+    std::string_view NameOf(size_t index) const { return (*items)[index].Name; }
+    std::string_view NameOf(std::string_view name) const { return name; }
+    template <typename A, typename B>
+    bool operator()(const A& a, const B& b) const {
+      return SameNameNoCase(NameOf(a), NameOf(b));
+    }
+  };
+  static bool SameNameNoCase(std::string_view a, std::string_view b);
+
+  std::vector<FolderItem> items_;
+  // Positions in items_, hashed and compared by name without regard to ASCII
+  // case, so that AddUnique need not scan.
+  std::unordered_set<size_t, NameHash, NameEqual> index_;
+};
+
+// Site and host name of a source URL; either may be empty, and both are
+// views into url.
+struct UrlParts {
+  std::string_view Site;
+  std::string_view Host;
+};
+
+// Splits url into its site and host name under the current CachePrefix,
+// SkipDomains and SkipDomainsList.
+UrlParts SplitUrl(std::string_view url);
+
+// The number of positions of s that hold c.
+int32_t CountChar(std::string_view s, char c);
+
+// Module state.
+extern CacheList TheCacheList;        // the snapshot
+extern uint32_t HiddenTypeMask;       // entry types left out of the snapshot
+extern std::string CachePrefix;       // how cookie URLs begin
+extern bool SkipDomains;              // keep a third label after a listed second-level one
+extern std::string SkipDomainsList;   // the second-level labels, separated by ','
+
+// Sets the module state to its values at load and reads CachePrefix from the
+// registry; runs when the library loads.
+void CacheObjInitialize();
+
+// Empties the snapshot and releases the texts; runs when the library unloads.
+void CacheObjFinalize();
+
+#endif

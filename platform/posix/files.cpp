@@ -1,0 +1,282 @@
+// Directory searches and file copies.
+#include <dirent.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/sendfile.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "handles.h"
+#include "platform/win32api.h"
+#include "sysfolder.h"
+
+namespace {
+
+// ---- Directory searches ---------------------------------------------------
+
+struct DirCloser {
+  void operator()(DIR* dir) const { closedir(dir); }
+};
+
+struct Search {
+  std::unique_ptr<DIR, DirCloser> dir;  // null for a search of one named path
+  std::string pattern;
+};
+
+HandleTable<Search> searches;
+
+// '*' any run of bytes, '?' any one byte; "*.*" matches every name, as on
+// Windows.
+bool Matches(std::string_view pattern, std::string_view name) {
+  if (pattern == "*.*") return true;
+  size_t p = 0, n = 0, starP = std::string_view::npos, starN = 0;
+  while (n < name.size()) {
+    if (p < pattern.size() && (pattern[p] == '?' || pattern[p] == name[n])) {
+      ++p;
+      ++n;
+    } else if (p < pattern.size() && pattern[p] == '*') {
+      starP = p++;
+      starN = n;
+    } else if (starP != std::string_view::npos) {
+      p = starP + 1;
+      n = ++starN;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  return p == pattern.size();
+}
+
+FILETIME ToFileTime(const timespec& time) {
+  // 100 ns intervals since 1601-01-01; times before then are given as 0.
+  const int64_t kEpochDifference = 11644473600LL;
+  int64_t seconds = static_cast<int64_t>(time.tv_sec) + kEpochDifference;
+  uint64_t ticks = seconds < 0 ? 0
+                               : static_cast<uint64_t>(seconds) * 10000000u +
+                                     static_cast<uint64_t>(time.tv_nsec) / 100u;
+  return {static_cast<DWORD>(ticks & 0xFFFFFFFFu), static_cast<DWORD>(ticks >> 32)};
+}
+
+void FillRecord(const struct stat& info, std::string_view name, WIN32_FIND_DATAA* record) {
+  std::memset(record, 0, sizeof *record);
+  record->dwFileAttributes = S_ISDIR(info.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+  // Read-only is a property of the file, not of who asks: no write bit at all.
+  if ((info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
+    record->dwFileAttributes |= FILE_ATTRIBUTE_READONLY;
+  uint64_t size = S_ISDIR(info.st_mode) ? 0 : static_cast<uint64_t>(info.st_size);
+  record->nFileSizeHigh = static_cast<DWORD>(size >> 32);
+  record->nFileSizeLow = static_cast<DWORD>(size & 0xFFFFFFFFu);
+  record->ftCreationTime = ToFileTime(info.st_ctim);
+  record->ftLastAccessTime = ToFileTime(info.st_atim);
+  record->ftLastWriteTime = ToFileTime(info.st_mtim);
+  size_t n = name.size() < MAX_PATH - 1 ? name.size() : MAX_PATH - 1;
+  std::memcpy(record->cFileName, name.data(), n);
+}
+
+// The status of `name` in the folder `dir`: the file a link leads to, or the
+// link itself when it leads nowhere.
+bool StatEntry(int dir, const char* name, struct stat& info) {
+  return fstatat(dir, name, &info, 0) == 0 || fstatat(dir, name, &info, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+// Moves the search to its next matching name and fills the record.
+bool NextMatch(Search& search, WIN32_FIND_DATAA* record) {
+  while (dirent* entry = readdir(search.dir.get())) {
+    std::string_view name = entry->d_name;
+    if (name == "." || name == ".." || !Matches(search.pattern, name)) continue;
+    struct stat info {};
+    if (!StatEntry(dirfd(search.dir.get()), entry->d_name, info)) continue;  // gone meanwhile
+    FillRecord(info, name, record);
+    return true;
+  }
+  return false;
+}
+
+bool HasWildcards(std::string_view text) {
+  return text.find_first_of("*?") != std::string_view::npos;
+}
+
+// A pattern without wildcards names one file or folder.
+HANDLE FindPath(const std::string& path, std::string_view name, WIN32_FIND_DATAA* record) {
+  struct stat info {};
+  if (name.empty() || !StatEntry(AT_FDCWD, path.c_str(), info)) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  FillRecord(info, name, record);
+  return searches.Add(std::make_unique<Search>());
+}
+
+BOOL Fail(DWORD code) {
+  SetLastError(code);
+  return FALSE;
+}
+
+// ---- Copies ---------------------------------------------------------------
+
+std::string FolderOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The copy being written beside the target; removed unless it was put in
+// the target's place.
+class PendingCopy {
+ public:
+  // A short name of its own, so that a target name near the length limit
+  // still leaves room for it.
+  explicit PendingCopy(const std::string& target) : path_(FolderOf(target) + "/.trovex-copy.XXXXXX") {
+    fd_.Reset(mkostemp(path_.data(), O_CLOEXEC));
+    if (!fd_.Valid()) path_.clear();
+  }
+  ~PendingCopy() {
+    if (path_.empty()) return;
+    int saved = errno;
+    unlink(path_.c_str());
+    errno = saved;
+  }
+  PendingCopy(const PendingCopy&) = delete;
+  PendingCopy& operator=(const PendingCopy&) = delete;
+
+  bool Valid() const { return fd_.Valid(); }
+  int Fd() const { return fd_.Get(); }
+  const std::string& Path() const { return path_; }
+  void Placed() { path_.clear(); }
+
+ private:
+  std::string path_;
+  UniqueFd fd_;
+};
+
+bool CopyWithReadWrite(int from, int to) {
+  char chunk[65536];
+  for (;;) {
+    ssize_t n = read(from, chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return n == 0;
+    for (ssize_t done = 0; done < n;) {
+      ssize_t written = write(to, chunk + done, static_cast<size_t>(n - done));
+      if (written < 0 && errno == EINTR) continue;
+      if (written <= 0) return false;
+      done += written;
+    }
+  }
+}
+
+// The kernel copies without the bytes passing through here where it can;
+// otherwise, and across file systems that refuse, read and write. Files that
+// claim no size (as in /proc) are read, since the kernel copy sees them empty.
+bool CopyBytes(int from, int to, off_t size) {
+  if (size == 0) return CopyWithReadWrite(from, to);
+  bool started = false;
+  for (;;) {
+    ssize_t n = copy_file_range(from, nullptr, to, nullptr, size_t{1} << 30, 0);
+    if (n > 0) {
+      started = true;
+      continue;
+    }
+    if (n == 0) return true;
+    if (errno == EINTR) continue;
+    bool unsupported = errno == EXDEV || errno == ENOSYS || errno == EINVAL ||
+                       errno == EOPNOTSUPP || errno == EBADF;
+    if (!unsupported || started) return false;
+    return CopyWithReadWrite(from, to);
+  }
+}
+
+// Puts the finished copy in the target's place: over an existing target, or
+// only where no target exists yet, atomically either way.
+bool PlaceCopy(PendingCopy& copy, const std::string& target, bool replace) {
+  if (replace) {
+    if (rename(copy.Path().c_str(), target.c_str()) != 0) return false;
+  } else if (renameat2(AT_FDCWD, copy.Path().c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) != 0) {
+    if (errno != EINVAL && errno != ENOSYS) return false;
+    if (link(copy.Path().c_str(), target.c_str()) != 0) return false;
+    return true;  // the pending name is removed with the copy object
+  }
+  copy.Placed();
+  return true;
+}
+
+bool OpenSource(const char* source, UniqueFd& fd, struct stat& info) {
+  // Non-blocking, so that a pipe given as the source is refused, not waited on.
+  fd.Reset(open(source, O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (!fd.Valid() || fstat(fd.Get(), &info) != 0) return false;
+  if (!S_ISREG(info.st_mode)) {
+    errno = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
+    return false;
+  }
+  return fcntl(fd.Get(), F_SETFL, 0) == 0;
+}
+
+bool Exists(const char* path) {
+  struct stat info {};
+  return lstat(path, &info) == 0;
+}
+
+}  // namespace
+
+HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA record) {
+  if (pattern == nullptr || record == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_HANDLE_VALUE;
+  }
+  std::string path(pattern);
+  size_t slash = path.rfind('/');
+  std::string folder = FolderOf(path);
+  std::string last = slash == std::string::npos ? path : path.substr(slash + 1);
+  if (!HasWildcards(last)) return FindPath(path, last, record);
+
+  auto search = std::make_unique<Search>();
+  search->dir.reset(opendir(folder.c_str()));
+  search->pattern = last;
+  if (!search->dir || !NextMatch(*search, record)) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  return searches.Add(std::move(search));
+}
+
+BOOL FindNextFileA(HANDLE handle, LPWIN32_FIND_DATAA record) {
+  std::shared_ptr<Search> search = searches.Find(handle);
+  if (!search) return Fail(ERROR_INVALID_HANDLE);
+  if (record == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+  if (!search->dir || !NextMatch(*search, record)) return Fail(ERROR_NO_MORE_FILES);
+  return TRUE;
+}
+
+BOOL FindClose(HANDLE handle) {
+  return searches.Remove(handle) ? TRUE : Fail(ERROR_INVALID_HANDLE);
+}
+
+BOOL CopyFileA(LPCSTR source, LPCSTR target, BOOL failIfExists) {
+  if (source == nullptr || target == nullptr || source[0] == '\0' || target[0] == '\0')
+    return Fail(ERROR_INVALID_PARAMETER);
+  UniqueFd from;
+  struct stat info {};
+  if (!OpenSource(source, from, info)) return Fail(LastErrorFromErrno());
+  if (failIfExists && Exists(target)) return Fail(ERROR_FILE_EXISTS);
+
+  std::string targetPath(target);
+  PendingCopy copy(targetPath);
+  if (!copy.Valid()) return Fail(LastErrorFromErrno());
+  if (!CopyBytes(from.Get(), copy.Fd(), info.st_size)) return Fail(LastErrorFromErrno());
+  // The copy keeps the source's modification time, as on Windows.
+  const timespec times[2] = {info.st_atim, info.st_mtim};
+  if (fchmod(copy.Fd(), info.st_mode & 0666) != 0 || futimens(copy.Fd(), times) != 0)
+    return Fail(LastErrorFromErrno());
+  if (!PlaceCopy(copy, targetPath, failIfExists == FALSE)) {
+    if (errno == EEXIST) return Fail(ERROR_FILE_EXISTS);
+    return Fail(LastErrorFromErrno());
+  }
+  return TRUE;
+}

@@ -1,0 +1,168 @@
+// Ini files, read the way Windows reads them: section and key names without
+// regard to ASCII case, blanks around names and values dropped, one pair of
+// matching quotes around a value dropped, ';' lines are comments, and the
+// first matching section and key win. Lines that are none of these are
+// skipped.
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/win32api.h"
+#include "sysfolder.h"
+
+namespace {
+
+struct Pair {
+  std::string_view key;
+  std::string_view value;
+};
+
+struct Section {
+  std::string_view name;
+  std::vector<Pair> pairs;
+};
+
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t';
+}
+
+std::string_view Trim(std::string_view text) {
+  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+std::string_view Unquoted(std::string_view value) {
+  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+      value.back() == value.front())
+    return value.substr(1, value.size() - 2);
+  return value;
+}
+
+// The next line of `text` from `pos` on; CRLF, LF and CR all end a line.
+std::string_view NextLine(std::string_view text, size_t& pos) {
+  size_t start = pos;
+  size_t end = text.find_first_of("\r\n", start);
+  if (end == std::string_view::npos) {
+    pos = text.size();
+    return text.substr(start);
+  }
+  pos = end + (text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n' ? 2 : 1);
+  return text.substr(start, end - start);
+}
+
+// The sections of the file in order; the views point into `text`.
+std::vector<Section> ParseProfile(std::string_view text) {
+  std::vector<Section> sections;
+  for (size_t pos = 0; pos < text.size();) {
+    std::string_view line = Trim(NextLine(text, pos));
+    if (line.empty() || line[0] == ';') continue;
+    if (line[0] == '[') {
+      size_t close = line.find(']');
+      sections.push_back({Trim(line.substr(1, close == std::string_view::npos ? close : close - 1)), {}});
+      continue;
+    }
+    size_t equals = line.find('=');
+    if (sections.empty() || equals == std::string_view::npos) continue;
+    std::string_view key = Trim(line.substr(0, equals));
+    if (key.empty()) continue;
+    sections.back().pairs.push_back({key, Unquoted(Trim(line.substr(equals + 1)))});
+  }
+  return sections;
+}
+
+const Section* FindSection(const std::vector<Section>& sections, std::string_view name) {
+  for (const Section& section : sections)
+    if (EqualNoCase(section.name, name)) return &section;
+  return nullptr;
+}
+
+const Pair* FindPair(const Section& section, std::string_view key) {
+  for (const Pair& pair : section.pairs)
+    if (EqualNoCase(pair.key, key)) return &pair;
+  return nullptr;
+}
+
+void AddUnique(std::vector<std::string_view>& names, std::string_view name) {
+  for (std::string_view known : names)
+    if (EqualNoCase(known, name)) return;
+  names.push_back(name);
+}
+
+DWORD CopyValue(LPSTR buffer, DWORD size, std::string_view value) {
+  size_t n = value.size() < size - 1 ? value.size() : size - 1;
+  std::memcpy(buffer, value.data(), n);
+  buffer[n] = '\0';
+  return static_cast<DWORD>(n);
+}
+
+// Names each followed by a NUL, and one more NUL at the end. A list that does
+// not fit is cut, still ends in two NULs, and counts size - 2.
+DWORD CopyList(LPSTR buffer, DWORD size, const std::vector<std::string_view>& names) {
+  std::string list;
+  for (std::string_view name : names) {
+    list += name;
+    list += '\0';
+  }
+  if (list.empty()) list += '\0';
+  list += '\0';
+  if (size < 2) {
+    buffer[0] = '\0';
+    return 0;
+  }
+  if (list.size() <= size) {
+    std::memcpy(buffer, list.data(), list.size());
+    return names.empty() ? 0 : static_cast<DWORD>(list.size() - 1);
+  }
+  std::memcpy(buffer, list.data(), size - 2);
+  buffer[size - 2] = '\0';
+  buffer[size - 1] = '\0';
+  return size - 2;
+}
+
+// A bare file name is looked for in the system folder, as Windows looks for
+// one in its own folder.
+std::string ProfilePath(std::string_view fileName) {
+  if (fileName.find('/') == std::string_view::npos) return SystemFile(fileName);
+  return std::string(fileName);
+}
+
+}  // namespace
+
+DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultValue, LPSTR buffer,
+                               DWORD size, LPCSTR fileName) {
+  if (buffer == nullptr || size == 0) return 0;
+  std::string text;
+  if (fileName != nullptr && fileName[0] != '\0') ReadWholeFile(ProfilePath(fileName), text);
+  std::vector<Section> sections = ParseProfile(text);
+
+  std::vector<std::string_view> names;
+  if (section == nullptr) {
+    for (const Section& each : sections) AddUnique(names, each.name);
+    return CopyList(buffer, size, names);
+  }
+  const Section* found = FindSection(sections, section);
+  if (key == nullptr) {
+    if (found != nullptr)
+      for (const Pair& pair : found->pairs) AddUnique(names, pair.key);
+    return CopyList(buffer, size, names);
+  }
+  const Pair* pair = found != nullptr ? FindPair(*found, key) : nullptr;
+  if (pair != nullptr) return CopyValue(buffer, size, pair->value);
+  // As on Windows, a default loses its trailing blanks.
+  std::string_view fallback = defaultValue != nullptr ? defaultValue : "";
+  while (!fallback.empty() && IsBlank(fallback.back())) fallback.remove_suffix(1);
+  return CopyValue(buffer, size, fallback);
+}

@@ -1,0 +1,225 @@
+#include "sysfolder.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+// Keeps errno across cleanup so that a failure's reason survives the
+// destructors that run after it was recorded.
+class ErrnoGuard {
+ public:
+  ErrnoGuard() : saved_(errno) {}
+  ~ErrnoGuard() { errno = saved_; }
+  ErrnoGuard(const ErrnoGuard&) = delete;
+  ErrnoGuard& operator=(const ErrnoGuard&) = delete;
+
+ private:
+  int saved_;
+};
+
+std::string FolderOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+std::string Absolute(std::string path) {
+  if (path.empty() || path[0] == '/') return path;
+  char* cwd = getcwd(nullptr, 0);
+  if (cwd == nullptr) return path;
+  std::string result = std::string(cwd) + "/" + path;
+  free(cwd);
+  return result;
+}
+
+bool WriteAll(int fd, std::string_view data) {
+  while (!data.empty()) {
+    ssize_t n = write(fd, data.data(), data.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data.remove_prefix(static_cast<size_t>(n));
+  }
+  return true;
+}
+
+// A temporary file beside its final place; removed unless Commit renamed it.
+class TempFile {
+ public:
+  explicit TempFile(const std::string& target) : path_(target + ".tmp.XXXXXX") {
+    fd_.Reset(mkostemp(path_.data(), O_CLOEXEC));
+    if (!fd_.Valid()) path_.clear();
+  }
+  ~TempFile() {
+    ErrnoGuard keep;
+    fd_.Reset();
+    if (!path_.empty()) unlink(path_.c_str());
+  }
+  TempFile(const TempFile&) = delete;
+  TempFile& operator=(const TempFile&) = delete;
+
+  int Fd() const { return fd_.Get(); }
+  bool Valid() const { return fd_.Valid(); }
+
+  bool Commit(const std::string& target) {
+    if (fsync(fd_.Get()) != 0 || close(fd_.Release()) != 0) return false;
+    if (rename(path_.c_str(), target.c_str()) != 0) return false;
+    path_.clear();
+    return true;
+  }
+
+ private:
+  std::string path_;
+  UniqueFd fd_;
+};
+
+// The rename is only durable once the folder's entry is on disk too.
+void SyncFolder(const std::string& folder) {
+  UniqueFd dir(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.Valid()) fsync(dir.Get());
+}
+
+}  // namespace
+
+UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
+  if (this != &other) Reset(other.Release());
+  return *this;
+}
+
+UniqueFd::~UniqueFd() {
+  Reset();
+}
+
+int UniqueFd::Release() {
+  int fd = fd_;
+  fd_ = -1;
+  return fd;
+}
+
+void UniqueFd::Reset(int fd) {
+  if (fd_ >= 0) {
+    ErrnoGuard keep;
+    close(fd_);
+  }
+  fd_ = fd;
+}
+
+StoreLock::StoreLock(const std::string& store) {
+  std::string path = store + ".lock";
+  fd_.Reset(open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+  if (!fd_.Valid()) return;
+  while (flock(fd_.Get(), LOCK_EX) != 0) {
+    if (errno != EINTR) {
+      fd_.Reset();
+      return;
+    }
+  }
+}
+
+std::string SystemFolder() {
+  const char* configured = getenv("TROVEX_SYSTEM");
+  if (configured != nullptr && configured[0] != '\0') return Absolute(configured);
+  const char* home = getenv("HOME");
+  std::string base = home != nullptr && home[0] != '\0' ? home : "/tmp";
+  return Absolute(base + "/.local/share/trovex/system");
+}
+
+std::string SystemFile(std::string_view name) {
+  std::string path = SystemFolder();
+  if (path.empty() || path.back() != '/') path += '/';
+  path += name;
+  return path;
+}
+
+bool MakeFolders(const std::string& folder) {
+  if (folder.empty()) return true;
+  struct stat info {};
+  if (stat(folder.c_str(), &info) == 0) {
+    if (S_ISDIR(info.st_mode)) return true;
+    errno = ENOTDIR;
+    return false;
+  }
+  std::string parent = FolderOf(folder);
+  if (parent != folder && !MakeFolders(parent)) return false;
+  return mkdir(folder.c_str(), 0755) == 0 || errno == EEXIST;
+}
+
+bool ReadWholeFile(const std::string& path, std::string& contents, struct stat* info) {
+  contents.clear();
+  // Non-blocking, so that a store replaced by a pipe cannot hang the caller.
+  UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (!fd.Valid()) return false;
+  struct stat status {};
+  if (fstat(fd.Get(), &status) != 0) return false;
+  if (!S_ISREG(status.st_mode)) {
+    errno = S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
+    return false;
+  }
+  if (info != nullptr) *info = status;
+  // One spare byte lets the read that finds the end need no second buffer.
+  contents.resize(status.st_size > 0 ? static_cast<size_t>(status.st_size) + 1 : 4096);
+  size_t used = 0;
+  for (;;) {
+    if (used == contents.size()) contents.resize(contents.size() * 2);
+    ssize_t n = read(fd.Get(), contents.data() + used, contents.size() - used);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      contents.clear();
+      return false;
+    }
+    if (n == 0) break;
+    used += static_cast<size_t>(n);
+  }
+  contents.resize(used);
+  return true;
+}
+
+bool ReplaceFile(const std::string& path, std::string_view contents) {
+  mode_t mode = 0644;
+  struct stat info {};
+  if (stat(path.c_str(), &info) == 0) mode = info.st_mode & 07777;
+  TempFile temp(path);
+  if (!temp.Valid()) return false;
+  if (fchmod(temp.Fd(), mode) != 0 || !WriteAll(temp.Fd(), contents)) return false;
+  if (!temp.Commit(path)) return false;
+  SyncFolder(FolderOf(path));
+  return true;
+}
+
+DWORD Win32Error(int err) {
+  switch (err) {
+    case 0: return ERROR_SUCCESS;
+    case ENOENT: return ERROR_FILE_NOT_FOUND;
+    case ENOTDIR: return ERROR_PATH_NOT_FOUND;
+    case EACCES:
+    case EPERM:
+    case EISDIR:
+    case EROFS:
+    case ETXTBSY: return ERROR_ACCESS_DENIED;
+    case EEXIST: return ERROR_FILE_EXISTS;
+    case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
+    case ENOSPC:
+    case EDQUOT: return ERROR_DISK_FULL;
+    case EINVAL:
+    case ENAMETOOLONG: return ERROR_INVALID_PARAMETER;
+    case ENOEXEC: return ERROR_BAD_EXE_FORMAT;
+    case EBADF: return ERROR_INVALID_HANDLE;
+    case EIO: return ERROR_GEN_FAILURE;
+    default: return ERROR_GEN_FAILURE;
+  }
+}
+
+DWORD LastErrorFromErrno() {
+  DWORD code = Win32Error(errno);
+  SetLastError(code);
+  return code;
+}

@@ -1,0 +1,244 @@
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/win32api.h"
+#include "posix_system_folder.h"
+
+namespace {
+
+struct Seen {
+  DWORD type;
+  std::string url;
+  std::optional<std::string> localFile;
+};
+
+std::vector<char> Buffer(DWORD size) {
+  return std::vector<char>(size);
+}
+
+INTERNET_CACHE_ENTRY_INFOA* AsRecord(std::vector<char>& buffer) {
+  return reinterpret_cast<INTERNET_CACHE_ENTRY_INFOA*>(buffer.data());
+}
+
+Seen ToSeen(const INTERNET_CACHE_ENTRY_INFOA* record) {
+  std::optional<std::string> local;
+  if (record->lpszLocalFileName != nullptr) local = record->lpszLocalFileName;
+  return {record->CacheEntryType, record->lpszSourceUrlName, local};
+}
+
+// Reads one entry the way a caller must: ask the size, then fetch.
+bool Next(HANDLE handle, std::vector<Seen>& seen) {
+  DWORD size = 0;
+  if (FindNextUrlCacheEntryA(handle, nullptr, &size) || GetLastError() != ERROR_INSUFFICIENT_BUFFER)
+    return false;
+  std::vector<char> buffer = Buffer(size);
+  if (!FindNextUrlCacheEntryA(handle, AsRecord(buffer), &size)) return false;
+  seen.push_back(ToSeen(AsRecord(buffer)));
+  return true;
+}
+
+std::vector<Seen> EnumerateAll(const char* pattern = nullptr) {
+  std::vector<Seen> seen;
+  DWORD size = 0;
+  if (FindFirstUrlCacheEntryA(pattern, nullptr, &size) != nullptr) return {};
+  std::vector<char> buffer = Buffer(size);
+  HANDLE handle = FindFirstUrlCacheEntryA(pattern, AsRecord(buffer), &size);
+  if (handle == nullptr) return {};
+  seen.push_back(ToSeen(AsRecord(buffer)));
+  while (Next(handle, seen)) {
+  }
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_MORE_ITEMS));
+  EXPECT_TRUE(FindCloseUrlCache(handle));
+  return seen;
+}
+
+std::vector<std::string> Urls(const std::vector<Seen>& seen) {
+  std::vector<std::string> urls;
+  for (const Seen& each : seen) urls.push_back(each.url);
+  return urls;
+}
+
+class UrlCache : public ::testing::Test {
+ protected:
+  TempSystemFolder folder;
+};
+
+TEST_F(UrlCache, SizeQueryReportsRecordAndStringsWithoutAdvancing) {
+  folder.Write("urlcache.txt", "0x00000001\thttp://a.example/\tdata/a.bin\n0x1\thttp://b.example/\t\n");
+  std::string local = folder.File("data/a.bin");
+  DWORD expected = sizeof(INTERNET_CACHE_ENTRY_INFOA) + sizeof "http://a.example/" + local.size() + 1;
+
+  DWORD size = 0;
+  EXPECT_EQ(FindFirstUrlCacheEntryA(nullptr, nullptr, &size), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+  EXPECT_EQ(size, expected);
+
+  std::vector<char> buffer = Buffer(size);
+  HANDLE handle = FindFirstUrlCacheEntryA(nullptr, AsRecord(buffer), &size);
+  ASSERT_NE(handle, nullptr);
+  const INTERNET_CACHE_ENTRY_INFOA* record = AsRecord(buffer);
+  EXPECT_EQ(record->dwStructSize, sizeof(INTERNET_CACHE_ENTRY_INFOA));
+  EXPECT_STREQ(record->lpszSourceUrlName, "http://a.example/");
+  EXPECT_EQ(record->lpszLocalFileName, record->lpszSourceUrlName + sizeof "http://a.example/");
+  EXPECT_EQ(record->lpszLocalFileName, local);
+
+  // A too small buffer leaves the position where it was.
+  DWORD small = sizeof(INTERNET_CACHE_ENTRY_INFOA);
+  EXPECT_FALSE(FindNextUrlCacheEntryA(handle, AsRecord(buffer), &small));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+  std::vector<Seen> seen;
+  ASSERT_TRUE(Next(handle, seen));
+  EXPECT_EQ(seen[0].url, "http://b.example/");
+  EXPECT_FALSE(Next(handle, seen));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_MORE_ITEMS));
+  EXPECT_TRUE(FindCloseUrlCache(handle));
+  EXPECT_FALSE(FindCloseUrlCache(handle));
+}
+
+TEST_F(UrlCache, EmptyOrMissingCacheGivesNoHandle) {
+  for (const char* contents : {static_cast<const char*>(nullptr), "", "# only a comment\n\n"}) {
+    if (contents != nullptr) folder.Write("urlcache.txt", contents);
+    DWORD size = 0;
+    EXPECT_EQ(FindFirstUrlCacheEntryA(nullptr, nullptr, &size), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_MORE_ITEMS));
+  }
+}
+
+TEST_F(UrlCache, LocalFilesAreAbsoluteOrAbsent) {
+  folder.Write("urlcache.txt",
+               "1\thttp://rel/\tcache/x.gif\r\n"
+               "1\thttp://abs/\t/var/tmp/y.htm\r\n"
+               "1\thttp://none/\t\r\n");
+  std::vector<Seen> seen = EnumerateAll();
+  ASSERT_EQ(seen.size(), 3u);
+  EXPECT_EQ(seen[0].localFile, folder.File("cache/x.gif"));
+  EXPECT_EQ(seen[1].localFile, "/var/tmp/y.htm");
+  EXPECT_EQ(seen[2].localFile, std::nullopt);
+}
+
+TEST_F(UrlCache, MalformedLinesAreSkipped) {
+  folder.Write("urlcache.txt",
+               "0x00100000\tCookie:user@good.example/\t\n"
+               "no tabs at all\n"
+               "1\tonly-one-tab\n"
+               "zz\thttp://bad-type/\t\n"
+               "0x123456789\thttp://type-too-long/\t\n"
+               "1\t\tempty-url\n"
+               "1\thttp://extra/\ta\tb\n"
+               "# 1\thttp://commented/\t\n"
+               "\n"
+               "0x00200001\thttp://last.example/\tf\n");
+  std::vector<Seen> seen = EnumerateAll();
+  ASSERT_EQ(Urls(seen), (std::vector<std::string>{"Cookie:user@good.example/", "http://last.example/"}));
+  EXPECT_EQ(seen[0].type, COOKIE_CACHE_ENTRY);
+  EXPECT_EQ(seen[1].type, URLHISTORY_CACHE_ENTRY | NORMAL_CACHE_ENTRY);
+}
+
+TEST_F(UrlCache, PatternSelectsUrlsByPrefix) {
+  folder.Write("urlcache.txt", "1\thttp://a/\t\n0x100000\tCookie:u@a/\t\n1\thttp://b/\t\n");
+  EXPECT_EQ(Urls(EnumerateAll("cookie:")), std::vector<std::string>{"Cookie:u@a/"});
+  EXPECT_EQ(EnumerateAll("*").size(), 3u);
+}
+
+TEST_F(UrlCache, HandleEnumeratesTheCacheAsItWasWhenOpened) {
+  folder.Write("urlcache.txt", "1\thttp://one/\t\n1\thttp://two/\t\n1\thttp://three/\t\n");
+  DWORD size = 4096;
+  std::vector<char> buffer = Buffer(size);
+  HANDLE handle = FindFirstUrlCacheEntryA(nullptr, AsRecord(buffer), &size);
+  ASSERT_NE(handle, nullptr);
+
+  ASSERT_TRUE(DeleteUrlCacheEntryA("http://two/"));
+  ASSERT_TRUE(DeleteUrlCacheEntryA("http://three/"));
+  std::vector<Seen> seen;
+  while (Next(handle, seen)) {
+  }
+  EXPECT_EQ(Urls(seen), (std::vector<std::string>{"http://two/", "http://three/"}));
+  EXPECT_TRUE(FindCloseUrlCache(handle));
+  EXPECT_EQ(Urls(EnumerateAll()), std::vector<std::string>{"http://one/"});
+}
+
+TEST_F(UrlCache, DeleteRemovesFirstMatchAndKeepsOtherLinesByteForByte) {
+  std::filesystem::create_directory(folder.File("data"));
+  folder.Write("data/x.bin", "x");
+  std::string before =
+      "# cache\r\n"
+      "1\thttp://x/\tdata/x.bin\r\n"
+      "garbage line\n"
+      "1\thttp://x/\tdata/second.bin\n"
+      "1\thttp://y/\t\n";
+  folder.Write("urlcache.txt", before);
+
+  ASSERT_TRUE(DeleteUrlCacheEntryA("http://x/"));
+  EXPECT_EQ(folder.Read("urlcache.txt"),
+            "# cache\r\ngarbage line\n1\thttp://x/\tdata/second.bin\n1\thttp://y/\t\n");
+  EXPECT_FALSE(std::filesystem::exists(folder.File("data/x.bin")));
+
+  EXPECT_FALSE(DeleteUrlCacheEntryA("http://X/"));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  for (const auto& entry : std::filesystem::directory_iterator(folder.Path()))
+    EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos) << entry.path();
+}
+
+TEST_F(UrlCache, DeleteNeverRemovesAFileOutsideTheSystemFolder) {
+  TempSystemFolder outside;  // a second temporary folder, not the system folder
+  std::filesystem::path outsideFile = outside.File("keep.txt");
+  TempSystemFolder::WriteBytes(outsideFile, "precious");
+  setenv("TROVEX_SYSTEM", folder.Path().c_str(), 1);
+  std::filesystem::create_directory(folder.File("data"));
+  std::filesystem::create_symlink(outsideFile, folder.File("data/link.bin"));
+  std::filesystem::create_directory_symlink(outside.Path(), folder.File("linked-dir"));
+  std::string upward = "data/../../" + std::filesystem::path(outside.Path()).filename().string() + "/keep.txt";
+  folder.Write("urlcache.txt", "1\thttp://dots/\t" + upward + "\n1\thttp://link/\tdata/link.bin\n" +
+                                   "1\thttp://dir/\tlinked-dir/keep.txt\n1\thttp://abs/\t" +
+                                   outsideFile.string() + "\n");
+
+  for (const char* url : {"http://dots/", "http://link/", "http://dir/", "http://abs/"}) {
+    EXPECT_TRUE(DeleteUrlCacheEntryA(url)) << url;
+    EXPECT_TRUE(std::filesystem::exists(outsideFile)) << url;
+  }
+  EXPECT_TRUE(std::filesystem::is_symlink(folder.File("data/link.bin")));
+  EXPECT_EQ(folder.Read("urlcache.txt"), "");
+}
+
+TEST_F(UrlCache, ConcurrentDeletesFromTwoProcessesLoseNeither) {
+  const int kPerProcess = 20;
+  std::string text;
+  for (int i = 0; i < 2 * kPerProcess; ++i) text += "1\thttp://e" + std::to_string(i) + "/\t\n";
+  text += "1\thttp://stays/\t\n";
+  folder.Write("urlcache.txt", text);
+
+  pid_t children[2];
+  for (int child = 0; child < 2; ++child) {
+    children[child] = fork();
+    ASSERT_GE(children[child], 0);
+    if (children[child] == 0) {
+      bool ok = true;
+      for (int i = child; i < 2 * kPerProcess; i += 2)
+        ok = DeleteUrlCacheEntryA(("http://e" + std::to_string(i) + "/").c_str()) && ok;
+      _exit(ok ? 0 : 1);
+    }
+  }
+  for (pid_t child : children) {
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  EXPECT_EQ(folder.Read("urlcache.txt"), "1\thttp://stays/\t\n");
+}
+
+TEST_F(UrlCache, BadArgumentsFailCleanly) {
+  folder.Write("urlcache.txt", "1\thttp://a/\t\n");
+  DWORD size = 0;
+  EXPECT_EQ(FindFirstUrlCacheEntryA(nullptr, nullptr, nullptr), nullptr);
+  EXPECT_FALSE(FindNextUrlCacheEntryA(reinterpret_cast<HANDLE>(&size), nullptr, &size));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  EXPECT_FALSE(DeleteUrlCacheEntryA(nullptr));
+}
+
+}  // namespace
