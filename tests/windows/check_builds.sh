@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Checks the Windows builds' export and import tables with mingw's objdump:
-# each Trovex.dll is a PE of its bitness that exports exactly the nine entry
-# points under their plain names, and the DLL and every program beside it
-# import only libraries that every Windows system has, so that no runtime DLL
-# of the compiler has to travel with them.
-#   dll_tables.sh SOURCE_DIR
+# Checks what the Windows builds install. With mingw's objdump: each
+# Trovex.dll is a PE of its bitness that exports exactly the nine entry points
+# under their plain names, and the DLL and every program beside it import only
+# libraries that every Windows system has, so that no runtime DLL of the
+# compiler has to travel with them. Beside the DLL: Trovex.ini as it is, and
+# Trovex.lng in Windows-1252.
+#   check_builds.sh SOURCE_DIR
 set -euo pipefail
 here=$(dirname "$0")
 . "$here/prerequisites.sh"
@@ -39,6 +40,16 @@ check_imports() {
   done
 }
 
+# The settings file is copied as it is; the language file holds the same
+# text in Windows-1252, so it converts back to the repository's UTF-8 exactly.
+check_data_files() {
+  local dir=$1
+  cmp -s "$source_dir/data/Trovex.ini" "$dir/Trovex.ini" || fail "$dir/Trovex.ini differs from data/Trovex.ini"
+  [ -f "$dir/Trovex.lng" ] || { fail "$dir/Trovex.lng is missing"; return; }
+  iconv -f WINDOWS-1252 -t UTF-8 "$dir/Trovex.lng" | cmp -s - "$source_dir/data/Trovex.lng" ||
+    fail "$dir/Trovex.lng is not data/Trovex.lng in Windows-1252"
+}
+
 check_plugin() {
   local dir=$1 magic=$2 objdump=$3 dll=$1/Trovex.dll dump names
   [ -f "$dll" ] || { fail "$dll is missing"; return; }
@@ -56,7 +67,11 @@ check_plugin() {
   done
 }
 
+for bits in 32 64; do
+  check_data_files "$source_dir/build-win$bits"
+done
 check_plugin "$source_dir/build-win32" PE32 i686-w64-mingw32-objdump
 check_plugin "$source_dir/build-win64" PE32+ x86_64-w64-mingw32-objdump
 [ "$failures" -eq 0 ] || exit 1
-echo "both libraries export the nine entry points and import only system libraries"
+echo "both libraries export the nine entry points and import only system libraries;"
+echo "Trovex.ini and Trovex.lng (Windows-1252) stand beside them"
