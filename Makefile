@@ -4,9 +4,12 @@
 BUILD ?= build
 JOBS ?= 2
 CMAKE_FLAGS ?=
+# trovex is built beside the plug-in library, where it looks for it.
+TROVEX = $(BUILD)/plugin/trovex
+DEMO = $(BUILD)/demo
 WINDOWS_BUILDS := build-win32 build-win64
 
-.PHONY: build test windows clean
+.PHONY: build test run windows clean
 
 build:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
@@ -14,6 +17,14 @@ build:
 
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+# The demo runs on a fresh copy, so deleting entries never touches data/demo;
+# its registry names the stand-in browser by the copy's absolute path.
+run: build
+	rm -rf $(DEMO)
+	cp -R data/demo $(DEMO)
+	sed -i 's|@DEMO@|$(abspath $(DEMO))|g' $(DEMO)/registry.reg
+	$(TROVEX) --system $(DEMO) tree
 
 # One build after the other: the machine's cores are shared.
 windows:

@@ -1,0 +1,1 @@
+export const version = '0.1.0';

@@ -1,0 +1,137 @@
+#include "host/CommandLine.h"
+
+#include <set>
+
+#include "host/Commands.h"
+#include "host/Help.h"
+#include "host/HostError.h"
+
+namespace {
+
+struct CommandShape {
+  std::string_view Name;
+  std::vector<std::string_view> Options;  // long forms; "-x" is short for the one starting "--x"
+  size_t FewestOperands;
+  size_t MostOperands;
+};
+
+constexpr size_t kAny = static_cast<size_t>(-1);
+
+const std::vector<CommandShape>& Shapes() {
+  static const std::vector<CommandShape> shapes = {
+      {"ls", {"--json"}, 0, 1},
+      {"tree", {}, 0, 1},
+      {"get", {"--force", "--verbose"}, 2, kAny},
+      {"rm", {"--verbose"}, 1, kAny},
+      {"open", {}, 1, 1},
+      {"about", {}, 0, 0},
+      {"reread", {}, 0, 0},
+  };
+  return shapes;
+}
+
+const CommandShape* ShapeOf(std::string_view name) {
+  for (const CommandShape& shape : Shapes()) {
+    if (shape.Name == name) return &shape;
+  }
+  return nullptr;
+}
+
+const CommandShape& KnownShape(const std::vector<std::string>& words) {
+  const CommandShape* shape = words.empty() ? nullptr : ShapeOf(words.front());
+  if (shape == nullptr) {
+    throw HostError(kExitUsage, "unknown command " + (words.empty() ? std::string() : words.front()) +
+                                    " (see trovex --help)");
+  }
+  return *shape;
+}
+
+struct Arguments {
+  std::set<std::string> Options;  // long forms
+  std::vector<std::string> Operands;
+};
+
+std::string LongForm(const CommandShape& shape, const std::string& word) {
+  for (std::string_view option : shape.Options) {
+    if (word == option || (word.size() == 2 && option.size() > 2 && word[1] == option[2])) return std::string(option);
+  }
+  throw HostError(kExitUsage, "unknown option " + word + " for " + std::string(shape.Name) +
+                                  " (see trovex help " + std::string(shape.Name) + ")");
+}
+
+Arguments ReadArguments(const CommandShape& shape, const std::vector<std::string>& words) {
+  Arguments arguments;
+  bool optionsEnded = false;
+  for (size_t i = 1; i < words.size(); ++i) {
+    const std::string& word = words[i];
+    if (!optionsEnded && word == "--") {
+      optionsEnded = true;
+    } else if (!optionsEnded && word.size() > 1 && word[0] == '-') {
+      arguments.Options.insert(LongForm(shape, word));
+    } else {
+      arguments.Operands.push_back(word);
+    }
+  }
+  size_t count = arguments.Operands.size();
+  if (count < shape.FewestOperands || count > shape.MostOperands) {
+    throw HostError(kExitUsage, "wrong number of arguments for " + std::string(shape.Name) + " (see trovex help " +
+                                    std::string(shape.Name) + ")");
+  }
+  return arguments;
+}
+
+VirtualPath PathOf(const std::string& text, const VirtualPath& folder) {
+  std::optional<VirtualPath> path = ParseVirtualPath(text, folder);
+  if (!path) throw HostError(kExitUsage, "not a path of the tree: " + text);
+  return *path;
+}
+
+std::vector<VirtualPath> PathsOf(const std::vector<std::string>& texts, const VirtualPath& folder) {
+  std::vector<VirtualPath> paths;
+  for (const std::string& text : texts) paths.push_back(PathOf(text, folder));
+  return paths;
+}
+
+VirtualPath OptionalPath(const Arguments& arguments, const VirtualPath& folder) {
+  return arguments.Operands.empty() ? folder : PathOf(arguments.Operands.front(), folder);
+}
+
+}  // namespace
+
+bool IsTreeCommand(std::string_view name) {
+  return ShapeOf(name) != nullptr;
+}
+
+std::optional<std::string> HelpAsked(const std::vector<std::string>& words) {
+  if (words.empty()) return std::nullopt;
+  for (size_t i = 1; i < words.size() && words[i] != "--"; ++i) {
+    if (words[i] == "-h" || words[i] == "--help") {
+      return CommandHelp(words.front()).value_or(ProgramHelp());
+    }
+  }
+  return std::nullopt;
+}
+
+void CheckTreeCommand(const std::vector<std::string>& words) {
+  const CommandShape& shape = KnownShape(words);
+  Arguments arguments = ReadArguments(shape, words);
+  // get's last operand is a local folder.
+  size_t paths = arguments.Operands.size() - (shape.Name == "get" ? 1 : 0);
+  for (size_t i = 0; i < paths; ++i) PathOf(arguments.Operands[i], VirtualPath{});
+}
+
+int RunTreeCommand(Plugin& plugin, const VirtualPath& folder, const std::vector<std::string>& words) {
+  const CommandShape* shape = &KnownShape(words);
+  Arguments arguments = ReadArguments(*shape, words);
+  auto has = [&](const char* option) { return arguments.Options.count(option) != 0; };
+  std::string_view name = shape->Name;
+  if (name == "ls") return ListCommand(plugin, OptionalPath(arguments, folder), has("--json"));
+  if (name == "tree") return TreeCommand(plugin, OptionalPath(arguments, folder));
+  if (name == "open") return OpenCommand(plugin, PathOf(arguments.Operands.front(), folder));
+  if (name == "about") return AboutCommand(plugin);
+  if (name == "reread") return RereadCommand(plugin);
+  if (name == "rm") return RemoveCommand(plugin, PathsOf(arguments.Operands, folder), has("--verbose"));
+  std::vector<std::string> sources(arguments.Operands.begin(), arguments.Operands.end() - 1);
+  GetOptions options{has("--force"), has("--verbose")};
+  return GetCommand(plugin, PathsOf(sources, folder), arguments.Operands.back(), options);
+}

@@ -1,0 +1,152 @@
+// ls, tree, open, about and reread.
+#include "host/Commands.h"
+
+#include <algorithm>
+#include <iostream>
+
+#include "host/HostError.h"
+#include "host/Output.h"
+#include "host/TreeWalk.h"
+
+namespace {
+
+const char* KindWord(bool isFolder) {
+  return isFolder ? "folder" : "file";
+}
+
+std::vector<ListedItem> ItemsAt(Plugin& plugin, const Node& node) {
+  if (!IsFolder(node.Kind)) return {ListedItem{node.Path.Name(), node.Size, false}};
+  std::optional<std::vector<ListedItem>> items = plugin.ReadFolder(node.Path.HostForm());
+  if (!items) throw HostError(kExitFailed, "the plug-in refused to list " + node.Path.HostForm());
+  return *items;
+}
+
+void PrintItemsAsText(const std::vector<ListedItem>& items) {
+  size_t sizeWidth = 1;
+  for (const ListedItem& item : items) sizeWidth = std::max(sizeWidth, std::to_string(item.Size).size());
+  for (const ListedItem& item : items) {
+    std::string size = std::to_string(item.Size);
+    std::cout << KindWord(item.IsFolder) << (item.IsFolder ? "  " : "    ")
+              << std::string(sizeWidth - size.size(), ' ') << size << "  " << item.Name << '\n';
+  }
+}
+
+void PrintItemsAsJson(const Node& node, const std::vector<ListedItem>& items) {
+  std::cout << "{\"path\":" << JsonString(node.Path.HostForm()) << ",\"items\":[";
+  for (size_t i = 0; i < items.size(); ++i) {
+    const ListedItem& item = items[i];
+    std::cout << (i == 0 ? "" : ",") << "\n  {\"kind\":\"" << KindWord(item.IsFolder) << "\",\"size\":" << item.Size
+              << ",\"name\":" << JsonString(item.Name) << "}";
+  }
+  std::cout << (items.empty() ? "" : "\n") << "]}\n";
+}
+
+struct Totals {
+  uint64_t Sites = 0;
+  uint64_t Hosts = 0;
+  uint64_t Entries = 0;
+  uint64_t Bytes = 0;
+};
+
+Totals Sum(const TreeNode& tree) {
+  Totals totals;
+  switch (tree.Item.Kind) {
+    case NodeKind::Site: totals.Sites = 1; break;
+    case NodeKind::Host: totals.Hosts = 1; break;
+    default: break;
+  }
+  if (!IsFolder(tree.Item.Kind)) {
+    totals.Entries = 1;
+    totals.Bytes = tree.Item.Size;
+  }
+  for (const TreeNode& child : tree.Children) {
+    Totals below = Sum(child);
+    totals.Sites += below.Sites;
+    totals.Hosts += below.Hosts;
+    totals.Entries += below.Entries;
+    totals.Bytes += below.Bytes;
+  }
+  return totals;
+}
+
+// "(2 hosts, 10 entries, 2345 bytes)": what lies below the node, itself
+// left out.
+std::string Summary(const TreeNode& tree) {
+  if (!IsFolder(tree.Item.Kind)) return "(" + CountOf(tree.Item.Size, "byte", "bytes") + ")";
+  Totals totals = Sum(tree);
+  std::string text = "(";
+  if (tree.Item.Kind == NodeKind::Root) text += CountOf(totals.Sites, "site", "sites") + ", ";
+  if (tree.Item.Kind != NodeKind::Host) text += CountOf(totals.Hosts, "host", "hosts") + ", ";
+  return text + CountOf(totals.Entries, "entry", "entries") + ", " + CountOf(totals.Bytes, "byte", "bytes") + ")";
+}
+
+void PrintBranches(const TreeNode& tree, const std::string& indent) {
+  for (size_t i = 0; i < tree.Children.size(); ++i) {
+    const TreeNode& child = tree.Children[i];
+    bool last = i + 1 == tree.Children.size();
+    std::cout << indent << (last ? "`-- " : "|-- ") << child.Item.Path.Name() << ' ' << Summary(child) << '\n';
+    PrintBranches(child, indent + (last ? "    " : "|   "));
+  }
+}
+
+// Lists the folder whose path the plug-in wrote for the host to show.
+int ShowFolder(Plugin& plugin, const std::string& hostPath) {
+  std::optional<VirtualPath> path = ParseVirtualPath(hostPath);
+  if (!path) throw HostError(kExitFailed, "the plug-in asks to show an unreadable path: " + hostPath);
+  return ListCommand(plugin, *path, false);
+}
+
+int RunVerb(Plugin& plugin, const std::string& hostPath, const char* verb) {
+  std::string buffer = hostPath;
+  int32_t result = plugin.ExecuteFile(buffer, verb);
+  std::string what = std::string(verb) + " " + hostPath + ": ";
+  if (result == kFsExecDone) {
+    std::cout << what << ExecuteResultText(result) << '\n';
+    return kExitOk;
+  }
+  if (result == kFsExecShowFolder) {
+    std::cout << what << ExecuteResultText(result) << ", " << buffer << '\n';
+    return ShowFolder(plugin, buffer);
+  }
+  ReportError(what + ExecuteResultText(result));
+  return kExitFailed;
+}
+
+}  // namespace
+
+int ListCommand(Plugin& plugin, const VirtualPath& path, bool json) {
+  Node node = ResolveNode(plugin, path);
+  std::vector<ListedItem> items = ItemsAt(plugin, node);
+  if (json) {
+    PrintItemsAsJson(node, items);
+  } else {
+    PrintItemsAsText(items);
+  }
+  return kExitOk;
+}
+
+int TreeCommand(Plugin& plugin, const VirtualPath& path) {
+  TreeNode tree = ReadTree(plugin, ResolveNode(plugin, path));
+  std::cout << tree.Item.Path.HostForm() << ' ' << Summary(tree) << '\n';
+  PrintBranches(tree, "");
+  return kExitOk;
+}
+
+int OpenCommand(Plugin& plugin, const VirtualPath& path) {
+  Node node = ResolveNode(plugin, path);
+  // A file manager enters a folder itself; only files get the verb.
+  if (IsFolder(node.Kind)) return ListCommand(plugin, path, false);
+  int status = RunVerb(plugin, node.Path.HostForm(), "open");
+  if (status != kExitOk && !CutNameNote(node).empty()) ReportError(node.Path.HostForm() + CutNameNote(node));
+  return status;
+}
+
+int AboutCommand(Plugin& plugin) {
+  return RunVerb(plugin, VirtualPath{}.HostForm(), "properties");
+}
+
+int RereadCommand(Plugin& plugin) {
+  std::optional<std::vector<ListedItem>> root = plugin.ReadFolder(VirtualPath{}.HostForm());
+  if (!root || root->empty()) throw HostError(kExitFailed, "the plug-in refused to list the root");
+  return RunVerb(plugin, VirtualPath{}.Child(root->front().Name).HostForm(), "open");
+}

@@ -1,0 +1,127 @@
+#include "host/Help.h"
+
+#include <array>
+#include <utility>
+
+namespace {
+
+constexpr char kProgramHelp[] =
+    "usage: trovex [--plugin LIB] [--system DIR] [--yes|--no] COMMAND [ARG...]\n"
+    "\n"
+    "Drives the Trovex plug-in, which shows the URL cache as a tree of sites,\n"
+    "hosts and entries, through its entry points, as a file manager does.\n"
+    "\n"
+    "Options (before the command):\n"
+    "  --plugin LIB   the plug-in library to load (default: Trovex.so beside\n"
+    "                 the trovex program)\n"
+    "  --system DIR   the system folder the plug-in reads its URL cache and\n"
+    "                 registry from (sets TROVEX_SYSTEM)\n"
+    "  --yes, --no    answer the plug-in's OK/Cancel question with OK or Cancel\n"
+    "                 (sets TROVEX_MSGBOX_ANSWER to ok or cancel)\n"
+    "  -h, --help     this text\n"
+    "\n"
+    "Commands:\n"
+    "  ls [--json] [PATH]          list a folder as the plug-in lists it\n"
+    "  tree [PATH]                 the tree below PATH with counts and sizes\n"
+    "  get [--force] [-v] PATH... DEST\n"
+    "                              copy entries and folders into the folder DEST\n"
+    "  rm [-v] PATH...             delete entries and folders from the cache\n"
+    "  open PATH                   open an entry (in the browser)\n"
+    "  about                       the plug-in's about box\n"
+    "  reread                      make the plug-in read its settings and cache again\n"
+    "  shell                       an interactive session\n"
+    "  help [COMMAND]              this text, or the help of one command\n"
+    "\n"
+    "Paths: \\site\\host\\URL as the plug-in writes them (the root is \\), or\n"
+    "site/host/URL, split at the first two slashes only, so that\n"
+    "example.com/www.example.com/http://www.example.com/a.gif names an entry;\n"
+    "/ or nothing is the root. Quote paths in the shell you type them into.\n"
+    "\n"
+    "Exit status: 0 success, 1 an operation failed, 2 a usage error or a path\n"
+    "that does not exist.\n";
+
+constexpr std::array<std::pair<std::string_view, std::string_view>, 9> kCommandHelp = {{
+    {"ls",
+     "usage: trovex ls [--json] [PATH]\n"
+     "Lists the folder at PATH (default: the root) in the plug-in's order: kind\n"
+     "(folder or file), size in bytes, name. The root's first item is the\n"
+     "plug-in's reread entry. A file's path lists the file alone.\n"
+     "  --json   one JSON object: {\"path\": ..., \"items\": [{\"kind\", \"size\", \"name\"}]}\n"},
+    {"tree",
+     "usage: trovex tree [PATH]\n"
+     "Shows every site, host and entry below PATH (default: the root), each\n"
+     "folder with the number of hosts and entries and the bytes below it.\n"},
+    {"get",
+     "usage: trovex get [--force] [-v] PATH... DEST\n"
+     "Copies entries out of the cache into the folder DEST, made when missing.\n"
+     "An entry lands in DEST itself; a site or host folder (or the root) is\n"
+     "copied with everything below it into DEST/SITE/HOST/. Each URL becomes a\n"
+     "safe file name: bytes that do not belong in a file name (such as / : ? *\n"
+     "% and control characters) are written as %XX, and overlong names end in\n"
+     "# and a hash; nothing is written outside DEST. An existing file is kept\n"
+     "unless --force is given or you answer yes at the terminal.\n"
+     "  -f, --force     replace existing files\n"
+     "  -v, --verbose   name every file copied\n"},
+    {"rm",
+     "usage: trovex rm [-v] PATH...\n"
+     "Deletes the entries at PATH from the cache, a site or host folder with\n"
+     "everything below it, inside one delete operation that the plug-in ends by\n"
+     "reading the cache again. Names every entry the plug-in could not delete\n"
+     "and every one still listed afterwards. The root is never deleted.\n"
+     "  -v, --verbose   name every entry deleted\n"},
+    {"open",
+     "usage: trovex open PATH\n"
+     "Runs the plug-in's \"open\" verb on the entry at PATH, which starts the\n"
+     "browser on its URL (the plug-in may ask first: see --yes and --no). When\n"
+     "the plug-in asks the host to show a folder, that folder is listed; a\n"
+     "folder's path lists the folder.\n"},
+    {"about",
+     "usage: trovex about\n"
+     "Runs the plug-in's \"properties\" verb on the root: its about box with the\n"
+     "plug-in's version, the browser's version and the cache folder.\n"},
+    {"reread",
+     "usage: trovex reread\n"
+     "Opens the root's first item, whatever the language file names it, so the\n"
+     "plug-in reads its settings and the cache again; then lists the root.\n"},
+    {"shell",
+     "usage: trovex shell\n"
+     "An interactive session in a current folder, with line editing, history\n"
+     "and completion of names (Tab). Its commands: cd, pwd, ls, tree, get, rm,\n"
+     "open, about, reread, help, exit. Paths are relative to the current folder\n"
+     "unless they begin with \\ or /; \"..\" is the folder above. Quote a name\n"
+     "that holds spaces with \" or '.\n"},
+    {"help",
+     "usage: trovex help [COMMAND]\n"
+     "The program's usage, or the help of COMMAND.\n"},
+}};
+
+constexpr char kShellHelp[] =
+    "  cd [PATH]                   go to a folder (default: the root)\n"
+    "  pwd                         the current folder\n"
+    "  ls [--json] [PATH]          list a folder\n"
+    "  tree [PATH]                 the tree below a folder\n"
+    "  get [--force] [-v] PATH... DEST\n"
+    "                              copy entries out into the local folder DEST\n"
+    "  rm [-v] PATH...             delete entries and folders\n"
+    "  open PATH                   open an entry in the browser\n"
+    "  about                       the plug-in's about box\n"
+    "  reread                      read settings and cache again\n"
+    "  help [COMMAND]              this text, or one command's\n"
+    "  exit                        leave (also Ctrl-D)\n";
+
+}  // namespace
+
+std::string ProgramHelp() {
+  return kProgramHelp;
+}
+
+std::optional<std::string> CommandHelp(std::string_view name) {
+  for (const auto& [command, text] : kCommandHelp) {
+    if (command == name) return std::string(text);
+  }
+  return std::nullopt;
+}
+
+std::string ShellHelp() {
+  return kShellHelp;
+}

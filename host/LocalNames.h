@@ -1,0 +1,23 @@
+// Local file and folder names for the names of the virtual tree, which are
+// whole URLs, host names with ports and the like.
+#ifndef TROVEX_HOST_LOCALNAMES_H
+#define TROVEX_HOST_LOCALNAMES_H
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+// The longest name LocalNameFor returns, in bytes: well inside the 255 bytes
+// a file name may have on common file systems.
+constexpr size_t kMaxLocalNameLength = 200;
+
+// A file name for name that is safe on Linux and Windows alike: letters,
+// digits, bytes from 0x80 up and the harmless punctuation stay; every other
+// byte becomes "%XX" (so no "/", "\", ":", "?", "*", control character or
+// "%" is left), as do a leading or trailing "." and the first letter of a
+// device name such as "CON". A longer result is cut and ends in "#" and a
+// hash of the whole name. Never empty, "." or ".."; distinct names give
+// distinct results.
+std::string LocalNameFor(std::string_view name);
+
+#endif

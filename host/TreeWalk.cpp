@@ -1,0 +1,128 @@
+#include "host/TreeWalk.h"
+
+#include "host/HostError.h"
+#include "host/Output.h"
+
+namespace {
+
+char UpperAscii(char c) {
+  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+bool SameName(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (UpperAscii(a[i]) != UpperAscii(b[i])) return false;
+  }
+  return true;
+}
+
+// The kind of an item listed in a folder of the given kind.
+NodeKind KindInside(NodeKind folder, const ListedItem& item) {
+  switch (folder) {
+    case NodeKind::Root: return item.IsFolder ? NodeKind::Site : NodeKind::RereadEntry;
+    case NodeKind::Site: return NodeKind::Host;
+    default: return NodeKind::Entry;
+  }
+}
+
+// The listed item that name designates: an exact match first, then one that
+// differs in letter case, then (for a URL) one cut from it by the listing.
+const ListedItem* MatchItem(const std::vector<ListedItem>& items, const std::string& name, bool url) {
+  for (const ListedItem& item : items) {
+    if (item.Name == name) return &item;
+  }
+  for (const ListedItem& item : items) {
+    if (SameName(item.Name, name)) return &item;
+  }
+  if (!url) return nullptr;
+  for (const ListedItem& item : items) {
+    if (item.Name.size() == kMaxListedNameLength && name.starts_with(item.Name)) return &item;
+  }
+  return nullptr;
+}
+
+void CollectFiles(Plugin& plugin, const Node& node, std::vector<Node>& files) {
+  if (!IsFolder(node.Kind)) {
+    files.push_back(node);
+    return;
+  }
+  for (const Node& child : ChildrenOf(plugin, node, false)) CollectFiles(plugin, child, files);
+}
+
+}  // namespace
+
+bool IsFolder(NodeKind kind) {
+  return kind == NodeKind::Root || kind == NodeKind::Site || kind == NodeKind::Host;
+}
+
+std::optional<Node> FindNode(Plugin& plugin, const VirtualPath& path) {
+  if (path.IsRoot()) return Node{};
+  // Each folder on the way is found in its parent's listing, so a host is
+  // looked for only in its own site.
+  std::optional<Node> parent = FindNode(plugin, path.Parent());
+  if (!parent || !IsFolder(parent->Kind)) return std::nullopt;
+  std::optional<std::vector<ListedItem>> items = plugin.ReadFolder(parent->Path.HostForm());
+  if (!items) return std::nullopt;
+  const ListedItem* item = MatchItem(*items, path.Name(), path.Level() == kEntryLevel);
+  if (item == nullptr) return std::nullopt;
+  NodeKind kind = KindInside(parent->Kind, *item);
+  // A file at the root is the reread entry; a site and a host are folders.
+  if (IsFolder(kind) != item->IsFolder && parent->Kind != NodeKind::Host) return std::nullopt;
+  // The plug-in selects folders by the exact spelling it lists; only a URL
+  // the listing cut keeps the whole spelling it was given.
+  std::string name = item->Name.size() == path.Name().size() ? item->Name : path.Name();
+  return Node{parent->Path.Child(name), kind, item->IsFolder ? 0 : item->Size};
+}
+
+Node ResolveNode(Plugin& plugin, const VirtualPath& path) {
+  std::optional<Node> node = FindNode(plugin, path);
+  if (node) return *node;
+  const char* what = path.Level() == kEntryLevel ? "no such entry: " : "no such folder: ";
+  throw HostError(kExitUsage, what + path.HostForm());
+}
+
+std::vector<Node> ChildrenOf(Plugin& plugin, const Node& folder, bool withRereadEntry) {
+  std::vector<Node> children;
+  std::optional<std::vector<ListedItem>> items = plugin.ReadFolder(folder.Path.HostForm());
+  if (!items) return children;
+  for (const ListedItem& item : *items) {
+    NodeKind kind = KindInside(folder.Kind, item);
+    if (kind == NodeKind::RereadEntry && !withRereadEntry) continue;
+    children.push_back(Node{folder.Path.Child(item.Name), kind, item.IsFolder ? 0 : item.Size});
+  }
+  return children;
+}
+
+std::vector<Node> FilesBelow(Plugin& plugin, const Node& node) {
+  std::vector<Node> files;
+  CollectFiles(plugin, node, files);
+  return files;
+}
+
+TreeNode ReadTree(Plugin& plugin, const Node& node) {
+  TreeNode tree{node, {}};
+  if (!IsFolder(node.Kind)) return tree;
+  // The listing is closed before the first child is opened.
+  std::vector<Node> children = ChildrenOf(plugin, node, false);
+  for (const Node& child : children) tree.Children.push_back(ReadTree(plugin, child));
+  return tree;
+}
+
+bool ResolveEach(Plugin& plugin, const std::vector<VirtualPath>& paths, std::vector<Node>& nodes) {
+  bool allFound = true;
+  for (const VirtualPath& path : paths) {
+    try {
+      nodes.push_back(ResolveNode(plugin, path));
+    } catch (const HostError& error) {
+      ReportError(error.what());
+      allFound = false;
+    }
+  }
+  return allFound;
+}
+
+std::string CutNameNote(const Node& node) {
+  if (node.Kind != NodeKind::Entry || node.Path.Name().size() < kMaxListedNameLength) return {};
+  return " (the listing cuts names at " + std::to_string(kMaxListedNameLength) + " bytes)";
+}

@@ -1,0 +1,147 @@
+// trovex: loads a plug-in library, resolves its nine entry points, calls
+// FsInit once and runs one command (or the interactive shell) on the tree.
+#include <filesystem>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "host/CommandLine.h"
+#include "host/Help.h"
+#include "host/HostError.h"
+#include "host/HostSystem.h"
+#include "host/Output.h"
+#include "host/Plugin.h"
+#include "host/PluginLibrary.h"
+#ifdef TROVEX_HAVE_SHELL
+#include "host/Shell.h"
+#endif
+
+namespace {
+
+struct GlobalOptions {
+  std::string PluginPath;
+  std::optional<std::string> SystemFolder;
+  std::optional<std::string> BoxAnswer;  // "ok" or "cancel"
+  bool Help = false;
+  std::vector<std::string> Words;  // the command and its arguments
+};
+
+// The value of option at argv[i] ("--name VALUE" or "--name=VALUE"), or
+// nullopt when argv[i] is not that option.
+std::optional<std::string> OptionValue(std::string_view option, int argc, char** argv, int& i) {
+  std::string_view word = argv[i];
+  if (word.starts_with(option) && word.size() > option.size() && word[option.size()] == '=') {
+    return std::string(word.substr(option.size() + 1));
+  }
+  if (word != option) return std::nullopt;
+  if (i + 1 >= argc) throw HostError(kExitUsage, std::string(option) + " needs a value");
+  return std::string(argv[++i]);
+}
+
+GlobalOptions ReadGlobalOptions(int argc, char** argv) {
+  GlobalOptions options;
+  options.PluginPath = DefaultPluginPath();
+  int i = 1;
+  for (; i < argc && argv[i][0] == '-'; ++i) {
+    std::string_view word = argv[i];
+    if (word == "--") {
+      ++i;
+      break;
+    }
+    if (std::optional<std::string> value = OptionValue("--plugin", argc, argv, i)) {
+      options.PluginPath = *value;
+    } else if (std::optional<std::string> value = OptionValue("--system", argc, argv, i)) {
+      options.SystemFolder = *value;
+    } else if (word == "--yes" || word == "--no") {
+      options.BoxAnswer = word == "--yes" ? "ok" : "cancel";
+    } else if (word == "-h" || word == "--help") {
+      options.Help = true;
+    } else {
+      throw HostError(kExitUsage, "unknown option " + std::string(word) + " (see trovex --help)");
+    }
+  }
+  for (; i < argc; ++i) options.Words.emplace_back(argv[i]);
+  return options;
+}
+
+// Hands the options meant for the plug-in's system layer over through the
+// environment, before the library is loaded.
+void ApplyEnvironment(const GlobalOptions& options) {
+  if (options.SystemFolder) {
+    std::error_code error;
+    if (!std::filesystem::is_directory(*options.SystemFolder, error)) {
+      throw HostError(kExitUsage, "no such system folder: " + *options.SystemFolder);
+    }
+    std::string folder = std::filesystem::absolute(*options.SystemFolder, error).string();
+    if (!SetEnvironmentValue("TROVEX_SYSTEM", folder)) throw HostError(kExitFailed, "cannot set TROVEX_SYSTEM");
+  }
+  if (options.BoxAnswer && !SetEnvironmentValue("TROVEX_MSGBOX_ANSWER", *options.BoxAnswer)) {
+    throw HostError(kExitFailed, "cannot set TROVEX_MSGBOX_ANSWER");
+  }
+}
+
+// Help that needs no plug-in: the program's, "help COMMAND" or
+// "COMMAND --help"; nullopt when the words ask for none.
+std::optional<std::string> HelpWithoutPlugin(const GlobalOptions& options) {
+  const std::vector<std::string>& words = options.Words;
+  if (options.Help) return ProgramHelp();
+  if (words.empty() || words.front() != "help") return HelpAsked(words);
+  if (words.size() == 1) return ProgramHelp();
+  std::optional<std::string> text = CommandHelp(words[1]);
+  if (!text || words.size() > 2) throw HostError(kExitUsage, "no such command: " + words[1] + " (see trovex --help)");
+  return text;
+}
+
+void CheckCommand(const std::vector<std::string>& words) {
+  if (words.empty()) throw HostError(kExitUsage, "no command given (see trovex --help)");
+  const std::string& name = words.front();
+  if (name == "shell") {
+#ifndef TROVEX_HAVE_SHELL
+    throw HostError(kExitUsage, "this build of trovex has no shell");
+#endif
+    if (words.size() > 1) throw HostError(kExitUsage, "shell takes no arguments");
+    return;
+  }
+  CheckTreeCommand(words);
+}
+
+int RunCommand(Plugin& plugin, const std::vector<std::string>& words) {
+#ifdef TROVEX_HAVE_SHELL
+  if (words.front() == "shell") return RunShell(plugin);
+#endif
+  return RunTreeCommand(plugin, VirtualPath{}, words);
+}
+
+int Run(int argc, char** argv) {
+  GlobalOptions options = ReadGlobalOptions(argc, argv);
+  if (std::optional<std::string> help = HelpWithoutPlugin(options)) {
+    std::cout << *help;
+    return kExitOk;
+  }
+  CheckCommand(options.Words);
+  ApplyEnvironment(options);
+  PluginLibrary library(options.PluginPath);
+  Plugin plugin(library.EntryPoints());
+  if (int32_t result = plugin.Init(); result != 0) {
+    throw HostError(kExitFailed, "the plug-in did not start: FsInit returned " + std::to_string(result));
+  }
+  int status = RunCommand(plugin, options.Words);
+  // Whatever the library does as it unloads, the command's output is out.
+  std::cout.flush();
+  return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return Run(argc, argv);
+  } catch (const HostError& error) {
+    ReportError(error.what());
+    return error.Status;
+  } catch (const std::exception& error) {
+    ReportError(error.what());
+    return kExitFailed;
+  }
+}
