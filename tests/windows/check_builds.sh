@@ -4,7 +4,7 @@
 # under their plain names, and the DLL and every program beside it import only
 # libraries that every Windows system has, so that no runtime DLL of the
 # compiler has to travel with them. Beside the DLL: Trovex.ini as it is, and
-# Trovex.lng in Windows-1252.
+# Trovex.lng in Windows-1252, and the host program trovex.exe.
 #   check_builds.sh SOURCE_DIR
 set -euo pipefail
 here=$(dirname "$0")
@@ -60,6 +60,7 @@ check_plugin() {
   check_imports "$dll" "$dump"
   echo "$dll exports: ${names% }"
   echo "$dll imports: $(imported_libraries "$dump" | tr '\n' ' ')"
+  [ -f "$dir/trovex.exe" ] || fail "$dir/trovex.exe is missing"
   local program
   for program in "$dir"/*.exe "$dir"/tests/*.exe; do
     [ -f "$program" ] || continue
@@ -74,4 +75,4 @@ check_plugin "$source_dir/build-win32" PE32 i686-w64-mingw32-objdump
 check_plugin "$source_dir/build-win64" PE32+ x86_64-w64-mingw32-objdump
 [ "$failures" -eq 0 ] || exit 1
 echo "both libraries export the nine entry points and import only system libraries;"
-echo "Trovex.ini and Trovex.lng (Windows-1252) stand beside them"
+echo "Trovex.ini, Trovex.lng (Windows-1252) and trovex.exe stand beside them"

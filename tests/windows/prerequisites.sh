@@ -9,8 +9,10 @@ skip_for() {
 }
 
 require_mingw() {
-  command -v i686-w64-mingw32-g++-posix >/dev/null || skip_for "the 32-bit mingw-w64 compiler" g++-mingw-w64-i686-posix
-  command -v x86_64-w64-mingw32-g++-posix >/dev/null || skip_for "the 64-bit mingw-w64 compiler" g++-mingw-w64-x86-64-posix
+  local missing=()
+  command -v i686-w64-mingw32-g++-posix >/dev/null || missing+=(g++-mingw-w64-i686-posix)
+  command -v x86_64-w64-mingw32-g++-posix >/dev/null || missing+=(g++-mingw-w64-x86-64-posix)
+  [ ${#missing[@]} -eq 0 ] || skip_for "mingw-w64 (${missing[*]})" "${missing[*]}"
 }
 
 # Sets WINE64 and WINESERVER to 64-bit Wine's loader and its server. Debian
