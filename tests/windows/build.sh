@@ -4,7 +4,7 @@
 #   build.sh SOURCE_DIR WERROR(ON|OFF)
 set -euo pipefail
 here=$(dirname "$0")
-. "$here/prerequisites.sh"
+. "$here/common.sh"
 require_mingw
 
 # This runs inside a make of the Linux build; the Windows builds keep their

@@ -8,19 +8,12 @@
 #   check_builds.sh SOURCE_DIR
 set -euo pipefail
 here=$(dirname "$0")
-. "$here/prerequisites.sh"
+. "$here/common.sh"
 require_mingw
 source_dir=$1
 
 entry_points="FsDeleteFile FsExecuteFile FsFindClose FsFindFirst FsFindNext FsGetDefRootName FsGetFile FsInit FsStatusInfo"
 system_libraries="advapi32.dll kernel32.dll msvcrt.dll shell32.dll user32.dll wininet.dll"
-failures=0
-
-fail() {
-  echo "FAIL: $*"
-  failures=$((failures + 1))
-}
-
 # The names of the export table, one a line, sorted.
 exported_names() {
   awk '/\[Ordinal\/Name Pointer\] Table/ { table = 1; next }
@@ -73,6 +66,5 @@ for bits in 32 64; do
 done
 check_plugin "$source_dir/build-win32" PE32 i686-w64-mingw32-objdump
 check_plugin "$source_dir/build-win64" PE32+ x86_64-w64-mingw32-objdump
-[ "$failures" -eq 0 ] || exit 1
-echo "both libraries export the nine entry points and import only system libraries;"
-echo "Trovex.ini, Trovex.lng (Windows-1252) and trovex.exe stand beside them"
+finish_checks "both libraries export the nine entry points and import only system libraries;
+Trovex.ini, Trovex.lng (Windows-1252) and trovex.exe stand beside them"

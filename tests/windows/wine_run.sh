@@ -8,7 +8,7 @@
 #   wine_run.sh SOURCE_DIR
 set -euo pipefail
 here=$(dirname "$0")
-. "$here/prerequisites.sh"
+. "$here/common.sh"
 require_wine64
 build=$1/build-win64
 for file in Trovex.dll Trovex.ini Trovex.lng trovex.exe tests/seedcache.exe tests/standin_browser.exe; do
@@ -41,14 +41,8 @@ browser_report="$browser_dir/browser.exe.txt"
 app_paths_key='HKLM\Software\Microsoft\Windows\CurrentVersion\App Paths\IEXPLORE.EXE'
 settings_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings'
 
-failures=0
-fail() {
-  echo "FAIL: $*"
-  failures=$((failures + 1))
-}
-
-# Wine's programs write CR LF; the checks compare lines without the CR.
-wine64() {
+# Runs a program in Wine; its CR LF line ends become LF, as the checks compare.
+in_wine() {
   "$WINE64" "$@" | tr -d '\r'
 }
 
@@ -170,7 +164,7 @@ check_copies() {
 }
 
 cache_urls() {
-  wine64 "$install_dir\\seedcache.exe" list | cut -f 2
+  in_wine "$install_dir\\seedcache.exe" list | cut -f 2
 }
 
 check_delete() {
@@ -211,12 +205,12 @@ check_open() {
 
 check_offline_switch() {
   local value
-  value=$(wine64 reg query "$settings_key" /v GlobalUserOffline | awk '$1 == "GlobalUserOffline" { print $3 }')
+  value=$(in_wine reg query "$settings_key" /v GlobalUserOffline | awk '$1 == "GlobalUserOffline" { print $3 }')
   [ "$value" == 0x1 ] || fail "GlobalUserOffline reads [$value] after open, expected 0x1"
 }
 
 check_open_without_browser() {
-  wine64 reg delete "$app_paths_key" /f >/dev/null
+  in_wine reg delete "$app_paths_key" /f >/dev/null
   rm -f "$browser_report"
   trovex open "$(entry_path 0)"
   expect_status "open without a browser" 1
@@ -243,14 +237,14 @@ sed 's/^ConfirmOpen=.*/ConfirmOpen=0/' "$build/Trovex.ini" >"$drive/Trovex/Trove
 cp "$build/tests/standin_browser.exe" "$browser_dir/browser.exe"
 
 write_seed
-wine64 "$install_dir\\seedcache.exe" seed 'C:\seed\manifest.txt' >/dev/null
-wine64 reg add 'HKLM\Software\Microsoft\Internet Explorer' /v Version /d 11.0 /f >/dev/null
+in_wine "$install_dir\\seedcache.exe" seed 'C:\seed\manifest.txt' >/dev/null
+in_wine reg add 'HKLM\Software\Microsoft\Internet Explorer' /v Version /d 11.0 /f >/dev/null
 # The about box shows these two; the cache folder is the one Wine keeps.
-profile=$(wine64 cmd /c 'echo %USERPROFILE%')
-wine64 reg add 'HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\Shell Folders' /v Cache \
+profile=$(in_wine cmd /c 'echo %USERPROFILE%')
+in_wine reg add 'HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\Shell Folders' /v Cache \
   /d "$profile\AppData\Local\Microsoft\Windows\INetCache" /f >/dev/null
-wine64 reg add "$app_paths_key" /ve /d "$browser" /f >/dev/null
-wine64 reg add "$settings_key" /v GlobalUserOffline /t REG_DWORD /d 0 /f >/dev/null
+in_wine reg add "$app_paths_key" /ve /d "$browser" /f >/dev/null
+in_wine reg add "$settings_key" /v GlobalUserOffline /t REG_DWORD /d 0 /f >/dev/null
 
 check_listing ""
 check_copies
@@ -262,8 +256,4 @@ check_offline_switch
 check_open_without_browser
 check_reread
 
-if [ "$failures" -gt 0 ]; then
-  echo "$failures checks failed"
-  exit 1
-fi
-echo "Wine: listings, copies, deletion, open with and without a browser, and reread as expected"
+finish_checks "Wine: listings, copies, deletion, open with and without a browser, and reread as expected"

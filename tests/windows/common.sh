@@ -1,5 +1,6 @@
 # Sourced by the Windows test scripts: finds the tools they need, or ends the
-# test as skipped (exit 77), naming the missing package and how to install it.
+# test as skipped (exit 77), naming the missing package and how to install it;
+# counts failed checks, so that one run reports all of them.
 
 SKIP=77
 
@@ -27,4 +28,20 @@ require_wine64() {
     [ -x "$WINESERVER" ] && return 0
   done
   skip_for "the Wine server" "wine wine64"
+}
+
+failures=0
+
+fail() {
+  echo "FAIL: $*"
+  failures=$((failures + 1))
+}
+
+# Ends the test: failed when any check failed, else passed with the summary.
+finish_checks() {
+  if [ "$failures" -gt 0 ]; then
+    echo "$failures checks failed"
+    exit 1
+  fi
+  echo "$1"
 }
