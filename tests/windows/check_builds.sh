@@ -3,8 +3,9 @@
 # Trovex.dll is a PE of its bitness that exports exactly the nine entry points
 # under their plain names, and the DLL and every program beside it import only
 # libraries that every Windows system has, so that no runtime DLL of the
-# compiler has to travel with them. Beside the DLL: Trovex.ini as it is, and
-# Trovex.lng in Windows-1252, and the host program trovex.exe.
+# compiler has to travel with them; the 32-bit entry points are stdcall.
+# Beside the DLL: Trovex.ini as it is, Trovex.lng in Windows-1252, and the
+# host program trovex.exe.
 #   check_builds.sh SOURCE_DIR
 set -euo pipefail
 here=$(dirname "$0")
@@ -61,10 +62,24 @@ check_plugin() {
   done
 }
 
+# On 32-bit Windows hosts call the entry points as stdcall: the callee takes
+# its arguments off the stack. The compiler marks such a function with the
+# bytes of its arguments (_FsInit@16); --kill-at drops the mark from the
+# export table only, so the compiled object still shows it.
+check_stdcall() {
+  local object expected actual
+  object=$(find "$source_dir/build-win32" -name Trovex.cpp.obj | head -n 1)
+  [ -n "$object" ] || { fail "no compiled Trovex.cpp in build-win32"; return; }
+  expected="_FsDeleteFile@4 _FsExecuteFile@12 _FsFindClose@4 _FsFindFirst@8 _FsFindNext@8 _FsGetDefRootName@8 _FsGetFile@16 _FsInit@16 _FsStatusInfo@12 "
+  actual=$(i686-w64-mingw32-nm -g --defined-only "$object" | awk '$3 ~ /^_Fs/ { print $3 }' | sort | tr '\n' ' ')
+  [ "$actual" == "$expected" ] || fail "the 32-bit entry points are not stdcall with their arguments: [$actual]"
+}
+
 for bits in 32 64; do
   check_data_files "$source_dir/build-win$bits"
 done
 check_plugin "$source_dir/build-win32" PE32 i686-w64-mingw32-objdump
 check_plugin "$source_dir/build-win64" PE32+ x86_64-w64-mingw32-objdump
+check_stdcall
 finish_checks "both libraries export the nine entry points and import only system libraries;
 Trovex.ini, Trovex.lng (Windows-1252) and trovex.exe stand beside them"
