@@ -5,7 +5,6 @@ set(CMAKE_SYSTEM_PROCESSOR ${TROVEX_MINGW_TRIPLE})
 # The -posix compilers: their C++ runtime has std::thread and std::mutex.
 set(CMAKE_C_COMPILER ${TROVEX_MINGW_TRIPLE}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${TROVEX_MINGW_TRIPLE}-g++-posix)
-set(CMAKE_RC_COMPILER ${TROVEX_MINGW_TRIPLE}-windres)
 
 set(CMAKE_FIND_ROOT_PATH /usr/${TROVEX_MINGW_TRIPLE})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
