@@ -15,8 +15,11 @@ build:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
 	cmake --build $(BUILD) -j $(JOBS)
 
+# CTest shows no output of a skipped test; its reason (a missing package and
+# how to install it) is repeated here.
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+	@grep -h '^SKIPPED:' $(BUILD)/Testing/Temporary/LastTest.log | sort -u || true
 
 # The demo runs on a fresh copy, so deleting entries never touches data/demo;
 # its registry names the stand-in browser by the copy's absolute path.
