@@ -347,6 +347,13 @@ std::optional<Memory> MeasurePeakMemory(size_t entries) {
 
 // ---- The summary: every figure with its ratio and its target ----
 
+std::vector<std::string> operations;  // the operations to run; all when empty
+
+bool Wanted(const std::string& operation) {
+  return operations.empty() || std::find(operations.begin(), operations.end(), operation) != operations.end();
+}
+
+
 struct Figure {
   double seconds = 0;
   bool valid = false;
@@ -433,6 +440,7 @@ void PrintSummary(const SummaryReporter& report, const std::vector<size_t>& size
   std::printf("\n%-22s %9s %13s %14s %9s %9s  %s\n", "operation", "entries", "trovex", "reference/cp",
               "ratio", "x10 cost", "target");
   for (const Target& target : kTargets) {
+    if (!Wanted(target.operation)) continue;
     std::optional<double> previous;
     size_t previousSize = 0;
     for (size_t entries : sizes) {
@@ -461,6 +469,7 @@ void PrintSummary(const SummaryReporter& report, const std::vector<size_t>& size
   std::printf("\n%-22s %9s %13s %13s %13s %13s %9s  %s\n", "memory", "entries", "store", "names", "steady", "peak",
               "ratio", "target");
   for (size_t entries : sizes) {
+    if (!Wanted("PeakMemory")) break;
     auto found = memory.find(entries);
     double names = static_cast<double>(caches.at(entries).nameBytes);
     double store = static_cast<double>(caches.at(entries).storeBytes);
@@ -510,11 +519,6 @@ std::vector<std::string> TakeListFlag(int& argc, char** argv, const std::string&
   return fallback;
 }
 
-std::vector<std::string> operations;  // the operations to run; all when empty
-
-bool Wanted(const std::string& operation) {
-  return operations.empty() || std::find(operations.begin(), operations.end(), operation) != operations.end();
-}
 
 template <typename Function, typename... Args>
 benchmark::internal::Benchmark* Register(const std::string& name, Function function, Args... args) {
