@@ -16,8 +16,8 @@ SiteGroups::SiteGroups(const CacheList& snapshot)
   ArrangeEntries(hostOfEntry);
 }
 
-// Names are looked up once for every entry: kept together, apart from the
-// snapshot's long URLs, they stay in the processor's caches.
+// Site names are copied out of the snapshot's long URLs, so that look-ups
+// and the root listing read them from one compact place.
 std::string_view SiteGroups::Keep(std::string_view name) {
   return std::string_view(names_.Keep(name, {}), name.size());
 }
