@@ -1,7 +1,9 @@
 #include "cache/CacheObj.h"
 
 #include <algorithm>
+#include <optional>
 
+#include "cache/SiteGroups.h"
 #include "platform/system.h"
 #include "support/FProc.h"
 #include "support/RegProc.h"
@@ -20,9 +22,9 @@ constexpr char kDefaultSkipDomainsList[] = "com,org,net,gov,edu,priv,co,or,ne,gv
 constexpr char kCookiesKey[] =
     "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Cache\\Special Paths\\Cookies";
 
-// A size query that keeps failing with an unexpected error is given up after
-// this many tries, as if the enumeration had ended.
-constexpr int kMaxFailedSizeQueries = 16;
+// A call that keeps failing with an unexpected error is given up after this
+// many tries, as if the enumeration had ended.
+constexpr int kMaxFailedCalls = 16;
 
 void ReleaseText(std::string& text) {
   std::string().swap(text);
@@ -46,21 +48,50 @@ void CacheObjFinalize() {
 
 // ---- CacheList ----
 
+CacheList::CacheList() = default;
+CacheList::~CacheList() = default;
+
 void CacheList::Add(const INTERNET_CACHE_ENTRY_INFOA* record) {
   if (record == nullptr || (record->CacheEntryType & HiddenTypeMask) != 0) return;
-  const char* url = record->lpszSourceUrlName;
-  const char* local = record->lpszLocalFileName;
-  entries_.push_back(CacheEntry{url != nullptr ? url : "", local != nullptr ? local : ""});
+  std::string_view url = record->lpszSourceUrlName != nullptr ? record->lpszSourceUrlName : "";
+  std::string_view local = record->lpszLocalFileName != nullptr ? record->lpszLocalFileName : "";
+  const char* text = texts_.Keep(url, local);
+  entries_.push_back(Slot{text, static_cast<uint32_t>(url.size()), static_cast<uint32_t>(local.size())});
+  groups_.reset();
 }
 
 void CacheList::Clear() {
-  std::vector<CacheEntry>().swap(entries_);
+  groups_.reset();
+  urls_.Clear();
+  indexed_ = 0;
+  std::vector<Slot>().swap(entries_);
+  texts_.Clear();
+}
+
+CacheEntry CacheList::Entry(int32_t index) const {
+  const Slot& slot = entries_[static_cast<size_t>(index)];
+  return CacheEntry{{slot.Text, slot.UrlLength}, {slot.Text + slot.UrlLength, slot.FileLength}};
+}
+
+// In entry order, so that the first of equal URLs keeps its place.
+void CacheList::IndexUrls() const {
+  auto count = static_cast<uint32_t>(entries_.size());
+  urls_.AddAll(indexed_, count, [this](uint32_t at) { return UrlAt(at); });
+  indexed_ = count;
 }
 
 std::string CacheList::FindLocalFile(std::string_view url) const {
-  auto match = std::find_if(entries_.begin(), entries_.end(),
-                            [url](const CacheEntry& e) { return e.SourceUrl == url; });
-  return match != entries_.end() ? match->LocalFileName : std::string();
+  IndexUrls();
+  std::optional<uint32_t> found = urls_.Find(url, [this](uint32_t at) { return UrlAt(at); });
+  return found ? std::string(Entry(static_cast<int32_t>(*found)).LocalFileName) : std::string();
+}
+
+const SiteGroups& CacheList::Groups() const {
+  if (!groups_ || !groups_->MatchesSettings()) {
+    groups_.reset();
+    groups_ = std::make_unique<SiteGroups>(*this);
+  }
+  return *groups_;
 }
 
 namespace {
@@ -86,21 +117,27 @@ class CacheEnumeration {
 void CacheList::Fill() {
   Clear();
   std::vector<char> buffer;
-  auto sized = [&buffer](DWORD size) {
-    buffer.assign(size, 0);
-    return size != 0 ? reinterpret_cast<INTERNET_CACHE_ENTRY_INFOA*>(buffer.data()) : nullptr;
+  auto fitting = [&buffer](DWORD size) {
+    if (buffer.size() < size) buffer.resize(size);
+    return buffer.empty() ? nullptr : reinterpret_cast<INTERNET_CACHE_ENTRY_INFOA*>(buffer.data());
   };
 
   DWORD size = 0;
   CacheEnumeration sizeQuery(FindFirstUrlCacheEntryA(nullptr, nullptr, &size));
-  INTERNET_CACHE_ENTRY_INFOA* record = sized(size);
+  INTERNET_CACHE_ENTRY_INFOA* record = fitting(size);
   CacheEnumeration enumeration(FindFirstUrlCacheEntryA(nullptr, record, &size));
   if (enumeration.get() == nullptr) return;
   Add(record);
 
-  for (int failures = 0; failures < kMaxFailedSizeQueries;) {
-    size = 0;
-    FindNextUrlCacheEntryA(enumeration.get(), nullptr, &size);
+  for (int failures = 0; failures < kMaxFailedCalls;) {
+    // The buffer of the records so far is offered first: only a record
+    // larger than all of them needs the size query and a second call.
+    size = static_cast<DWORD>(buffer.size());
+    if (FindNextUrlCacheEntryA(enumeration.get(), record, &size)) {
+      failures = 0;
+      Add(record);
+      continue;
+    }
     DWORD error = GetLastError();
     if (error == ERROR_NO_MORE_ITEMS) break;
     if (error != ERROR_INSUFFICIENT_BUFFER) {
@@ -108,10 +145,13 @@ void CacheList::Fill() {
       continue;
     }
     failures = 0;
-    record = sized(size);
+    record = fitting(size);
     if (!FindNextUrlCacheEntryA(enumeration.get(), record, &size)) break;
     Add(record);
   }
+  // Derived once, now, so that no listing or copy waits for it.
+  IndexUrls();
+  Groups();
 }
 
 // ---- Site and host names ----
@@ -122,71 +162,62 @@ bool IsDecimalDigit(char c) {
   return c >= '0' && c <= '9';
 }
 
-// Splits URLs under one set of grouping settings, read once.
-class UrlSplitter {
- public:
-  UrlSplitter() : prefix_(CachePrefix), skip_(SkipDomains), labels_("," + SkipDomainsList + ",") {}
+void DropBefore(std::string_view& s, std::string_view marker) {
+  size_t found = s.find(marker);
+  if (found != std::string_view::npos) s.remove_prefix(found + marker.size());
+}
 
-  UrlParts Split(std::string_view url) const {
-    UrlParts parts;
-    if (url.empty()) return parts;
-    std::string_view s = url;
-    DropCookieUser(s);
-    DropBefore(s, "://");
-    s = s.substr(0, s.find('/'));
-    parts.Host = s;
-    s = s.substr(0, s.find(':'));
-    if (s.empty()) return parts;
-    parts.Site = IsDecimalDigit(s.back()) ? s : RegistrablePart(s);
-    return parts;
-  }
-
- private:
-  // Cookie URLs read "<prefix><user>@<host>/<path>".
-  void DropCookieUser(std::string_view& s) const {
-    if (prefix_.empty() || !s.starts_with(prefix_)) return;
-    size_t at = s.find('@');
-    if (at != std::string_view::npos) s.remove_prefix(at + 1);
-  }
-
-  static void DropBefore(std::string_view& s, std::string_view marker) {
-    size_t found = s.find(marker);
-    if (found != std::string_view::npos) s.remove_prefix(found + marker.size());
-  }
-
-  static size_t LastDotBefore(std::string_view s, size_t end) {
-    if (end == std::string_view::npos || end == 0) return std::string_view::npos;
-    return s.rfind('.', end - 1);
-  }
-
-  // The last two labels of host, or three when the second-to-last is one of
-  // the listed second-level labels.
-  std::string_view RegistrablePart(std::string_view host) const {
-    size_t d1 = host.rfind('.');
-    size_t d2 = LastDotBefore(host, d1);
-    if (skip_ && d2 != std::string_view::npos && IsListedLabel(host.substr(d2 + 1, d1 - d2 - 1))) {
-      d2 = LastDotBefore(host, d2);
-    }
-    return d2 == std::string_view::npos ? host : host.substr(d2 + 1);
-  }
-
-  // True when "," label "," occurs in "," SkipDomainsList ",".
-  bool IsListedLabel(std::string_view label) const {
-    std::string_view haystack = labels_;
-    for (size_t at = haystack.find(label, 1); at != std::string_view::npos;
-         at = haystack.find(label, at + 1)) {
-      size_t end = at + label.size();
-      if (haystack[at - 1] == ',' && end < haystack.size() && haystack[end] == ',') return true;
-    }
-    return false;
-  }
-
-  std::string_view prefix_;
-  bool skip_;
-  std::string labels_;
-};
+size_t LastDotBefore(std::string_view s, size_t end) {
+  if (end == std::string_view::npos || end == 0) return std::string_view::npos;
+  return s.rfind('.', end - 1);
+}
 
 }  // namespace
+
+UrlSplitter::UrlSplitter()
+    : prefix_(CachePrefix), skip_(SkipDomains), labels_(std::string(",").append(SkipDomainsList).append(",")) {}
+
+UrlParts UrlSplitter::Split(std::string_view url) const {
+  UrlParts parts;
+  if (url.empty()) return parts;
+  std::string_view s = url;
+  DropCookieUser(s);
+  DropBefore(s, "://");
+  s = s.substr(0, s.find('/'));
+  parts.Host = s;
+  s = s.substr(0, s.find(':'));
+  if (s.empty()) return parts;
+  parts.Site = IsDecimalDigit(s.back()) ? s : RegistrablePart(s);
+  return parts;
+}
+
+// Cookie URLs read "<prefix><user>@<host>/<path>".
+void UrlSplitter::DropCookieUser(std::string_view& s) const {
+  if (prefix_.empty() || !s.starts_with(prefix_)) return;
+  size_t at = s.find('@');
+  if (at != std::string_view::npos) s.remove_prefix(at + 1);
+}
+
+// The last two labels of host, or three when the second-to-last is one of
+// the listed second-level labels.
+std::string_view UrlSplitter::RegistrablePart(std::string_view host) const {
+  size_t d1 = host.rfind('.');
+  size_t d2 = LastDotBefore(host, d1);
+  if (skip_ && d2 != std::string_view::npos && IsListedLabel(host.substr(d2 + 1, d1 - d2 - 1))) {
+    d2 = LastDotBefore(host, d2);
+  }
+  return d2 == std::string_view::npos ? host : host.substr(d2 + 1);
+}
+
+// True when "," label "," occurs in "," SkipDomainsList ",".
+bool UrlSplitter::IsListedLabel(std::string_view label) const {
+  std::string_view haystack = labels_;
+  for (size_t at = haystack.find(label, 1); at != std::string_view::npos; at = haystack.find(label, at + 1)) {
+    size_t end = at + label.size();
+    if (haystack[at - 1] == ',' && end < haystack.size() && haystack[end] == ',') return true;
+  }
+  return false;
+}
 
 UrlParts SplitUrl(std::string_view url) {
   return UrlSplitter().Split(url);
@@ -223,28 +254,42 @@ FolderList::FolderList() : index_(0, NameHash{&items_}, NameEqual{&items_}) {}
 
 void FolderList::Clear() {
   index_.clear();
+  indexed_ = 0;
   std::vector<FolderItem>().swap(items_);
 }
 
 void FolderList::AddUnique(std::string_view name, uint32_t size) {
-  if (index_.find(name) != index_.end()) return;
+  if (Contains(name)) return;
   items_.push_back(FolderItem{std::string(name), size});
   index_.insert(items_.size() - 1);
+  indexed_ = items_.size();
+}
+
+bool FolderList::Contains(std::string_view name) const {
+  // In item order, so that of names equal but for case the first is found.
+  for (; indexed_ < items_.size(); ++indexed_) index_.insert(indexed_);
+  return index_.find(name) != index_.end();
+}
+
+void FolderList::AppendDistinct(const std::vector<std::string_view>& names) {
+  items_.reserve(items_.size() + names.size());
+  for (std::string_view name : names) items_.push_back(FolderItem{std::string(name), 0});
 }
 
 void FolderList::Build(int32_t level, std::string_view folderName) {
   Clear();
   if (level < 0 || level > 2) return;
-  UrlSplitter splitter;
-  for (const CacheEntry& entry : TheCacheList.Entries()) {
-    UrlParts parts = splitter.Split(entry.SourceUrl);
-    if (parts.Site.empty() || parts.Host.empty()) continue;
-    if (level == 0) {
-      AddUnique(parts.Site, 0);
-    } else if (level == 1 && parts.Site == folderName) {
-      AddUnique(parts.Host, 0);
-    } else if (level == 2 && parts.Host == folderName) {
-      AddUnique(entry.SourceUrl, FileSizeOf(entry.LocalFileName));
+  const SiteGroups& groups = TheCacheList.Groups();
+  if (level == 0) {
+    AppendDistinct(groups.Sites());
+  } else if (level == 1) {
+    for (std::string_view host : groups.HostsOf(folderName)) AddUnique(host, 0);
+  } else {
+    for (uint32_t position : groups.EntriesOf(folderName)) {
+      CacheEntry entry = TheCacheList.Entry(static_cast<int32_t>(position));
+      // Only the first of equal URLs is listed, so only its file is looked at.
+      if (Contains(entry.SourceUrl)) continue;
+      AddUnique(entry.SourceUrl, FileSizeOf(std::string(entry.LocalFileName)));
     }
   }
 }

@@ -4,23 +4,33 @@
 #define TROVEX_CACHE_CACHEOBJ_H
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_set>
 #include <vector>
 
+#include "cache/SnapshotStore.h"
 #include "platform/win32api.h"
 
-// One entry of the snapshot.
+class SiteGroups;
+
+// One entry of the snapshot, as views into it: valid until the snapshot is
+// next emptied or filled.
 struct CacheEntry {
-  std::string SourceUrl;
-  std::string LocalFileName;  // empty when the cache gives none
+  std::string_view SourceUrl;
+  std::string_view LocalFileName;  // empty when the cache gives none
 };
 
 // The snapshot: cache entries in the order the system enumerates them,
 // duplicates kept, never sorted.
 class CacheList {
  public:
+  CacheList();
+  ~CacheList();
+  CacheList(const CacheList&) = delete;
+  CacheList& operator=(const CacheList&) = delete;
+
   // Appends the record's URL and local file unless record is null or its
   // type has a bit in common with HiddenTypeMask.
   void Add(const INTERNET_CACHE_ENTRY_INFOA* record);
@@ -37,11 +47,33 @@ class CacheList {
   void Fill();
 
   int32_t Count() const { return static_cast<int32_t>(entries_.size()); }
-  const CacheEntry& Entry(int32_t index) const { return entries_[static_cast<size_t>(index)]; }
-  const std::vector<CacheEntry>& Entries() const { return entries_; }
+  CacheEntry Entry(int32_t index) const;
+
+  // The snapshot grouped by site and host under the current CachePrefix,
+  // SkipDomains and SkipDomainsList; valid until the next call of any
+  // non-const member or of Groups itself.
+  const SiteGroups& Groups() const;
 
  private:
-  std::vector<CacheEntry> entries_;
+  // An entry's URL, followed directly by its local file name, in texts_.
+  struct Slot {
+    const char* Text;
+    uint32_t UrlLength;
+    uint32_t FileLength;
+  };
+
+  std::string_view UrlAt(uint32_t index) const { return {entries_[index].Text, entries_[index].UrlLength}; }
+  // Brings urls_ up to date with the entries added since it last was.
+  void IndexUrls() const;
+
+  TextBlocks texts_;
+  std::vector<Slot> entries_;
+  // Positions in entries_ by URL, the first entry of a URL only, so that
+  // FindLocalFile need not scan; it covers the first indexed_ entries.
+  mutable FirstIndex urls_;
+  mutable uint32_t indexed_ = 0;
+  // Derived from the entries on demand; see Groups.
+  mutable std::unique_ptr<SiteGroups> groups_;
 };
 
 // One item of a virtual folder.
@@ -93,11 +125,19 @@ class FolderList {
     }
   };
   static bool SameNameNoCase(std::string_view a, std::string_view b);
+  // True when an item's name equals name without regard to ASCII case.
+  bool Contains(std::string_view name) const;
+  // Appends names that are known to differ from each other and from every
+  // item without regard to case, each of size 0. The index catches up with
+  // them only when a name is looked up, so a folder that is only listed
+  // never pays for it.
+  void AppendDistinct(const std::vector<std::string_view>& names);
 
   std::vector<FolderItem> items_;
-  // Positions in items_, hashed and compared by name without regard to ASCII
-  // case, so that AddUnique need not scan.
-  std::unordered_set<size_t, NameHash, NameEqual> index_;
+  // Positions in items_ 0 .. indexed_ - 1, hashed and compared by name
+  // without regard to ASCII case, so that AddUnique need not scan.
+  mutable std::unordered_set<size_t, NameHash, NameEqual> index_;
+  mutable size_t indexed_ = 0;
 };
 
 // Site and host name of a source URL; either may be empty, and both are
@@ -105,6 +145,23 @@ class FolderList {
 struct UrlParts {
   std::string_view Site;
   std::string_view Host;
+};
+
+// Splits URLs under the CachePrefix, SkipDomains and SkipDomainsList that
+// are current when it is made, however they change later.
+class UrlSplitter {
+ public:
+  UrlSplitter();
+  UrlParts Split(std::string_view url) const;
+
+ private:
+  void DropCookieUser(std::string_view& s) const;
+  std::string_view RegistrablePart(std::string_view host) const;
+  bool IsListedLabel(std::string_view label) const;
+
+  std::string prefix_;
+  bool skip_;
+  std::string labels_;  // SkipDomainsList between commas
 };
 
 // Splits url into its site and host name under the current CachePrefix,

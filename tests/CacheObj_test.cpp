@@ -2,8 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
+#include <random>
 #include <vector>
 
+#include "support/FProc.h"
+#include "support/SysUtils1.h"
 #include "tests/TempFolder.h"
 
 namespace {
@@ -264,4 +269,163 @@ TEST_F(CacheModel, FillOfAnEmptyOrMissingCacheLeavesTheSnapshotEmpty) {
   WriteFile(system / "urlcache.txt", "# nothing cached\n\n");
   TheCacheList.Fill();
   EXPECT_EQ(TheCacheList.Count(), 0);
+}
+
+// ---- Grouping at scale: what the derived folders must keep ----
+
+namespace {
+
+// The folders as a scan of the whole snapshot with a linear merge computes
+// them, one listing at a time.
+std::vector<FolderItem> ScanFolder(int32_t level, const std::string& folderName) {
+  std::vector<FolderItem> items;
+  auto addUnique = [&items](std::string_view name, uint32_t size) {
+    for (const FolderItem& item : items) {
+      if (item.Name.size() == name.size() && CompareNoCase(item.Name, name) == 0) return;
+    }
+    items.push_back(FolderItem{std::string(name), size});
+  };
+  for (int32_t i = 0; i < TheCacheList.Count(); ++i) {
+    CacheEntry entry = TheCacheList.Entry(i);
+    UrlParts parts = SplitUrl(entry.SourceUrl);
+    if (parts.Site.empty() || parts.Host.empty()) continue;
+    if (level == 0) addUnique(parts.Site, 0);
+    if (level == 1 && parts.Site == folderName) addUnique(parts.Host, 0);
+    if (level == 2 && parts.Host == folderName) addUnique(entry.SourceUrl, FileSizeOf(std::string(entry.LocalFileName)));
+  }
+  return items;
+}
+
+void ExpectSameFolder(int32_t level, const std::string& folderName) {
+  std::vector<FolderItem> expected = ScanFolder(level, folderName);
+  FolderList built;
+  built.Build(level, folderName);
+  ASSERT_EQ(built.Count(), static_cast<int32_t>(expected.size())) << "level " << level << " " << folderName;
+  for (int32_t i = 1; i <= built.Count(); ++i) {
+    EXPECT_EQ(built.Item(i).Name, expected[static_cast<size_t>(i - 1)].Name) << "level " << level << " item " << i;
+    EXPECT_EQ(built.Item(i).Size, expected[static_cast<size_t>(i - 1)].Size) << "level " << level << " item " << i;
+  }
+}
+
+// Every site and host spelling the snapshot holds, and names it does not.
+std::vector<std::string> Spellings(bool hosts) {
+  std::vector<std::string> names = {"", "nowhere.example", "EXAMPLE.COM", "192.0.2.7"};
+  for (int32_t i = 0; i < TheCacheList.Count(); ++i) {
+    UrlParts parts = SplitUrl(TheCacheList.Entry(i).SourceUrl);
+    names.emplace_back(hosts ? parts.Host : parts.Site);
+  }
+  std::sort(names.begin(), names.end());
+  names.erase(std::unique(names.begin(), names.end()), names.end());
+  return names;
+}
+
+}  // namespace
+
+TEST_F(CacheModel, BuildListsWhatAFullScanWithALinearMergeLists) {
+  TempFolder files;
+  const char* hosts[] = {"www.example.com", "WWW.example.com", "img.Example.com", "www.example.co.uk",
+                         "shop.example.com.au:443", "192.0.2.7", "192.0.2.7:81", "server1", "a.b.example.org",
+                         "WWW.EXAMPLE.COM", ":81", "localhost", "www.example.net"};
+  std::mt19937 random(7);
+  for (int i = 0; i < 3000; ++i) {
+    std::string host = hosts[random() % std::size(hosts)];
+    std::string url;
+    switch (random() % 8) {
+      case 0: url = "Cookie:user@" + host + "/"; break;
+      case 1: url = "file:///C:/" + std::to_string(random() % 50); break;
+      default: url = "http://" + host + "/p" + std::to_string(random() % 400); break;
+    }
+    // Equal URLs, and URLs equal but for case, come up with files of
+    // different sizes: the first of them sets the size.
+    if (random() % 5 == 0) url[7] = static_cast<char>(std::toupper(url[7]));
+    std::string local = files / std::to_string(i);
+    if (random() % 3 != 0) WriteFile(local, std::string(random() % 64, 'x'));
+    AddEntry(url.c_str(), local.c_str());
+  }
+  ExpectSameFolder(0, "");
+  for (const std::string& site : Spellings(false)) ExpectSameFolder(1, site);
+  for (const std::string& host : Spellings(true)) ExpectSameFolder(2, host);
+}
+
+TEST_F(CacheModel, BuildRegroupsWhenTheGroupingSettingsChangeWithoutARefill) {
+  AddEntry("http://www.example.co.uk/");
+  AddEntry("Cookie:user@www.example.com/");
+  EXPECT_EQ(Build(0, ""), (std::vector<std::string>{"example.co.uk", "example.com"}));
+
+  SkipDomains = false;
+  EXPECT_EQ(Build(0, ""), (std::vector<std::string>{"co.uk", "example.com"}));
+  SkipDomains = true;
+  SkipDomainsList = "org";
+  EXPECT_EQ(Build(0, ""), (std::vector<std::string>{"co.uk", "example.com"}));
+  SkipDomainsList = "co";
+  EXPECT_EQ(Build(1, "example.co.uk"), (std::vector<std::string>{"www.example.co.uk"}));
+  CachePrefix = "";
+  EXPECT_EQ(Build(0, ""), (std::vector<std::string>{"example.co.uk", "Cookie"}));
+  EXPECT_EQ(Build(1, "Cookie"), (std::vector<std::string>{"Cookie:user@www.example.com"}));
+  CachePrefix = "Cookie:";
+  EXPECT_EQ(Build(1, "example.com"), (std::vector<std::string>{"www.example.com"}));
+}
+
+TEST_F(CacheModel, BuildSeesEntriesAddedAfterAnEarlierBuild) {
+  AddEntry("http://www.example.com/1");
+  EXPECT_EQ(Build(2, "www.example.com"), (std::vector<std::string>{"http://www.example.com/1"}));
+  AddEntry("http://www.example.com/2");
+  AddEntry("http://new.example.org/");
+  EXPECT_EQ(Build(2, "www.example.com"), (std::vector<std::string>{"http://www.example.com/1", "http://www.example.com/2"}));
+  EXPECT_EQ(Build(0, ""), (std::vector<std::string>{"example.com", "example.org"}));
+}
+
+TEST_F(CacheModel, RootItemsStillMergeWhenAddedToAfterBuild) {
+  AddEntry("http://www.Example.com/");
+  AddEntry("http://www.example.org/");
+  FolderList root;
+  root.Build(0, "");
+  root.AddUnique("EXAMPLE.COM", 5);
+  root.AddUnique("example.net", 6);
+  EXPECT_EQ(Names(root), (std::vector<std::string>{"Example.com", "example.org", "example.net"}));
+  EXPECT_EQ(root.Item(1).Size, 0u);
+}
+
+TEST_F(CacheModel, FindLocalFileKeepsTheFirstEntryThroughAddsAndClears) {
+  for (int i = 0; i < 2000; ++i) {
+    std::string url = "http://www.example.com/" + std::to_string(i % 700);
+    std::string local = "/cache/" + std::to_string(i);
+    AddEntry(url.c_str(), local.c_str());
+  }
+  EXPECT_EQ(TheCacheList.FindLocalFile("http://www.example.com/0"), "/cache/0");
+  EXPECT_EQ(TheCacheList.FindLocalFile("http://www.example.com/699"), "/cache/699");
+  // Entries added after a look-up come after the ones already found.
+  AddEntry("http://www.example.com/5", "/cache/late");
+  AddEntry("http://www.example.com/new", "/cache/new");
+  EXPECT_EQ(TheCacheList.FindLocalFile("http://www.example.com/5"), "/cache/5");
+  EXPECT_EQ(TheCacheList.FindLocalFile("http://www.example.com/new"), "/cache/new");
+  EXPECT_EQ(TheCacheList.FindLocalFile("http://www.example.com/700"), "");
+
+  TheCacheList.Clear();
+  EXPECT_EQ(TheCacheList.FindLocalFile("http://www.example.com/0"), "");
+  AddEntry("http://www.example.com/0", "/cache/after-clear");
+  EXPECT_EQ(TheCacheList.FindLocalFile("http://www.example.com/0"), "/cache/after-clear");
+}
+
+TEST_F(CacheModel, EntriesKeepLongAndManyTextsWhole) {
+  std::string longUrl = "http://www.example.com/" + std::string(3 << 20, 'u');
+  std::string longFile = "/cache/" + std::string(70000, 'f');
+  for (int i = 0; i < 20000; ++i) {
+    std::string url = "http://www.example.com/" + std::to_string(i);
+    AddEntry(url.c_str(), i % 2 == 0 ? "" : ("/cache/" + std::to_string(i)).c_str());
+    if (i == 10000) AddEntry(longUrl.c_str(), longFile.c_str());
+  }
+  ASSERT_EQ(TheCacheList.Count(), 20001);
+  for (int32_t i = 0; i < TheCacheList.Count(); ++i) {
+    int n = i <= 10000 ? i : i - 1;
+    CacheEntry entry = TheCacheList.Entry(i);
+    if (i == 10001) {
+      EXPECT_EQ(entry.SourceUrl, longUrl);
+      EXPECT_EQ(entry.LocalFileName, longFile);
+      continue;
+    }
+    ASSERT_EQ(entry.SourceUrl, "http://www.example.com/" + std::to_string(n));
+    ASSERT_EQ(entry.LocalFileName, n % 2 == 0 ? "" : "/cache/" + std::to_string(n));
+  }
+  EXPECT_EQ(TheCacheList.FindLocalFile(longUrl), longFile);
 }

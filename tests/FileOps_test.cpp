@@ -117,3 +117,18 @@ TEST_F(FileOps, NullPathsFailTheCopy) {
   EXPECT_EQ(plugin.FsGetFile(nullptr, target, 0, nullptr), kFsCopyFailed);
   EXPECT_EQ(plugin.FsGetFile(kEntry, nullptr, 0, nullptr), kFsCopyFailed);
 }
+
+TEST_F(FileOps, ARefillPointsCopiesAtTheNewSnapshot) {
+  LoadedPlugin& plugin = Load();
+  WriteCache(
+      "0x00000001\thttp://www.example.com/moved\tcache/b.png\n"
+      "0x00000001\thttp://www.example.com/a.gif\tcache/second.gif\n");
+  EXPECT_EQ(Get(kEntry, Temp("before")), kFsCopyOk);
+  EXPECT_EQ(ReadFile(Temp("before")), ReadFile(System("cache/a.gif"))) << "the snapshot holds until a refill";
+  plugin.EndDelete();
+  EXPECT_EQ(Get(kEntry, Temp("after")), kFsCopyOk);
+  EXPECT_EQ(ReadFile(Temp("after")), "second");
+  EXPECT_EQ(Get("\\example.com\\www.example.com\\http://www.example.com/moved", Temp("moved")), kFsCopyOk);
+  EXPECT_EQ(ReadFile(Temp("moved")), "png");
+  EXPECT_EQ(Get("\\example.com\\www.example.com\\http://www.example.com/back\\slash", Temp("gone")), kFsCopyFailed);
+}

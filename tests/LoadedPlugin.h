@@ -1,45 +1,25 @@
 // The plug-in as a host sees it: a copy of the built library, with its
-// settings and language files beside it, loaded with dlopen and driven
-// through its exported entry points.
+// settings and language files beside it, loaded as the host program loads
+// it and driven through its exported entry points.
 #ifndef TROVEX_TESTS_LOADEDPLUGIN_H
 #define TROVEX_TESTS_LOADEDPLUGIN_H
 
-#include <dlfcn.h>
-
 #include <cstdlib>
 #include <filesystem>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "host/PluginLibrary.h"
 #include "plugin/fsplugin.h"
 #include "tests/TempFolder.h"
 
-class LoadedPlugin {
+class LoadedPlugin : public PluginEntryPoints {
  public:
   // Copies the library into folder under fileName and loads it.
-  LoadedPlugin(const std::filesystem::path& folder, const std::string& fileName = "Trovex.so") {
-    std::filesystem::create_directories(folder);
-    path_ = (folder / fileName).string();
-    std::filesystem::copy_file(TROVEX_PLUGIN_PATH, path_,
-                               std::filesystem::copy_options::overwrite_existing);
-    handle_ = dlopen(path_.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (handle_ == nullptr) throw std::runtime_error(dlerror());
-    Resolve(FsInit, "FsInit");
-    Resolve(FsGetDefRootName, "FsGetDefRootName");
-    Resolve(FsStatusInfo, "FsStatusInfo");
-    Resolve(FsFindFirst, "FsFindFirst");
-    Resolve(FsFindNext, "FsFindNext");
-    Resolve(FsFindClose, "FsFindClose");
-    Resolve(FsGetFile, "FsGetFile");
-    Resolve(FsDeleteFile, "FsDeleteFile");
-    Resolve(FsExecuteFile, "FsExecuteFile");
+  LoadedPlugin(const std::filesystem::path& folder, const std::string& fileName = "Trovex.so")
+      : path_(CopyLibrary(folder, fileName)), library_(path_) {
+    static_cast<PluginEntryPoints&>(*this) = library_.EntryPoints();
   }
-  ~LoadedPlugin() {
-    if (handle_ != nullptr) dlclose(handle_);
-  }
-  LoadedPlugin(const LoadedPlugin&) = delete;
-  LoadedPlugin& operator=(const LoadedPlugin&) = delete;
 
   const std::string& path() const { return path_; }
 
@@ -61,25 +41,16 @@ class LoadedPlugin {
   // Ends a delete operation as a host does, so that the cache is read again.
   void EndDelete() { FsStatusInfo("\\", kFsStatusEnd, kFsOperationDelete); }
 
-  FsInitFunction FsInit = nullptr;
-  FsGetDefRootNameFunction FsGetDefRootName = nullptr;
-  FsStatusInfoFunction FsStatusInfo = nullptr;
-  FsFindFirstFunction FsFindFirst = nullptr;
-  FsFindNextFunction FsFindNext = nullptr;
-  FsFindCloseFunction FsFindClose = nullptr;
-  FsGetFileFunction FsGetFile = nullptr;
-  FsDeleteFileFunction FsDeleteFile = nullptr;
-  FsExecuteFileFunction FsExecuteFile = nullptr;
-
  private:
-  template <typename Function>
-  void Resolve(Function& function, const char* name) {
-    function = reinterpret_cast<Function>(dlsym(handle_, name));
-    if (function == nullptr) throw std::runtime_error(std::string("missing entry point ") + name);
+  static std::string CopyLibrary(const std::filesystem::path& folder, const std::string& fileName) {
+    std::filesystem::create_directories(folder);
+    std::string path = (folder / fileName).string();
+    std::filesystem::copy_file(TROVEX_PLUGIN_PATH, path, std::filesystem::copy_options::overwrite_existing);
+    return path;
   }
 
   std::string path_;
-  void* handle_ = nullptr;
+  PluginLibrary library_;
 };
 
 #endif

@@ -5,7 +5,10 @@
 //
 // A parsed file is shared: every enumeration opened on the same version of
 // the file (same inode, size and times) reads one parsed copy, and keeps it
-// alive as its snapshot however the file changes later.
+// alive as its snapshot however the file changes later. The copy lives only
+// as long as an enumeration uses it, or a size query waits for the call that
+// follows it: a caller that has read the cache into memory of its own must
+// not pay for the store a second time.
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -73,7 +76,10 @@ TROVEX_MODULE_STATE HandleTable<Enumeration> enumerations;
 
 std::mutex sharedMutex;
 Version sharedVersion;
-std::shared_ptr<const Store> sharedStore;
+std::weak_ptr<const Store> sharedStore;
+// The store a failed size query of FindFirstUrlCacheEntryA read, kept for
+// the call with a buffer that follows it.
+std::shared_ptr<const Store> heldForNextCall;
 
 Version VersionOf(const std::string& path, const struct stat& info) {
   Version version;
@@ -174,10 +180,14 @@ std::shared_ptr<const Store> CurrentStore() {
   std::lock_guard<std::mutex> hold(sharedMutex);
   if (stat(path.c_str(), &info) != 0) {
     sharedStore.reset();
+    heldForNextCall.reset();
     return nullptr;
   }
-  if (sharedStore && sharedVersion == VersionOf(path, info)) return sharedStore;
+  std::shared_ptr<const Store> shared = sharedStore.lock();
+  if (shared && sharedVersion == VersionOf(path, info)) return shared;
+  shared.reset();
   sharedStore.reset();
+  heldForNextCall.reset();
   Version version;
   std::shared_ptr<const Store> store = ReadStore(path, version);
   if (store) {
@@ -305,6 +315,11 @@ BOOL Fail(DWORD code) {
   return FALSE;
 }
 
+void HoldForNextCall(std::shared_ptr<const Store> store) {
+  std::lock_guard<std::mutex> hold(sharedMutex);
+  heldForNextCall = std::move(store);
+}
+
 }  // namespace
 
 HANDLE FindFirstUrlCacheEntryA(LPCSTR pattern, LPINTERNET_CACHE_ENTRY_INFOA record, LPDWORD size) {
@@ -319,7 +334,11 @@ HANDLE FindFirstUrlCacheEntryA(LPCSTR pattern, LPINTERNET_CACHE_ENTRY_INFOA reco
     return nullptr;
   }
   if (pattern != nullptr && std::strcmp(pattern, "*") != 0) enumeration->prefix = pattern;
-  if (!Advance(*enumeration, record, size)) return nullptr;
+  bool advanced = Advance(*enumeration, record, size);
+  DWORD error = GetLastError();
+  HoldForNextCall(advanced || error != ERROR_INSUFFICIENT_BUFFER ? nullptr : enumeration->store);
+  SetLastError(error);
+  if (!advanced) return nullptr;
   return enumerations.Add(std::move(enumeration));
 }
 

@@ -1,0 +1,584 @@
+// Trovex at scale: filling the snapshot, listing the three levels and copying
+// entries out of synthetic caches of 10 000 to 1 000 000 entries, each figure
+// beside the straightforward algorithms' (bench/Reference.h) measured in the
+// same run, and the peak memory of a process that serves the whole cache.
+//
+//   trovex_bench [--sizes=10000,100000,1000000] [--operations=Fill,RootListing,...]
+//                [google benchmark flags]
+#include <benchmark/benchmark.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "bench/Reference.h"
+#include "bench/SyntheticCache.h"
+#include "tests/LoadedPlugin.h"
+#include "tests/TempFolder.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Beyond this size the reference root listing, quadratic in the number of
+// sites, would take minutes; it is left out there.
+constexpr size_t kReferenceRootLimit = 100000;
+constexpr uint32_t kHiddenTypes = URLHISTORY_CACHE_ENTRY;  // as with ShowCookies on
+constexpr double kMinTime = 1.0;
+constexpr int kFillRepetitions = 5;
+
+// ---- The cache of one size, the plug-in serving it, and its reference ----
+
+// Copies are timed on a file system in memory where there is one, so that
+// the figures show the work of the copies and not the disk's other load.
+fs::path CopyFolderParent() {
+  std::error_code error;
+  return fs::is_directory("/dev/shm", error) ? fs::path("/dev/shm") : fs::temp_directory_path();
+}
+
+// A fresh folder in parent, removed with everything in it.
+class ScratchFolder {
+ public:
+  explicit ScratchFolder(const fs::path& parent) {
+    std::string pattern = (parent / "trovex-bench-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("cannot create " + pattern);
+    path_ = pattern;
+  }
+  ~ScratchFolder() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+  }
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+
+ private:
+  fs::path path_;
+};
+
+class World {
+ public:
+  explicit World(size_t entries) : copies_(CopyFolderParent()) {
+    std::string system = folder_ / "system";
+    cache_ = WriteSyntheticCache(system, copies_ / "source", entries);
+    setenv("TROVEX_SYSTEM", system.c_str(), 1);
+    plugin_ = LoadPlugin(folder_ / "lib");
+    plugin_->Init();
+  }
+
+  size_t Entries() const { return cache_.entries; }
+  const SyntheticCache& Cache() const { return cache_; }
+  LoadedPlugin& Plugin() { return *plugin_; }
+  std::string Folder(const std::string& name) const { return folder_ / name; }
+  std::string CopyTargets() const { return copies_ / "out"; }
+
+  const std::vector<ReferenceEntry>& Reference() {
+    if (!reference_) reference_ = ReferenceFill(kHiddenTypes);
+    return *reference_;
+  }
+
+  // A copy of the built library with the shipped settings beside it.
+  static std::unique_ptr<LoadedPlugin> LoadPlugin(const fs::path& folder) {
+    fs::create_directories(folder);
+    for (const char* file : {"Trovex.ini", "Trovex.lng"}) {
+      fs::copy_file(fs::path(TROVEX_PLUGIN_PATH).parent_path() / file, folder / file,
+                    fs::copy_options::overwrite_existing);
+    }
+    return std::make_unique<LoadedPlugin>(folder);
+  }
+
+ private:
+  TempFolder folder_;
+  ScratchFolder copies_;
+  SyntheticCache cache_;
+  std::unique_ptr<LoadedPlugin> plugin_;
+  std::optional<std::vector<ReferenceEntry>> reference_;
+};
+
+std::unique_ptr<World> current;
+
+World& WorldOf(size_t entries) {
+  if (!current || current->Entries() != entries) {
+    current.reset();
+    current = std::make_unique<World>(entries);
+  }
+  return *current;
+}
+
+// ---- Listings through the entry points ----
+
+std::string SitePath(const std::string& site) {
+  return "\\" + site;
+}
+
+std::string HostPath(const std::string& site, const std::string& host) {
+  return "\\" + site + "\\" + host;
+}
+
+// Lists path as a host does; the names handed out, or none when it fails.
+std::vector<std::string> ListThroughEntryPoints(LoadedPlugin& plugin, const std::string& path) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA record;
+  HANDLE handle = plugin.FsFindFirst(path.c_str(), &record);
+  if (handle == INVALID_HANDLE_VALUE) return names;
+  do {
+    names.emplace_back(record.cFileName);
+  } while (plugin.FsFindNext(handle, &record) == kFsTrue);
+  plugin.FsFindClose(handle);
+  return names;
+}
+
+// The reference's folder as the listing hands it out: every name cut into a
+// find record.
+std::vector<std::string> HandOut(const std::vector<ReferenceItem>& items, bool withRereadEntry) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA record;
+  if (withRereadEntry) names.emplace_back("(Reread cache)");
+  for (const ReferenceItem& item : items) {
+    std::memset(&record, 0, sizeof record);
+    lstrcpynA(record.cFileName, item.name.c_str(), MAX_PATH);
+    record.nFileSizeLow = item.size;
+    names.emplace_back(record.cFileName);
+  }
+  return names;
+}
+
+struct Folder {
+  const char* operation;
+  int level;
+  std::string (*path)(const SyntheticCache&);
+  std::string (*name)(const SyntheticCache&);
+};
+
+const Folder kFolders[] = {
+    {"RootListing", 0, [](const SyntheticCache&) { return std::string("\\"); },
+     [](const SyntheticCache&) { return std::string(); }},
+    {"SiteListing", 1, [](const SyntheticCache& c) { return SitePath(c.largestSite); },
+     [](const SyntheticCache& c) { return c.largestSite; }},
+    {"HostListing", 2, [](const SyntheticCache& c) { return HostPath(c.copySite, c.bareHost); },
+     [](const SyntheticCache& c) { return c.bareHost; }},
+    {"HostListingWithSizes", 2, [](const SyntheticCache& c) { return HostPath(c.copySite, c.copyHost); },
+     [](const SyntheticCache& c) { return c.copyHost; }},
+};
+
+void ListingBench(benchmark::State& state, const Folder& folder, size_t entries) {
+  World& world = WorldOf(entries);
+  std::string path = folder.path(world.Cache());
+  size_t items = 0;
+  for (auto _ : state) {
+    std::vector<std::string> names = ListThroughEntryPoints(world.Plugin(), path);
+    items = names.size();
+    benchmark::DoNotOptimize(names.data());
+  }
+  if (items == 0) state.SkipWithError("the folder listed nothing");
+  state.counters["items"] = static_cast<double>(items);
+}
+
+void ReferenceListingBench(benchmark::State& state, const Folder& folder, size_t entries) {
+  World& world = WorldOf(entries);
+  const std::vector<ReferenceEntry>& snapshot = world.Reference();
+  std::string name = folder.name(world.Cache());
+  std::vector<std::string> names;
+  for (auto _ : state) {
+    names = HandOut(ReferenceBuild(snapshot, folder.level, name), folder.level == 0);
+    benchmark::DoNotOptimize(names.data());
+  }
+  state.counters["items"] = static_cast<double>(names.size());
+  // The plug-in must list exactly what the straightforward algorithms list.
+  std::vector<std::string> listed = ListThroughEntryPoints(world.Plugin(), folder.path(world.Cache()));
+  if (folder.level == 0 && !listed.empty()) listed.front() = names.front();
+  if (listed != names) state.SkipWithError("the plug-in's listing differs from the reference");
+}
+
+// ---- Filling the snapshot ----
+
+void FillBench(benchmark::State& state, size_t entries) {
+  World& world = WorldOf(entries);
+  for (auto _ : state) world.Plugin().EndDelete();  // the end of a deletion refills
+  state.counters["entries"] = static_cast<double>(entries);
+}
+
+void ReferenceFillBench(benchmark::State& state, size_t entries) {
+  WorldOf(entries);
+  size_t count = 0;
+  for (auto _ : state) {
+    std::vector<ReferenceEntry> snapshot = ReferenceFill(kHiddenTypes);
+    count = snapshot.size();
+    benchmark::DoNotOptimize(snapshot.data());
+  }
+  state.counters["entries"] = static_cast<double>(count);
+}
+
+// ---- Copying the entries of one host folder out ----
+
+std::string CopyTarget(const std::string& folder, size_t k) {
+  return folder + "/" + std::to_string(k) + ".bin";
+}
+
+// A fresh, empty target folder for each round, made outside the timing.
+std::string FreshTargets(benchmark::State& state, World& world) {
+  state.PauseTiming();
+  std::string out = world.CopyTargets();
+  fs::remove_all(out);
+  fs::create_directories(out);
+  state.ResumeTiming();
+  return out;
+}
+
+void CopyBench(benchmark::State& state, size_t entries) {
+  World& world = WorldOf(entries);
+  const SyntheticCache& cache = world.Cache();
+  std::string host = HostPath(cache.copySite, cache.copyHost) + "\\";
+  bool failed = false;
+  for (auto _ : state) {
+    std::string out = FreshTargets(state, world);
+    for (size_t k = 0; k < cache.copyUrls.size(); ++k) {
+      std::string target = CopyTarget(out, k);
+      failed |= world.Plugin().FsGetFile((host + cache.copyUrls[k]).c_str(), target.data(), 0, nullptr) != kFsCopyOk;
+    }
+  }
+  if (failed) state.SkipWithError("a copy failed");
+  state.counters["files"] = static_cast<double>(cache.copyUrls.size());
+}
+
+void ReferenceCopyBench(benchmark::State& state, size_t entries) {
+  World& world = WorldOf(entries);
+  const std::vector<ReferenceEntry>& snapshot = world.Reference();
+  const SyntheticCache& cache = world.Cache();
+  bool failed = false;
+  for (auto _ : state) {
+    std::string out = FreshTargets(state, world);
+    for (size_t k = 0; k < cache.copyUrls.size(); ++k) {
+      std::string source = ReferenceFindLocalFile(snapshot, cache.copyUrls[k]);
+      failed |= !CopyFileA(source.c_str(), CopyTarget(out, k).c_str(), TRUE);
+    }
+  }
+  if (failed) state.SkipWithError("a copy failed");
+}
+
+// The same files copied by one cp process into the target folder.
+bool RunCp(const std::vector<std::string>& files, const std::string& folder) {
+  std::vector<char*> argv;
+  std::string cp = "cp";
+  argv.push_back(cp.data());
+  std::vector<std::string> args(files);
+  for (std::string& file : args) argv.push_back(file.data());
+  std::string target = folder + "/";
+  argv.push_back(target.data());
+  argv.push_back(nullptr);
+  pid_t child = 0;
+  if (posix_spawnp(&child, "cp", nullptr, nullptr, argv.data(), environ) != 0) return false;
+  int status = 0;
+  return waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+void CpBench(benchmark::State& state, size_t entries) {
+  World& world = WorldOf(entries);
+  bool failed = false;
+  for (auto _ : state) failed |= !RunCp(world.Cache().copyFiles, FreshTargets(state, world));
+  if (failed) state.SkipWithError("cp failed");
+}
+
+// ---- Peak memory, in a process of its own ----
+
+long KilobytesOf(const char* field) {
+  std::FILE* status = std::fopen("/proc/self/status", "r");
+  if (status == nullptr) return -1;
+  char line[256];
+  long value = -1;
+  size_t length = std::strlen(field);
+  while (std::fgets(line, sizeof line, status) != nullptr) {
+    if (std::strncmp(line, field, length) == 0) value = std::strtol(line + length, nullptr, 10);
+  }
+  std::fclose(status);
+  return value;
+}
+
+// The child: start the plug-in on the cache, list the root, the largest site
+// and both special hosts, copy nothing, and report the resident memory after
+// the start and at its peak.
+int ServeForPeakMemory(const std::string& system, const std::string& site, const std::string& copySite,
+                       const std::string& host) {
+  setenv("TROVEX_SYSTEM", system.c_str(), 1);
+  TempFolder lib;
+  std::unique_ptr<LoadedPlugin> plugin = World::LoadPlugin(lib.path());
+  plugin->Init();
+  long steady = KilobytesOf("VmRSS:");
+  size_t items = ListThroughEntryPoints(*plugin, "\\").size() + ListThroughEntryPoints(*plugin, SitePath(site)).size() +
+                 ListThroughEntryPoints(*plugin, HostPath(copySite, host)).size();
+  std::printf("%ld %ld %zu\n", steady, KilobytesOf("VmHWM:"), items);
+  return 0;
+}
+
+struct Memory {
+  double steadyBytes = 0;
+  double peakBytes = 0;
+};
+
+std::optional<Memory> MeasurePeakMemory(size_t entries) {
+  World& world = WorldOf(entries);
+  const SyntheticCache& cache = world.Cache();
+  std::string command = std::string("'") + fs::read_symlink("/proc/self/exe").string() + "' --serve-for-peak-memory '" +
+                        world.Folder("system") + "' '" + cache.largestSite + "' '" + cache.copySite + "' '" +
+                        cache.copyHost + "'";
+  std::FILE* child = popen(command.c_str(), "r");
+  if (child == nullptr) return std::nullopt;
+  long steady = 0, peak = 0;
+  size_t items = 0;
+  int read = std::fscanf(child, "%ld %ld %zu", &steady, &peak, &items);
+  if (pclose(child) != 0 || read != 3 || items == 0) return std::nullopt;
+  return Memory{steady * 1024.0, peak * 1024.0};
+}
+
+// ---- The summary: every figure with its ratio and its target ----
+
+std::vector<std::string> operations;  // the operations to run; all when empty
+
+bool Wanted(const std::string& operation) {
+  return operations.empty() || std::find(operations.begin(), operations.end(), operation) != operations.end();
+}
+
+
+struct Figure {
+  double seconds = 0;
+  bool valid = false;
+};
+
+double TimeUnitSeconds(benchmark::TimeUnit unit) {
+  switch (unit) {
+    case benchmark::kNanosecond: return 1e-9;
+    case benchmark::kMicrosecond: return 1e-6;
+    case benchmark::kMillisecond: return 1e-3;
+    default: return 1.0;
+  }
+}
+
+class SummaryReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& run : runs) {
+      // Of repeated runs the median stands; a single run stands for itself.
+      bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+      if ((run.run_type == Run::RT_Iteration && run.repetitions > 1) || run.iterations == 0) continue;
+      if (run.run_type != Run::RT_Iteration && !median) continue;
+      Figure& figure = figures_[run.run_name.function_name];
+      figure.valid = !run.error_occurred;
+      figure.seconds = median ? run.GetAdjustedRealTime() * TimeUnitSeconds(run.time_unit)
+                              : run.real_accumulated_time / static_cast<double>(run.iterations);
+    }
+    ConsoleReporter::ReportRuns(runs);
+  }
+
+  std::optional<double> Seconds(const std::string& name) const {
+    auto found = figures_.find(name);
+    if (found == figures_.end() || !found->second.valid) return std::nullopt;
+    return found->second.seconds;
+  }
+
+ private:
+  std::map<std::string, Figure> figures_;
+};
+
+std::string Name(const std::string& operation, const std::string& variant, size_t entries) {
+  return operation + "/" + variant + "/" + std::to_string(entries);
+}
+
+std::string Milliseconds(std::optional<double> seconds) {
+  if (!seconds) return "-";
+  char text[32];
+  std::snprintf(text, sizeof text, "%.3f ms", *seconds * 1e3);
+  return text;
+}
+
+std::string Times(std::optional<double> ratio) {
+  if (!ratio) return "-";
+  char text[32];
+  std::snprintf(text, sizeof text, "%.2fx", *ratio);
+  return text;
+}
+
+std::optional<double> Ratio(std::optional<double> a, std::optional<double> b) {
+  if (!a || !b || *b <= 0) return std::nullopt;
+  return *a / *b;
+}
+
+struct Target {
+  const char* label;
+  const char* operation;
+  double limitSeconds;  // at 1 000 000 entries, 0 for none
+  const char* against;  // what the ratio is taken against
+};
+
+const Target kTargets[] = {
+    {"Fill", "Fill", 1.0, "reference"},
+    {"RootListing", "RootListing", 0.150, "reference"},
+    {"SiteListing", "SiteListing", 0.100, "reference"},
+    {"HostListing", "HostListing", 0.100, "reference"},
+    {"HostListingWithSizes", "HostListingWithSizes", 0, "reference"},
+    {"Copy1000", "Copy1000", 0, "reference"},
+    {"Copy1000 against cp", "Copy1000", 0, "cp"},
+};
+
+void PrintSummary(const SummaryReporter& report, const std::vector<size_t>& sizes,
+                  const std::map<size_t, Memory>& memory, const std::map<size_t, SyntheticCache>& caches) {
+  auto verdict = [](bool ok) { return ok ? "ok" : "MISSED"; };
+  std::printf("\n%-22s %9s %13s %14s %9s %9s  %s\n", "operation", "entries", "trovex", "reference/cp",
+              "ratio", "x10 cost", "target");
+  for (const Target& target : kTargets) {
+    if (!Wanted(target.operation)) continue;
+    std::optional<double> previous;
+    size_t previousSize = 0;
+    for (size_t entries : sizes) {
+      std::optional<double> own = report.Seconds(Name(target.operation, "trovex", entries));
+      std::optional<double> other = report.Seconds(Name(target.operation, target.against, entries));
+      bool isCopy = std::string(target.against) == "cp";
+      // Against the reference the ratio is the speed-up; against cp, the cost.
+      std::optional<double> ratio = isCopy ? Ratio(own, other) : Ratio(other, own);
+      std::optional<double> growth = previousSize * 10 == entries ? Ratio(own, previous) : std::nullopt;
+      std::string notes;
+      if (growth) notes += std::string("x10 <= 12: ") + verdict(*growth <= 12.0) + "; ";
+      if (entries == 1000000 && target.limitSeconds > 0 && own) {
+        notes += "<= " + Milliseconds(target.limitSeconds) + ": " + verdict(*own <= target.limitSeconds) + "; ";
+      }
+      if (isCopy && entries == 1000000 && ratio) notes += std::string("<= 2x cp: ") + verdict(*ratio <= 2.0) + "; ";
+      if (target.operation == std::string("RootListing") && entries == 100000 && ratio) {
+        notes += std::string(">= 20x reference: ") + verdict(*ratio >= 20.0) + "; ";
+      }
+      if (!own) notes += std::string("no figure: ") + verdict(false) + "; ";
+      std::printf("%-22s %9zu %13s %14s %9s %9s  %s\n", target.label, entries, Milliseconds(own).c_str(),
+                  Milliseconds(other).c_str(), Times(ratio).c_str(), Times(growth).c_str(), notes.c_str());
+      previous = own;
+      previousSize = entries;
+    }
+  }
+  std::printf("\n%-22s %9s %13s %13s %13s %13s %9s  %s\n", "memory", "entries", "store", "names", "steady", "peak",
+              "ratio", "target");
+  for (size_t entries : sizes) {
+    if (!Wanted("PeakMemory")) break;
+    auto found = memory.find(entries);
+    double names = static_cast<double>(caches.at(entries).nameBytes);
+    double store = static_cast<double>(caches.at(entries).storeBytes);
+    if (found == memory.end()) {
+      std::printf("%-22s %9zu %10.1f MB %10.1f MB %13s %13s %9s  %s\n", "PeakMemory", entries, store / 1e6,
+                  names / 1e6, "-", "-", "-", verdict(false));
+      continue;
+    }
+    double ratio = found->second.peakBytes / names;
+    std::string notes = entries == 1000000 ? std::string("<= 3x names: ") + verdict(ratio <= 3.0) : "";
+    std::printf("%-22s %9zu %10.1f MB %10.1f MB %10.1f MB %10.1f MB %8.2fx  %s\n", "PeakMemory", entries,
+                store / 1e6, names / 1e6, found->second.steadyBytes / 1e6, found->second.peakBytes / 1e6, ratio,
+                notes.c_str());
+  }
+  std::printf("\nratio: the reference's time over Trovex's (speed-up); against cp, Trovex's time over cp's;\n"
+              "for memory, the peak over the bytes of the cache's URLs and local file names (store: urlcache.txt).\n"
+              "x10 cost: the time at this size over the time at a tenth of it.\n");
+}
+
+// The machine is shared: its load beside the figures tells how far to trust them.
+std::string LoadAverage() {
+  std::FILE* file = std::fopen("/proc/loadavg", "r");
+  if (file == nullptr) return "unknown";
+  char text[64] = {};
+  bool read = std::fgets(text, sizeof text, file) != nullptr;
+  std::fclose(file);
+  std::string load = read ? text : "unknown";
+  return load.substr(0, load.find(' ', load.find(' ', load.find(' ') + 1) + 1));
+}
+
+// ---- Registration and the run ----
+
+// The items of the list flag --name=a,b,c, removed from the arguments;
+// fallback when the flag is not given.
+std::vector<std::string> TakeListFlag(int& argc, char** argv, const std::string& name,
+                                      std::vector<std::string> fallback) {
+  std::string flag = "--" + name + "=";
+  for (int i = 1; i < argc; ++i) {
+    if (std::strncmp(argv[i], flag.c_str(), flag.size()) != 0) continue;
+    std::vector<std::string> items;
+    std::stringstream list(argv[i] + flag.size());
+    for (std::string item; std::getline(list, item, ',');) items.push_back(item);
+    for (int j = i; j + 1 < argc; ++j) argv[j] = argv[j + 1];
+    --argc;
+    return items;
+  }
+  return fallback;
+}
+
+
+template <typename Function, typename... Args>
+benchmark::internal::Benchmark* Register(const std::string& name, Function function, Args... args) {
+  if (!Wanted(name.substr(0, name.find('/')))) return nullptr;
+  return benchmark::RegisterBenchmark(name.c_str(), function, args...)
+      ->Unit(benchmark::kMillisecond)
+      ->MinTime(kMinTime)
+      ->UseRealTime();
+}
+
+// A refill of the largest cache takes about a second, a single sample at
+// the default minimum time: its median of a few stands instead.
+void Repeat(benchmark::internal::Benchmark* benchmark) {
+  if (benchmark != nullptr) benchmark->Repetitions(kFillRepetitions);
+}
+
+void RegisterSize(size_t n) {
+  Repeat(Register(Name("Fill", "trovex", n), FillBench, n));
+  Repeat(Register(Name("Fill", "reference", n), ReferenceFillBench, n));
+  for (const Folder& folder : kFolders) {
+    Register(Name(folder.operation, "trovex", n), ListingBench, std::cref(folder), n);
+    if (folder.level > 0 || n <= kReferenceRootLimit) {
+      Register(Name(folder.operation, "reference", n), ReferenceListingBench, std::cref(folder), n);
+    }
+  }
+  Register(Name("Copy1000", "trovex", n), CopyBench, n);
+  Register(Name("Copy1000", "reference", n), ReferenceCopyBench, n);
+  Register(Name("Copy1000", "cp", n), CpBench, n);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 6 && std::strcmp(argv[1], "--serve-for-peak-memory") == 0) {
+    return ServeForPeakMemory(argv[2], argv[3], argv[4], argv[5]);
+  }
+  std::vector<size_t> sizes;
+  for (const std::string& size : TakeListFlag(argc, argv, "sizes", {"10000", "100000", "1000000"})) {
+    sizes.push_back(std::stoul(size));
+  }
+  operations = TakeListFlag(argc, argv, "operations", {});
+  benchmark::Initialize(&argc, argv);
+  for (size_t n : sizes) RegisterSize(n);
+
+  std::string loadBefore = LoadAverage();
+  SummaryReporter report;
+  std::map<size_t, Memory> memory;
+  std::map<size_t, SyntheticCache> caches;
+  // Benchmarks run in the order registered, one size after the other; the
+  // peak memory of a size is measured while its cache still exists.
+  for (size_t n : sizes) {
+    benchmark::RunSpecifiedBenchmarks(&report, std::string("/") + std::to_string(n) + "(/|$)");
+    caches[n] = WorldOf(n).Cache();
+    if (!Wanted("PeakMemory")) continue;
+    if (std::optional<Memory> measured = MeasurePeakMemory(n)) memory[n] = *measured;
+  }
+  current.reset();
+  PrintSummary(report, sizes, memory, caches);
+  std::printf("load average (1, 5, 15 min): %s at the start, %s at the end, on %ld processors\n",
+              loadBefore.c_str(), LoadAverage().c_str(), sysconf(_SC_NPROCESSORS_ONLN));
+  benchmark::Shutdown();
+  return 0;
+}

@@ -1,0 +1,147 @@
+#include "cache/SiteGroups.h"
+
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+
+#include "cache/CacheObj.h"
+
+SiteGroups::SiteGroups(const CacheList& snapshot)
+    : prefix_(CachePrefix), skip_(SkipDomains), skipList_(SkipDomainsList) {
+  std::vector<uint32_t> hostOfEntry;
+  std::vector<uint32_t> siteOfHost;
+  Name(snapshot, hostOfEntry, siteOfHost);
+  merged_.Clear();
+  ArrangeHosts(siteOfHost);
+  ArrangeEntries(hostOfEntry);
+}
+
+// Site names are copied out of the snapshot's long URLs, so that look-ups
+// and the root listing read them from one compact place.
+std::string_view SiteGroups::Keep(std::string_view name) {
+  return std::string_view(names_.Keep(name, {}), name.size());
+}
+
+bool SiteGroups::MatchesSettings() const {
+  return prefix_ == CachePrefix && skip_ == SkipDomains && skipList_ == SkipDomainsList;
+}
+
+void SiteGroups::Name(const CacheList& snapshot, std::vector<uint32_t>& hostOfEntry,
+                      std::vector<uint32_t>& siteOfHost) {
+  // A batch of entries is split and its host look-ups prepared before any
+  // is made: the slots, and then the names they point at, are prefetched,
+  // so that the look-ups of a batch wait for memory together.
+  constexpr int32_t kBatch = 32;
+  struct Split {
+    UrlParts parts;
+    uint32_t hash;
+  };
+  UrlSplitter splitter;
+  Split batch[kBatch];
+  std::vector<uint32_t> hostOffsets;
+  hostOfEntry.assign(static_cast<size_t>(snapshot.Count()), kNone);
+  for (int32_t start = 0; start < snapshot.Count(); start += kBatch) {
+    int32_t count = std::min(kBatch, snapshot.Count() - start);
+    for (int32_t i = 0; i < count; ++i) {
+      batch[i].parts = splitter.Split(snapshot.Entry(start + i).SourceUrl);
+      batch[i].hash = FirstIndex::HashOf(batch[i].parts.Host);
+      hostIds_.Prefetch(batch[i].hash);
+    }
+    for (int32_t i = 0; i < count; ++i) {
+      if (std::optional<uint32_t> offset = hostIds_.Hint(batch[i].hash)) {
+        __builtin_prefetch(hostRecords_.data() + *offset);
+      }
+    }
+    for (int32_t i = 0; i < count; ++i) {
+      const UrlParts& parts = batch[i].parts;
+      if (parts.Site.empty() || parts.Host.empty()) continue;
+      hostOfEntry[static_cast<size_t>(start + i)] = HostId(parts, batch[i].hash, hostOffsets, siteOfHost);
+    }
+  }
+  // The records are complete: names can point into them now.
+  for (uint32_t offset : hostOffsets) hostNames_.push_back(HostAt(offset));
+}
+
+uint32_t SiteGroups::HostId(const UrlParts& parts, uint32_t hash, std::vector<uint32_t>& hostOffsets,
+                            std::vector<uint32_t>& siteOfHost) {
+  auto newOffset = static_cast<uint32_t>(hostRecords_.size());
+  uint32_t offset = hostIds_.Add(parts.Host, hash, newOffset, [this](uint32_t at) { return HostAt(at); });
+  if (offset != newOffset) return HostIdAt(offset);
+  auto host = static_cast<uint32_t>(hostOffsets.size());
+  AppendHostRecord(host, parts.Host);
+  hostOffsets.push_back(offset);
+  // A host's site follows from the host name alone: its first entry names it.
+  auto newSite = static_cast<uint32_t>(siteNames_.size());
+  uint32_t site = siteIds_.Add(parts.Site, newSite, [this](uint32_t id) { return siteNames_[id]; });
+  siteOfHost.push_back(site);
+  if (site == newSite) {
+    siteNames_.push_back(Keep(parts.Site));
+    // Merged as the root folder merges, a new spelling that differs from an
+    // earlier one in case alone is not listed.
+    int32_t before = merged_.Count();
+    merged_.AddUnique(parts.Site, 0);
+    if (merged_.Count() > before) sites_.push_back(siteNames_.back());
+  }
+  return host;
+}
+
+void SiteGroups::AppendHostRecord(uint32_t host, std::string_view name) {
+  // Offsets are 32-bit and the largest is the index's empty mark.
+  if (hostRecords_.size() + kHostRecordHead + name.size() >= UINT32_MAX) throw std::length_error("host names");
+  auto length = static_cast<uint32_t>(name.size());
+  hostRecords_.append(reinterpret_cast<const char*>(&host), sizeof host);
+  hostRecords_.append(reinterpret_cast<const char*>(&length), sizeof length);
+  hostRecords_.append(name);
+}
+
+std::string_view SiteGroups::HostAt(uint32_t offset) const {
+  uint32_t length = 0;
+  std::memcpy(&length, hostRecords_.data() + offset + sizeof(uint32_t), sizeof length);
+  return std::string_view(hostRecords_.data() + offset + kHostRecordHead, length);
+}
+
+uint32_t SiteGroups::HostIdAt(uint32_t offset) const {
+  uint32_t host = 0;
+  std::memcpy(&host, hostRecords_.data() + offset, sizeof host);
+  return host;
+}
+
+// Hosts are numbered in order of first appearance, so a stable placement by
+// site keeps that order within each site.
+void SiteGroups::ArrangeHosts(const std::vector<uint32_t>& siteOfHost) {
+  siteStart_.assign(siteNames_.size() + 1, 0);
+  for (uint32_t site : siteOfHost) ++siteStart_[site + 1];
+  for (size_t s = 1; s < siteStart_.size(); ++s) siteStart_[s] += siteStart_[s - 1];
+  std::vector<uint32_t> next(siteStart_.begin(), siteStart_.end() - 1);
+  siteHosts_.resize(siteOfHost.size());
+  for (size_t host = 0; host < siteOfHost.size(); ++host) siteHosts_[next[siteOfHost[host]]++] = hostNames_[host];
+}
+
+void SiteGroups::ArrangeEntries(const std::vector<uint32_t>& hostOfEntry) {
+  hostStart_.assign(hostNames_.size() + 1, 0);
+  size_t grouped = 0;
+  for (uint32_t host : hostOfEntry) {
+    if (host == kNone) continue;
+    ++hostStart_[host + 1];
+    ++grouped;
+  }
+  for (size_t h = 1; h < hostStart_.size(); ++h) hostStart_[h] += hostStart_[h - 1];
+  std::vector<uint32_t> next(hostStart_.begin(), hostStart_.end() - 1);
+  hostEntries_.resize(grouped);
+  for (size_t entry = 0; entry < hostOfEntry.size(); ++entry) {
+    if (hostOfEntry[entry] != kNone) hostEntries_[next[hostOfEntry[entry]]++] = static_cast<uint32_t>(entry);
+  }
+}
+
+std::span<const std::string_view> SiteGroups::HostsOf(std::string_view site) const {
+  std::optional<uint32_t> id = siteIds_.Find(site, [this](uint32_t at) { return siteNames_[at]; });
+  if (!id) return {};
+  return std::span<const std::string_view>(siteHosts_).subspan(siteStart_[*id], siteStart_[*id + 1] - siteStart_[*id]);
+}
+
+std::span<const uint32_t> SiteGroups::EntriesOf(std::string_view host) const {
+  std::optional<uint32_t> offset = hostIds_.Find(host, [this](uint32_t at) { return HostAt(at); });
+  if (!offset) return {};
+  uint32_t id = HostIdAt(*offset);
+  return std::span<const uint32_t>(hostEntries_).subspan(hostStart_[id], hostStart_[id + 1] - hostStart_[id]);
+}

@@ -1,0 +1,80 @@
+// The snapshot grouped the way the virtual folders show it: its sites, the
+// hosts of each site and the entries of each host, each in order of first
+// appearance. Deriving the names is the costly part of a listing, so it is
+// done once per snapshot and grouping settings, not once per listing.
+#ifndef TROVEX_CACHE_SITEGROUPS_H
+#define TROVEX_CACHE_SITEGROUPS_H
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "cache/CacheObj.h"
+#include "cache/SnapshotStore.h"
+
+class SiteGroups {
+ public:
+  // Groups the entries of snapshot under the current CachePrefix,
+  // SkipDomains and SkipDomainsList, as the snapshot is now.
+  explicit SiteGroups(const CacheList& snapshot);
+
+  // True while CachePrefix, SkipDomains and SkipDomainsList are still those
+  // the groups were made under.
+  bool MatchesSettings() const;
+
+  // Every site name, names equal but for ASCII case given once, spelled as
+  // first met. Names are views into the groups, valid while they are.
+  const std::vector<std::string_view>& Sites() const { return sites_; }
+
+  // The host names of the entries whose site name is site byte for byte,
+  // each spelling once, in order of first appearance.
+  std::span<const std::string_view> HostsOf(std::string_view site) const;
+
+  // The positions in the snapshot of the entries whose host name is host
+  // byte for byte, in snapshot order.
+  std::span<const uint32_t> EntriesOf(std::string_view host) const;
+
+ private:
+  // Gives every byte-exact site and host name an id, in order of first
+  // appearance; hostOfEntry and siteOfHost receive the ids of each entry's
+  // host (kNone: in no folder) and of each host's site.
+  void Name(const CacheList& snapshot, std::vector<uint32_t>& hostOfEntry, std::vector<uint32_t>& siteOfHost);
+  // The id of the entry's host, naming the host and its site when new.
+  uint32_t HostId(const UrlParts& parts, uint32_t hash, std::vector<uint32_t>& hostOffsets,
+                  std::vector<uint32_t>& siteOfHost);
+  void AppendHostRecord(uint32_t host, std::string_view name);
+  std::string_view Keep(std::string_view name);
+  // A host's record in hostRecords_, at offset: its id, its name's length
+  // and its name, so that a look-up that finds the offset reads one place.
+  std::string_view HostAt(uint32_t offset) const;
+  uint32_t HostIdAt(uint32_t offset) const;
+  void ArrangeHosts(const std::vector<uint32_t>& siteOfHost);
+  void ArrangeEntries(const std::vector<uint32_t>& hostOfEntry);
+
+  static constexpr uint32_t kNone = UINT32_MAX;
+  static constexpr size_t kHostRecordHead = 2 * sizeof(uint32_t);
+
+  // The settings the groups were made under.
+  std::string prefix_;
+  bool skip_;
+  std::string skipList_;
+
+  TextBlocks names_;
+  std::vector<std::string_view> sites_;
+  FolderList merged_;  // the sites as the root merges them, while naming
+  std::vector<std::string_view> siteNames_;  // by id
+  std::vector<std::string_view> hostNames_;  // by id, into hostRecords_
+  std::string hostRecords_;
+  FirstIndex siteIds_;   // site ids by name
+  FirstIndex hostIds_;   // offsets of host records by name
+  // The hosts of site s are siteHosts_[siteStart_[s] .. siteStart_[s + 1]),
+  // the entries of host h hostEntries_[hostStart_[h] .. hostStart_[h + 1]).
+  std::vector<uint32_t> siteStart_;
+  std::vector<std::string_view> siteHosts_;
+  std::vector<uint32_t> hostStart_;
+  std::vector<uint32_t> hostEntries_;
+};
+
+#endif

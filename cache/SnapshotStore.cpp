@@ -1,0 +1,60 @@
+#include "cache/SnapshotStore.h"
+
+#include <cstring>
+
+namespace {
+
+// Blocks grow from small, for small snapshots, to large enough that the
+// allocator hands them back to the system when the snapshot is emptied,
+// yet waste little at the end of each.
+constexpr size_t kFirstBlockSize = size_t{1} << 14;
+constexpr size_t kLastBlockSize = size_t{1} << 20;
+
+}  // namespace
+
+const char* TextBlocks::Keep(std::string_view first, std::string_view second) {
+  size_t size = first.size() + second.size();
+  if (size > free_) {
+    size_t blockSize = blocks_.size() < 6 ? kFirstBlockSize << blocks_.size() : kLastBlockSize;
+    if (blockSize < size) blockSize = size;
+    blocks_.push_back(std::make_unique_for_overwrite<char[]>(blockSize));
+    next_ = blocks_.back().get();
+    free_ = blockSize;
+  }
+  char* copy = next_;
+  if (!first.empty()) std::memcpy(copy, first.data(), first.size());
+  if (!second.empty()) std::memcpy(copy + first.size(), second.data(), second.size());
+  next_ += size;
+  free_ -= size;
+  return copy;
+}
+
+void TextBlocks::Clear() {
+  std::vector<std::unique_ptr<char[]>>().swap(blocks_);
+  next_ = nullptr;
+  free_ = 0;
+}
+
+void FirstIndex::Clear() {
+  std::vector<Slot>().swap(slots_);
+  used_ = 0;
+}
+
+void FirstIndex::Reserve(size_t keys) {
+  size_t slots = slots_.empty() ? 16 : slots_.size();
+  while (keys * 2 > slots) slots *= 2;
+  if (slots > slots_.size()) Resize(slots);
+}
+
+void FirstIndex::Resize(size_t slots) {
+  std::vector<Slot> old;
+  old.swap(slots_);
+  slots_.assign(slots, Slot{});
+  size_t mask = slots_.size() - 1;
+  for (const Slot& slot : old) {
+    if (slot.Position == kEmpty) continue;
+    size_t at = slot.Hash & mask;
+    while (slots_[at].Position != kEmpty) at = (at + 1) & mask;
+    slots_[at] = slot;
+  }
+}

@@ -1,0 +1,139 @@
+// Storage of the snapshot: the bytes of its texts in blocks that never move,
+// and an index that finds the first of equal keys without a scan.
+#ifndef TROVEX_CACHE_SNAPSHOTSTORE_H
+#define TROVEX_CACHE_SNAPSHOTSTORE_H
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+// Bytes kept until Clear. A block never moves once written, so views into
+// it stay valid while more is kept.
+class TextBlocks {
+ public:
+  // Keeps first and second one after the other; where the copy begins.
+  const char* Keep(std::string_view first, std::string_view second);
+
+  // Releases every block.
+  void Clear();
+
+ private:
+  std::vector<std::unique_ptr<char[]>> blocks_;
+  char* next_ = nullptr;  // the first free byte of the last block
+  size_t free_ = 0;       // the bytes free there
+};
+
+// Positions by key, the first position added under each key only. The keys
+// stay with their owner, which names the key of a position through keyAt.
+class FirstIndex {
+ public:
+  // The position under key, after adding position under it when it had
+  // none.
+  template <typename KeyAt>
+  uint32_t Add(std::string_view key, uint32_t position, KeyAt keyAt) {
+    return Add(key, HashOf(key), position, keyAt);
+  }
+
+  // Add, with key's HashOf known beforehand.
+  template <typename KeyAt>
+  uint32_t Add(std::string_view key, uint32_t hash, uint32_t position, KeyAt keyAt);
+
+  // Adds the positions from .. to - 1, each under its own key, as Add would
+  // one after the other.
+  template <typename KeyAt>
+  void AddAll(uint32_t from, uint32_t to, KeyAt keyAt);
+
+  // Asks the processor to fetch where a key of this hash goes, so that a
+  // batch of lookups waits for memory once instead of once each.
+  void Prefetch(uint32_t hash) const {
+    if (!slots_.empty()) __builtin_prefetch(&slots_[hash & (slots_.size() - 1)]);
+  }
+
+  // The position in the slot where a key of this hash is looked for first,
+  // when that slot holds a key of the same hash: most likely the key's own,
+  // so its owner can prefetch the key before the look-up compares it.
+  std::optional<uint32_t> Hint(uint32_t hash) const {
+    if (slots_.empty()) return std::nullopt;
+    const Slot& slot = slots_[hash & (slots_.size() - 1)];
+    if (slot.Position == kEmpty || slot.Hash != hash) return std::nullopt;
+    return slot.Position;
+  }
+
+  static uint32_t HashOf(std::string_view key) {
+    return static_cast<uint32_t>(std::hash<std::string_view>()(key));
+  }
+
+  // The position first added under key.
+  template <typename KeyAt>
+  std::optional<uint32_t> Find(std::string_view key, KeyAt keyAt) const;
+
+  // Forgets every key and releases the table.
+  void Clear();
+
+ private:
+  struct Slot {
+    uint32_t Hash = 0;
+    uint32_t Position = kEmpty;
+  };
+  static constexpr uint32_t kEmpty = UINT32_MAX;
+
+  // Where key is, or the empty slot where it would go.
+  template <typename KeyAt>
+  size_t Probe(std::string_view key, uint32_t hash, KeyAt keyAt) const;
+  // Doubles the table once it is half full, so that probes stay short.
+  void Grow() { Resize(slots_.empty() ? 16 : slots_.size() * 2); }
+  // Makes room for keys more keys without growing again.
+  void Reserve(size_t keys);
+  void Resize(size_t slots);
+
+  std::vector<Slot> slots_;
+  size_t used_ = 0;
+};
+
+template <typename KeyAt>
+size_t FirstIndex::Probe(std::string_view key, uint32_t hash, KeyAt keyAt) const {
+  size_t mask = slots_.size() - 1;
+  for (size_t at = hash & mask;; at = (at + 1) & mask) {
+    const Slot& slot = slots_[at];
+    if (slot.Position == kEmpty || (slot.Hash == hash && keyAt(slot.Position) == key)) return at;
+  }
+}
+
+template <typename KeyAt>
+uint32_t FirstIndex::Add(std::string_view key, uint32_t hash, uint32_t position, KeyAt keyAt) {
+  if ((used_ + 1) * 2 > slots_.size()) Grow();
+  Slot& slot = slots_[Probe(key, hash, keyAt)];
+  if (slot.Position != kEmpty) return slot.Position;
+  slot = Slot{hash, position};
+  ++used_;
+  return position;
+}
+
+template <typename KeyAt>
+void FirstIndex::AddAll(uint32_t from, uint32_t to, KeyAt keyAt) {
+  constexpr uint32_t kBatch = 16;
+  Reserve(used_ + (to - from));
+  uint32_t hashes[kBatch];
+  for (uint32_t start = from; start < to; start += kBatch) {
+    uint32_t count = to - start < kBatch ? to - start : kBatch;
+    for (uint32_t i = 0; i < count; ++i) {
+      hashes[i] = HashOf(keyAt(start + i));
+      Prefetch(hashes[i]);
+    }
+    for (uint32_t i = 0; i < count; ++i) Add(keyAt(start + i), hashes[i], start + i, keyAt);
+  }
+}
+
+template <typename KeyAt>
+std::optional<uint32_t> FirstIndex::Find(std::string_view key, KeyAt keyAt) const {
+  if (slots_.empty()) return std::nullopt;
+  const Slot& slot = slots_[Probe(key, HashOf(key), keyAt)];
+  if (slot.Position == kEmpty) return std::nullopt;
+  return slot.Position;
+}
+
+#endif

@@ -1,0 +1,19 @@
+#include "host/HostSystem.h"
+
+#include <io.h>
+#include <stdio.h>
+#include <stdlib.h>
+
+bool StdinIsTerminal() {
+  return _isatty(_fileno(stdin)) != 0;
+}
+
+bool StderrIsTerminal() {
+  return _isatty(_fileno(stderr)) != 0;
+}
+
+// _putenv_s changes both the C runtime's copy of the environment, which
+// getenv reads, and the process's own, which started programs inherit.
+bool SetEnvironmentValue(const std::string& name, const std::string& value) {
+  return _putenv_s(name.c_str(), value.c_str()) == 0;
+}

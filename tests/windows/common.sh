@@ -1,0 +1,47 @@
+# Sourced by the Windows test scripts: finds the tools they need, or ends the
+# test as skipped (exit 77), naming the missing package and how to install it;
+# counts failed checks, so that one run reports all of them.
+
+SKIP=77
+
+skip_for() {
+  echo "SKIPPED: $1 is not installed; install it with: apt-get install $2"
+  exit "$SKIP"
+}
+
+require_mingw() {
+  local missing=()
+  command -v i686-w64-mingw32-g++-posix >/dev/null || missing+=(g++-mingw-w64-i686-posix)
+  command -v x86_64-w64-mingw32-g++-posix >/dev/null || missing+=(g++-mingw-w64-x86-64-posix)
+  [ ${#missing[@]} -eq 0 ] || skip_for "mingw-w64 (${missing[*]})" "${missing[*]}"
+}
+
+# Sets WINE64 and WINESERVER to 64-bit Wine's loader and its server. Debian
+# keeps both out of PATH, in /usr/lib/wine.
+require_wine64() {
+  WINE64=$(command -v wine64 || true)
+  if [ -z "$WINE64" ] && [ -x /usr/lib/wine/wine64 ]; then WINE64=/usr/lib/wine/wine64; fi
+  [ -n "$WINE64" ] || skip_for "64-bit Wine" "wine wine64"
+  local dir
+  dir=$(dirname "$WINE64")
+  for WINESERVER in "$dir/wineserver64" "$dir/wineserver" "$(command -v wineserver || true)"; do
+    [ -x "$WINESERVER" ] && return 0
+  done
+  skip_for "the Wine server" "wine wine64"
+}
+
+failures=0
+
+fail() {
+  echo "FAIL: $*"
+  failures=$((failures + 1))
+}
+
+# Ends the test: failed when any check failed, else passed with the summary.
+finish_checks() {
+  if [ "$failures" -gt 0 ]; then
+    echo "$failures checks failed"
+    exit 1
+  fi
+  echo "$1"
+}
