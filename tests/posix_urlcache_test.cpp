@@ -59,6 +59,21 @@ std::vector<Seen> EnumerateAll(const char* pattern = nullptr) {
   return seen;
 }
 
+// Every URL of the cache, read into one buffer of 4 KB.
+std::vector<std::string> UrlsInOneBuffer() {
+  std::vector<std::string> urls;
+  std::vector<char> buffer = Buffer(4096);
+  DWORD size = 4096;
+  HANDLE handle = FindFirstUrlCacheEntryA(nullptr, AsRecord(buffer), &size);
+  if (handle == nullptr) return urls;
+  do {
+    urls.emplace_back(AsRecord(buffer)->lpszSourceUrlName);
+    size = 4096;
+  } while (FindNextUrlCacheEntryA(handle, AsRecord(buffer), &size));
+  FindCloseUrlCache(handle);
+  return urls;
+}
+
 std::vector<std::string> Urls(const std::vector<Seen>& seen) {
   std::vector<std::string> urls;
   for (const Seen& each : seen) urls.push_back(each.url);
@@ -261,10 +276,12 @@ TEST_F(UrlCache, ConcurrentDeletesFromSeveralProcessesLoseNone) {
     }));
   }
   // Reads while they delete: every snapshot is whole lines of the original,
-  // in order, the entries that stay among them.
+  // in order, the entries that stay among them. The buffer fits any entry,
+  // so that no size query can be outdated by a deletion before the call
+  // that follows it.
   pid_t reader = gate.Start([&] {
     for (int read = 0; read < 200; ++read) {
-      std::vector<std::string> seen = Urls(EnumerateAll());
+      std::vector<std::string> seen = UrlsInOneBuffer();
       if (!IsInOrderPartOf(seen, all) || !IsInOrderPartOf(stays, seen)) return false;
     }
     return true;
