@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/win32api.h"
@@ -95,11 +96,23 @@ const Pair* FindPair(const Section& section, std::string_view key) {
   return nullptr;
 }
 
-void AddUnique(std::vector<std::string_view>& names, std::string_view name) {
-  for (std::string_view known : names)
-    if (EqualNoCase(known, name)) return;
-  names.push_back(name);
-}
+// Names in order of first appearance, each once without regard to ASCII
+// case. The lower-case spellings seen are hashed: a file of many names would
+// otherwise be compared name by name with all before it.
+class UniqueNames {
+ public:
+  void Add(std::string_view name) {
+    std::string lower(name);
+    for (char& c : lower)
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (seen_.insert(std::move(lower)).second) names_.push_back(name);
+  }
+  const std::vector<std::string_view>& Names() const { return names_; }
+
+ private:
+  std::vector<std::string_view> names_;
+  std::unordered_set<std::string> seen_;
+};
 
 DWORD CopyValue(LPSTR buffer, DWORD size, std::string_view value) {
   size_t n = value.size() < size - 1 ? value.size() : size - 1;
@@ -148,16 +161,16 @@ DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultValue, 
   if (fileName != nullptr && fileName[0] != '\0') ReadWholeFile(ProfilePath(fileName), text);
   std::vector<Section> sections = ParseProfile(text);
 
-  std::vector<std::string_view> names;
+  UniqueNames names;
   if (section == nullptr) {
-    for (const Section& each : sections) AddUnique(names, each.name);
-    return CopyList(buffer, size, names);
+    for (const Section& each : sections) names.Add(each.name);
+    return CopyList(buffer, size, names.Names());
   }
   const Section* found = FindSection(sections, section);
   if (key == nullptr) {
     if (found != nullptr)
-      for (const Pair& pair : found->pairs) AddUnique(names, pair.key);
-    return CopyList(buffer, size, names);
+      for (const Pair& pair : found->pairs) names.Add(pair.key);
+    return CopyList(buffer, size, names.Names());
   }
   const Pair* pair = found != nullptr ? FindPair(*found, key) : nullptr;
   if (pair != nullptr) return CopyValue(buffer, size, pair->value);
