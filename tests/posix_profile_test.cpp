@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "platform/win32api.h"
 #include "posix_system_folder.h"
@@ -101,6 +102,26 @@ TEST_F(Profile, NullSectionOrKeyListsNamesEndingInTwoNuls) {
   std::memset(buffer, '#', sizeof buffer);
   EXPECT_EQ(GetPrivateProfileStringA(nullptr, nullptr, "", buffer, sizeof buffer, ini.c_str()), 9u);
   EXPECT_EQ(std::string(buffer, 11), std::string("Options\0O\0\0", 11));
+}
+
+// Each name was compared with every name before it: a file of 200 000 keys
+// took the listing beyond any host's patience.
+TEST_F(Profile, ListsOfManyNamesNeedNoComparisonOfEachWithAll) {
+  const int kKeys = 200000;
+  std::string text = "[Many]\n";
+  std::string expected;
+  for (int i = 0; i < kKeys; ++i) {
+    std::string name = "k" + std::to_string(i);
+    text += name + "=v\n";
+    expected += name + '\0';
+  }
+  text += "K0=again, not listed twice\n";
+  folder.Write("Trovex.ini", text);
+  std::vector<char> buffer(expected.size() + 2);
+  DWORD n = GetPrivateProfileStringA("many", nullptr, "", buffer.data(), static_cast<DWORD>(buffer.size()),
+                                     ini.c_str());
+  ASSERT_EQ(n, expected.size());
+  EXPECT_EQ(std::string(buffer.data(), n), expected);
 }
 
 }  // namespace
