@@ -1,6 +1,8 @@
 # Set-up commands: `make test` builds and runs every test; `make run` builds
 # Trovex and shows the bundled demo cache. `make windows` cross-compiles the
-# plug-in for 32-bit and 64-bit Windows with mingw-w64.
+# plug-in for 32-bit and 64-bit Windows with mingw-w64. `make test-asan` runs
+# every test under the address and undefined-behaviour sanitizers; `make fuzz`
+# runs each fuzz target for FUZZ_SECONDS (clang).
 BUILD ?= build
 JOBS ?= 2
 CMAKE_FLAGS ?=
@@ -9,7 +11,7 @@ TROVEX = $(BUILD)/plugin/trovex
 DEMO = $(BUILD)/demo
 WINDOWS_BUILDS := build-win32 build-win64
 
-.PHONY: build test run windows clean bench
+.PHONY: build test run windows clean bench test-asan fuzz-build fuzz
 
 build:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
@@ -46,3 +48,24 @@ bench:
 	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DTROVEX_BENCH=ON -DTROVEX_TESTS=OFF $(CMAKE_FLAGS)
 	cmake --build $(BENCH_BUILD) -j $(JOBS) --target trovex_bench
 	$(BENCH_BUILD)/bench/trovex_bench $(BENCH_ARGS)
+
+# Any sanitizer report fails the test it comes from; leaks are reported when
+# each test program ends. The tests of the Windows builds check mingw's
+# libraries, which no sanitizer sees: make test runs them.
+ASAN_BUILD ?= build-asan
+test-asan: export ASAN_OPTIONS = detect_leaks=1:detect_stack_use_after_return=1:strict_string_checks=1
+test-asan: export UBSAN_OPTIONS = print_stacktrace=1:halt_on_error=1
+test-asan:
+	$(MAKE) build BUILD=$(ASAN_BUILD) CMAKE_FLAGS="-DTROVEX_SANITIZE=address,undefined $(CMAKE_FLAGS)"
+	ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS) -E "^windows_"
+
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 600
+fuzz-build:
+	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
+	  -DCMAKE_CXX_COMPILER=clang++ -DTROVEX_FUZZ=ON -DTROVEX_TESTS=OFF \
+	  -DTROVEX_SANITIZE=address,undefined $(CMAKE_FLAGS)
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzzers
+
+fuzz: fuzz-build
+	fuzz/run $(FUZZ_BUILD) $(FUZZ_SECONDS)

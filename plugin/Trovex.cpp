@@ -14,21 +14,6 @@ namespace {
 
 constexpr char kRootName[] = "Trovex";
 
-// The units start in the order they depend on each other and stop in the
-// reverse order.
-struct LibraryLifetime {
-  LibraryLifetime() {
-    CacheObjInitialize();
-    TrovexInitialize();
-  }
-  ~LibraryLifetime() {
-    TrovexFinalize();
-    IniFileFinalize();
-    CacheObjFinalize();
-  }
-};
-LibraryLifetime Lifetime;
-
 // Runs an entry point's work; the host is not C++, so an exception ends the
 // call with the entry point's failure result instead of crossing into it.
 template <typename Result, typename Work>
@@ -39,6 +24,25 @@ Result Guarded(Result failure, Work work) noexcept {
     return failure;
   }
 }
+
+// The units start in the order they depend on each other and stop in the
+// reverse order. An exception at load would end the host inside its loader,
+// so start-up stops at a failure as an entry point's work does.
+struct LibraryLifetime {
+  LibraryLifetime() {
+    Guarded(0, [] {
+      CacheObjInitialize();
+      TrovexInitialize();
+      return 0;
+    });
+  }
+  ~LibraryLifetime() {
+    TrovexFinalize();
+    IniFileFinalize();
+    CacheObjFinalize();
+  }
+};
+LibraryLifetime Lifetime;
 
 }  // namespace
 

@@ -238,6 +238,18 @@ TEST_F(Listing, SettingsAreFoundBesideTheLibraryWhateverItsName) {
   EXPECT_EQ(renamed.List("\\").front(), "(Reread)");
 }
 
+// The prefix is read while the library loads, through registry keys whose
+// table was not constructed yet: the host died of a division by zero.
+TEST_F(Listing, TheCookiePrefixIsReadFromTheRegistryAsTheLibraryLoads) {
+  WriteRegistry(
+      "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Cache\\"
+      "Special Paths\\Cookies]\n\"CachePrefix\"=\"Biscuit:\"\n");
+  WriteCache("0x00100000\tBiscuit:user@www.example.org/\tcache/cookie.txt\n");
+  LoadedPlugin& plugin = Load();
+  EXPECT_EQ(plugin.List("\\"), (Names{"(Reread)", "example.org"}));
+  EXPECT_EQ(plugin.List("\\example.org"), (Names{"www.example.org"}));
+}
+
 TEST_F(Listing, NullArgumentsFailWithoutTouchingAnything) {
   LoadedPlugin& plugin = Load();
   WIN32_FIND_DATAA record{};

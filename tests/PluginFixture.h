@@ -37,8 +37,11 @@ class PluginTest : public ::testing::Test {
     WriteFile(System("registry.reg"), "Windows Registry Editor Version 5.00\n\n" + keys);
   }
 
-  // Loads a fresh copy of the library and, unless told not to, calls FsInit.
+  // Unloads the library if loaded, loads a fresh copy and, unless told not
+  // to, calls FsInit.
   LoadedPlugin& Load(bool init = true) {
+    // The copy goes over the library's file: the loaded one must go first.
+    plugin_.reset();
     plugin_ = std::make_unique<LoadedPlugin>(temp_.path() / "lib");
     if (init) plugin_->Init();
     return *plugin_;

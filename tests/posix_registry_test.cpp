@@ -6,6 +6,7 @@
 
 #include "platform/win32api.h"
 #include "posix_system_folder.h"
+#include "tests/StartingGate.h"
 
 namespace {
 
@@ -279,6 +280,67 @@ TEST_F(Registry, ValuesOfEveryTypeReadBackAsWritten) {
     EXPECT_EQ(data, value.data) << value.name;
   }
   RegCloseKey(key);
+}
+
+// Each continuation line once asked again whether the joined line was a hex
+// value, reading its whole name each time: this 340 KB file took minutes.
+TEST_F(Registry, AValueContinuedOverManyLinesWithALongNameReadsInOnePass) {
+  const std::string name(200000, 'n');
+  std::string file = "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\Long]\n\"" + name +
+                     "\"=hex:00,\\\n";
+  for (int i = 0; i < 20000; ++i) file += "  01,\\\n";
+  file += "  02\n";
+  folder.Write("registry.reg", file);
+
+  HKEY key = nullptr;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Long", 0, KEY_QUERY_VALUE, &key), ERROR_SUCCESS);
+  DWORD type = 0;
+  std::string data;
+  ASSERT_TRUE(Query(key, name.c_str(), type, data));
+  EXPECT_EQ(type, static_cast<DWORD>(REG_BINARY));
+  EXPECT_EQ(data, '\0' + std::string(20000, '\x01') + '\x02');
+  RegCloseKey(key);
+}
+
+TEST_F(Registry, WritersInSeveralProcessesLoseNoValue) {
+  const int kWriters = 4, kPerWriter = 15;
+  folder.Write("registry.reg", kSample);
+  StartingGate gate;
+  std::vector<pid_t> writers;
+  for (int w = 0; w < kWriters; ++w) {
+    writers.push_back(gate.Start([w] {
+      HKEY key = nullptr;
+      if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Shared", 0, nullptr, 0, KEY_WRITE, nullptr, &key,
+                          nullptr) != ERROR_SUCCESS)
+        return false;
+      bool ok = true;
+      for (int i = 0; i < kPerWriter; ++i) {
+        DWORD value = static_cast<DWORD>(w * 100 + i);
+        std::string name = "W" + std::to_string(w) + "." + std::to_string(i);
+        ok = RegSetValueExA(key, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), 4) ==
+                 ERROR_SUCCESS &&
+             ok;
+      }
+      return RegCloseKey(key) == ERROR_SUCCESS && ok;
+    }));
+  }
+  gate.Open();
+  for (pid_t writer : writers) EXPECT_TRUE(Succeeded(writer));
+
+  HKEY key = nullptr;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Shared", 0, KEY_QUERY_VALUE, &key), ERROR_SUCCESS);
+  for (int w = 0; w < kWriters; ++w) {
+    for (int i = 0; i < kPerWriter; ++i) {
+      std::string name = "W" + std::to_string(w) + "." + std::to_string(i);
+      DWORD type = 0;
+      std::string data;
+      ASSERT_TRUE(Query(key, name.c_str(), type, data)) << name;
+      DWORD value = static_cast<DWORD>(w * 100 + i);
+      EXPECT_EQ(data, std::string(reinterpret_cast<const char*>(&value), 4)) << name;
+    }
+  }
+  RegCloseKey(key);
+  ExpectSampleValues("after the writers");
 }
 
 TEST_F(Registry, BadArgumentsAndHandlesFailWithoutHarm) {

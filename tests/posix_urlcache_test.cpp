@@ -9,6 +9,7 @@
 
 #include "platform/win32api.h"
 #include "posix_system_folder.h"
+#include "tests/StartingGate.h"
 
 namespace {
 
@@ -56,6 +57,21 @@ std::vector<Seen> EnumerateAll(const char* pattern = nullptr) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_MORE_ITEMS));
   EXPECT_TRUE(FindCloseUrlCache(handle));
   return seen;
+}
+
+// Every URL of the cache, read into one buffer of 4 KB.
+std::vector<std::string> UrlsInOneBuffer() {
+  std::vector<std::string> urls;
+  std::vector<char> buffer = Buffer(4096);
+  DWORD size = 4096;
+  HANDLE handle = FindFirstUrlCacheEntryA(nullptr, AsRecord(buffer), &size);
+  if (handle == nullptr) return urls;
+  do {
+    urls.emplace_back(AsRecord(buffer)->lpszSourceUrlName);
+    size = 4096;
+  } while (FindNextUrlCacheEntryA(handle, AsRecord(buffer), &size));
+  FindCloseUrlCache(handle);
+  return urls;
 }
 
 std::vector<std::string> Urls(const std::vector<Seen>& seen) {
@@ -206,30 +222,78 @@ TEST_F(UrlCache, DeleteNeverRemovesAFileOutsideTheSystemFolder) {
   EXPECT_EQ(folder.Read("urlcache.txt"), "");
 }
 
-TEST_F(UrlCache, ConcurrentDeletesFromTwoProcessesLoseNeither) {
-  const int kPerProcess = 20;
+// A folder beside the system folder whose name begins with the system
+// folder's, and the stores themselves, reached by a link or by name.
+TEST_F(UrlCache, DeleteNeverRemovesANeighbourWithTheSameNamePrefixOrAStore) {
+  std::string sibling = folder.Path() + "-sibling";
+  std::filesystem::create_directory(sibling);
+  TempSystemFolder::WriteBytes(sibling + "/keep.txt", "precious");
+  std::string name = std::filesystem::path(folder.Path()).filename().string();
+  std::filesystem::create_symlink(folder.File("registry.reg"), folder.File("to-store"));
+  folder.Write("registry.reg", "Windows Registry Editor Version 5.00\n");
+  folder.Write("urlcache.txt", "1\thttp://sibling/\t../" + name + "-sibling/keep.txt\n" +
+                                   "1\thttp://link/\tto-store\n1\thttp://store/\t./urlcache.txt\n" +
+                                   "1\thttp://lock/\turlcache.txt.lock\n1\thttp://self/\t.\n" +
+                                   "1\thttp://last/\t\n");
+
+  for (const char* url : {"http://sibling/", "http://link/", "http://store/", "http://lock/", "http://self/"})
+    EXPECT_TRUE(DeleteUrlCacheEntryA(url)) << url;
+  EXPECT_TRUE(std::filesystem::exists(sibling + "/keep.txt"));
+  EXPECT_EQ(folder.Read("registry.reg"), "Windows Registry Editor Version 5.00\n");
+  EXPECT_EQ(folder.Read("urlcache.txt"), "1\thttp://last/\t\n");
+  EXPECT_TRUE(std::filesystem::exists(folder.File("urlcache.txt.lock")));
+  std::filesystem::remove_all(sibling);
+}
+
+// True when every entry of `seen` is one of `all`, in the same order.
+bool IsInOrderPartOf(const std::vector<std::string>& seen, const std::vector<std::string>& all) {
+  size_t at = 0;
+  for (const std::string& url : seen) {
+    while (at < all.size() && all[at] != url) ++at;
+    if (at++ == all.size()) return false;
+  }
+  return true;
+}
+
+TEST_F(UrlCache, ConcurrentDeletesFromSeveralProcessesLoseNone) {
+  const int kDeleters = 4, kPerDeleter = 25;
+  std::vector<std::string> all, stays;
   std::string text;
-  for (int i = 0; i < 2 * kPerProcess; ++i) text += "1\thttp://e" + std::to_string(i) + "/\t\n";
-  text += "1\thttp://stays/\t\n";
+  for (int i = 0; i < kDeleters * kPerDeleter + 10; ++i) {
+    all.push_back("http://e" + std::to_string(i) + "/");
+    if (i >= kDeleters * kPerDeleter) stays.push_back(all.back());
+    text += "1\t" + all.back() + "\t\n";
+  }
   folder.Write("urlcache.txt", text);
 
-  pid_t children[2];
-  for (int child = 0; child < 2; ++child) {
-    children[child] = fork();
-    ASSERT_GE(children[child], 0);
-    if (children[child] == 0) {
+  StartingGate gate;
+  std::vector<pid_t> deleters;
+  for (int d = 0; d < kDeleters; ++d) {
+    deleters.push_back(gate.Start([&, d] {
       bool ok = true;
-      for (int i = child; i < 2 * kPerProcess; i += 2)
-        ok = DeleteUrlCacheEntryA(("http://e" + std::to_string(i) + "/").c_str()) && ok;
-      _exit(ok ? 0 : 1);
+      for (int i = d; i < kDeleters * kPerDeleter; i += kDeleters) ok = DeleteUrlCacheEntryA(all[i].c_str()) && ok;
+      return ok;
+    }));
+  }
+  // Reads while they delete: every snapshot is whole lines of the original,
+  // in order, the entries that stay among them. The buffer fits any entry,
+  // so that no size query can be outdated by a deletion before the call
+  // that follows it.
+  pid_t reader = gate.Start([&] {
+    for (int read = 0; read < 200; ++read) {
+      std::vector<std::string> seen = UrlsInOneBuffer();
+      if (!IsInOrderPartOf(seen, all) || !IsInOrderPartOf(stays, seen)) return false;
     }
-  }
-  for (pid_t child : children) {
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  }
-  EXPECT_EQ(folder.Read("urlcache.txt"), "1\thttp://stays/\t\n");
+    return true;
+  });
+  gate.Open();
+
+  for (pid_t deleter : deleters) EXPECT_TRUE(Succeeded(deleter)) << "a deletion failed";
+  EXPECT_TRUE(Succeeded(reader)) << "a reader saw a broken cache";
+  EXPECT_EQ(Urls(EnumerateAll()), stays);
+  std::string expected;
+  for (const std::string& url : stays) expected += "1\t" + url + "\t\n";
+  EXPECT_EQ(folder.Read("urlcache.txt"), expected);
 }
 
 TEST_F(UrlCache, BadArgumentsFailCleanly) {

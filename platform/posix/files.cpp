@@ -30,7 +30,7 @@ struct Search {
   std::string pattern;
 };
 
-HandleTable<Search> searches;
+TROVEX_MODULE_STATE HandleTable<Search> searches;
 
 // '*' any run of bytes, '?' any one byte; "*.*" matches every name, as on
 // Windows.

@@ -2,12 +2,18 @@
 // to a caller is registered here, so a handle that was closed twice, belongs
 // to another kind or was never issued is recognised and refused instead of
 // being dereferenced. Internal to platform/posix.
+//
+// A table is defined TROVEX_MODULE_STATE: the plug-in's start-up code opens
+// registry keys, and a table that its constructor has not reached yet divides
+// by a bucket count of zero.
 #ifndef TROVEX_PLATFORM_POSIX_HANDLES_H
 #define TROVEX_PLATFORM_POSIX_HANDLES_H
 
 #include <memory>
 #include <mutex>
 #include <unordered_map>
+
+#include "platform/system.h"
 
 template <typename T>
 class HandleTable {

@@ -343,8 +343,10 @@ void DetectEncoding(Document& doc, size_t& start) {
 void JoinLines(Document& doc, const std::vector<PhysicalLine>& physical) {
   for (size_t i = 0; i < physical.size(); ++i) {
     Line line{DecodeLine(doc, physical[i]), physical[i].start, physical[i].end, physical[i].next};
-    while (!line.text.empty() && line.text.back() == '\\' && i + 1 < physical.size() &&
-           IsHexValueLine(line.text)) {
+    // The first physical line settles it: joining only appends hex bytes. Asking
+    // again for each continuation would read the name once per line.
+    bool continues = IsHexValueLine(line.text);
+    while (continues && !line.text.empty() && line.text.back() == '\\' && i + 1 < physical.size()) {
       ++i;
       line.text.pop_back();
       line.text += Trim(DecodeLine(doc, physical[i]));
@@ -550,7 +552,7 @@ struct Key {
   std::string path;  // from the root's name on, as "HKEY_CURRENT_USER\Software\X"
 };
 
-HandleTable<Key> keys;
+TROVEX_MODULE_STATE HandleTable<Key> keys;
 
 const char* RootName(HKEY key) {
   if (key == HKEY_CLASSES_ROOT) return "HKEY_CLASSES_ROOT";

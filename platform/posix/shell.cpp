@@ -40,7 +40,7 @@ struct Process {
   UniqueFd pidfd;  // invalid where the system has no pidfds
 };
 
-HandleTable<Process> processes;
+TROVEX_MODULE_STATE HandleTable<Process> processes;
 
 // One start at a time: an intermediate child inherits every pipe open at its
 // fork, and two overlapping starts would each keep the other's waiting.

@@ -1,15 +1,22 @@
 #include "sysfolder.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
+#include <memory>
 #include <string>
 
 namespace {
+
+// No file is read whole beyond this: holding a bigger one would put the
+// host's memory at risk, and no store or settings file grows near it.
+constexpr uint64_t kMaxFileSize = uint64_t{1} << 30;
 
 // Keeps errno across cleanup so that a failure's reason survives the
 // destructors that run after it was recorded.
@@ -82,6 +89,30 @@ class TempFile {
   UniqueFd fd_;
 };
 
+// ReplaceFile's temporary files for `store` are its name, ".tmp." and six
+// characters.
+bool IsTemporaryOf(std::string_view name, std::string_view store) {
+  return name.size() == store.size() + 11 && name.starts_with(store) &&
+         name.substr(store.size(), 5) == ".tmp.";
+}
+
+std::string NameOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Removes the temporary files that writers killed mid-write left beside the
+// store; with the store's lock held, no live writer has one.
+void RemoveAbandonedTemporaries(const std::string& store) {
+  ErrnoGuard keep;
+  std::string name = NameOf(store);
+  std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(FolderOf(store).c_str()), closedir);
+  if (!dir) return;
+  while (dirent* entry = readdir(dir.get())) {
+    if (IsTemporaryOf(entry->d_name, name)) unlinkat(dirfd(dir.get()), entry->d_name, 0);
+  }
+}
+
 // The rename is only durable once the folder's entry is on disk too.
 void SyncFolder(const std::string& folder) {
   UniqueFd dir(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -123,6 +154,7 @@ StoreLock::StoreLock(const std::string& store) {
       return;
     }
   }
+  RemoveAbandonedTemporaries(store);
 }
 
 std::string SystemFolder() {
@@ -164,12 +196,23 @@ bool ReadWholeFile(const std::string& path, std::string& contents, struct stat* 
     errno = S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
     return false;
   }
+  if (static_cast<uint64_t>(status.st_size) > kMaxFileSize) {
+    errno = EFBIG;
+    return false;
+  }
   if (info != nullptr) *info = status;
   // One spare byte lets the read that finds the end need no second buffer.
   contents.resize(status.st_size > 0 ? static_cast<size_t>(status.st_size) + 1 : 4096);
   size_t used = 0;
   for (;;) {
-    if (used == contents.size()) contents.resize(contents.size() * 2);
+    if (used == contents.size()) {
+      if (used > kMaxFileSize) {  // it grew while being read
+        contents.clear();
+        errno = EFBIG;
+        return false;
+      }
+      contents.resize(contents.size() * 2);
+    }
     ssize_t n = read(fd.Get(), contents.data() + used, contents.size() - used);
     if (n < 0) {
       if (errno == EINTR) continue;
@@ -206,7 +249,8 @@ DWORD Win32Error(int err) {
     case EROFS:
     case ETXTBSY: return ERROR_ACCESS_DENIED;
     case EEXIST: return ERROR_FILE_EXISTS;
-    case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
+    case ENOMEM:
+    case EFBIG: return ERROR_NOT_ENOUGH_MEMORY;
     case ENOSPC:
     case EDQUOT: return ERROR_DISK_FULL;
     case EINVAL:

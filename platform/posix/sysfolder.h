@@ -39,6 +39,8 @@ class UniqueFd {
 
 // An exclusive flock on `store` + ".lock", held until destruction. The lock
 // lives on its own file so that renaming a new store into place keeps it.
+// Once it is held, the temporary files that writers killed mid-write left
+// beside the store are removed.
 class StoreLock {
  public:
   // Blocks until the lock is held; Held() is false when the lock file cannot
@@ -62,7 +64,8 @@ bool MakeFolders(const std::string& folder);
 
 // Reads the whole file into `contents`, and its status into `*info` when
 // given. False with errno when it cannot be opened or read (a missing file is
-// ENOENT, a folder EISDIR, anything else that is no regular file EINVAL).
+// ENOENT, a folder EISDIR, anything else that is no regular file EINVAL, a
+// file over 1 GiB EFBIG).
 bool ReadWholeFile(const std::string& path, std::string& contents, struct stat* info = nullptr);
 
 // Replaces `path` with `contents` through a temporary file in the same folder

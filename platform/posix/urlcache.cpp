@@ -73,7 +73,7 @@ struct Enumeration {
   size_t next = 0;
 };
 
-HandleTable<Enumeration> enumerations;
+TROVEX_MODULE_STATE HandleTable<Enumeration> enumerations;
 
 std::mutex sharedMutex;
 Version sharedVersion;

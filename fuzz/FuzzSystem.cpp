@@ -1,0 +1,117 @@
+#include "fuzz/FuzzSystem.h"
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "fuzz/FuzzCheck.h"
+
+namespace {
+
+const FuzzSystemFolder* guarded = nullptr;
+
+std::string TemporaryBase() {
+  struct stat info {};
+  if (stat("/dev/shm", &info) == 0 && S_ISDIR(info.st_mode) && access("/dev/shm", W_OK) == 0)
+    return "/dev/shm";
+  return std::filesystem::temp_directory_path().string();
+}
+
+std::string RealPath(const std::string& path) {
+  char* real = realpath(path.c_str(), nullptr);
+  if (real == nullptr) return {};
+  std::string result(real);
+  free(real);
+  return result;
+}
+
+bool IsStore(std::string_view name) {
+  return name == "urlcache.txt" || name == "urlcache.txt.lock" || name == "registry.reg" ||
+         name == "registry.reg.lock";
+}
+
+// Where unlink(path) would take its file from, and whether that is allowed.
+bool MayDelete(const FuzzSystemFolder& folder, std::string_view path) {
+  size_t slash = path.rfind('/');
+  if (slash == std::string_view::npos) return false;  // the code under test passes absolute paths
+  std::string parent = RealPath(std::string(path.substr(0, slash == 0 ? 1 : slash)));
+  if (parent.empty()) return true;  // nothing there to delete
+  std::string_view name = path.substr(slash + 1);
+  std::string inside = folder.Path() + "/";
+  if (parent == folder.Path()) return !IsStore(name);
+  return (parent + "/").starts_with(inside);
+}
+
+}  // namespace
+
+// Every unlink() of the code under test comes here first.
+extern "C" int unlink(const char* path) {
+  if (guarded != nullptr && !MayDelete(*guarded, path)) {
+    std::fprintf(stderr, "deletion outside the system folder or of a store: %s\n", path);
+    std::abort();
+  }
+  return unlinkat(AT_FDCWD, path, 0);
+}
+
+FuzzSystemFolder::FuzzSystemFolder() {
+  std::string pattern = TemporaryBase() + "/trovex-fuzz-XXXXXX";
+  FUZZ_CHECK(mkdtemp(pattern.data()) != nullptr);
+  path_ = RealPath(pattern);
+  setenv("TROVEX_SYSTEM", path_.c_str(), 1);
+}
+
+FuzzSystemFolder::~FuzzSystemFolder() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+  std::filesystem::remove_all(path_ + "-outside", ignored);
+}
+
+void FuzzSystemFolder::Put(std::string_view name, std::string_view bytes) const {
+  std::string target = File(name);
+  std::filesystem::create_directories(std::filesystem::path(target).parent_path());
+  std::string temporary = target + ".fuzz-new";
+  std::FILE* file = std::fopen(temporary.c_str(), "wb");
+  FUZZ_CHECK(file != nullptr);
+  bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  FUZZ_CHECK(std::fclose(file) == 0 && written);
+  FUZZ_CHECK(std::rename(temporary.c_str(), target.c_str()) == 0);
+}
+
+std::string FuzzSystemFolder::Read(std::string_view name) const {
+  std::string bytes;
+  std::FILE* file = std::fopen(File(name).c_str(), "rb");
+  if (file == nullptr) return bytes;
+  char chunk[65536];
+  for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;) bytes.append(chunk, n);
+  std::fclose(file);
+  return bytes;
+}
+
+bool FuzzSystemFolder::Exists(std::string_view name) const {
+  struct stat info {};
+  return lstat(File(name).c_str(), &info) == 0;
+}
+
+void FuzzSystemFolder::AddWaysOut() {
+  std::string outside = path_ + "-outside";
+  std::filesystem::create_directories(outside);
+  std::FILE* keep = std::fopen((outside + "/keep").c_str(), "wb");
+  FUZZ_CHECK(keep != nullptr);
+  std::fclose(keep);
+  std::error_code ignored;
+  std::filesystem::create_directory_symlink(outside, File("out"), ignored);
+  std::filesystem::create_symlink(outside + "/keep", File("out-file"), ignored);
+}
+
+DeletionGuard::DeletionGuard(const FuzzSystemFolder& folder) {
+  guarded = &folder;
+}
+
+DeletionGuard::~DeletionGuard() {
+  guarded = nullptr;
+}

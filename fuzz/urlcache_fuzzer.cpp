@@ -1,0 +1,197 @@
+// The URL cache store, urlcache.txt, as any program (or a damaged disk) may
+// leave it. Input: a byte that picks the enumeration pattern, a byte that
+// picks the entry to delete, then the file.
+//
+// The enumeration hands out, in the size protocol, exactly the entries a
+// plain reading of the line format finds, each record's strings inside the
+// buffer it was given. Deleting an entry's URL removes that entry's line
+// (the first with the URL) and no other byte, and deletes no file outside
+// the system folder and no store.
+#include <cstring>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "fuzz/FuzzCheck.h"
+#include "fuzz/FuzzInput.h"
+#include "fuzz/FuzzSystem.h"
+#include "platform/win32api.h"
+
+namespace {
+
+struct Entry {
+  DWORD type = 0;
+  std::string url;
+  std::optional<std::string> file;
+  size_t lineStart = 0, lineEnd = 0;  // the line in the file, with its '\n'
+
+  bool operator==(const Entry& other) const {
+    return type == other.type && url == other.url && file == other.file;
+  }
+};
+
+// ---- The line format, read plainly --------------------------------------
+
+std::optional<DWORD> ReadType(std::string_view text) {
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) text.remove_prefix(2);
+  if (text.empty() || text.size() > 8 ||
+      text.find_first_not_of("0123456789abcdefABCDEF") != std::string_view::npos)
+    return std::nullopt;
+  return static_cast<DWORD>(std::stoul(std::string(text), nullptr, 16));
+}
+
+std::vector<std::string_view> Fields(std::string_view line) {
+  std::vector<std::string_view> fields;
+  for (size_t tab; (tab = line.find('\t')) != std::string_view::npos; line.remove_prefix(tab + 1))
+    fields.push_back(line.substr(0, tab));
+  fields.push_back(line);
+  return fields;
+}
+
+std::optional<Entry> ReadLine(std::string_view line, const std::string& folder) {
+  if (line.ends_with('\r')) line.remove_suffix(1);
+  if (line.empty() || line[0] == '#' || line.find('\0') != std::string_view::npos) return std::nullopt;
+  std::vector<std::string_view> fields = Fields(line);
+  if (fields.size() != 3 || fields[1].empty()) return std::nullopt;
+  std::optional<DWORD> type = ReadType(fields[0]);
+  if (!type) return std::nullopt;
+  Entry entry;
+  entry.type = *type;
+  entry.url = fields[1];
+  if (!fields[2].empty())
+    entry.file = fields[2][0] == '/' ? std::string(fields[2]) : folder + "/" + std::string(fields[2]);
+  return entry;
+}
+
+std::vector<Entry> ReadEntries(std::string_view text, const std::string& folder) {
+  std::vector<Entry> entries;
+  for (size_t start = 0; start < text.size();) {
+    size_t newline = text.find('\n', start);
+    size_t end = newline == std::string_view::npos ? text.size() : newline + 1;
+    std::string_view line = text.substr(start, (newline == std::string_view::npos ? end : newline) - start);
+    if (std::optional<Entry> entry = ReadLine(line, folder)) {
+      entry->lineStart = start;
+      entry->lineEnd = end;
+      entries.push_back(std::move(*entry));
+    }
+    start = end;
+  }
+  return entries;
+}
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+  if (text.size() < prefix.size()) return false;
+  for (size_t i = 0; i < prefix.size(); ++i) {
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    if (lower(text[i]) != lower(prefix[i])) return false;
+  }
+  return true;
+}
+
+// ---- The enumeration -------------------------------------------------------
+
+// The string at p, which must lie, with its NUL, inside the buffer.
+std::string StringIn(const std::vector<char>& buffer, const char* p) {
+  FUZZ_CHECK(p >= buffer.data() && p < buffer.data() + buffer.size());
+  size_t room = static_cast<size_t>(buffer.data() + buffer.size() - p);
+  const void* nul = std::memchr(p, '\0', room);
+  FUZZ_CHECK(nul != nullptr);
+  return std::string(p, static_cast<const char*>(nul));
+}
+
+Entry FromRecord(const std::vector<char>& buffer) {
+  auto* record = reinterpret_cast<const INTERNET_CACHE_ENTRY_INFOA*>(buffer.data());
+  FUZZ_CHECK(record->dwStructSize == sizeof *record);
+  Entry entry;
+  entry.type = record->CacheEntryType;
+  entry.url = StringIn(buffer, record->lpszSourceUrlName);
+  if (record->lpszLocalFileName != nullptr) entry.file = StringIn(buffer, record->lpszLocalFileName);
+  return entry;
+}
+
+// One record, asked for in the size protocol: first without a buffer.
+template <typename Call>
+bool Fetch(Call call, std::vector<Entry>& entries) {
+  DWORD size = 0;
+  FUZZ_CHECK(!call(nullptr, &size));
+  if (GetLastError() == ERROR_NO_MORE_ITEMS) return false;
+  FUZZ_CHECK(GetLastError() == ERROR_INSUFFICIENT_BUFFER && size >= sizeof(INTERNET_CACHE_ENTRY_INFOA));
+  std::vector<char> buffer(size);
+  FUZZ_CHECK(call(reinterpret_cast<INTERNET_CACHE_ENTRY_INFOA*>(buffer.data()), &size));
+  FUZZ_CHECK(size == buffer.size());
+  entries.push_back(FromRecord(buffer));
+  return true;
+}
+
+std::vector<Entry> Enumerate(const char* pattern) {
+  std::vector<Entry> entries;
+  HANDLE handle = nullptr;
+  auto first = [&](INTERNET_CACHE_ENTRY_INFOA* record, DWORD* size) {
+    handle = FindFirstUrlCacheEntryA(pattern, record, size);
+    return handle != nullptr;
+  };
+  if (!Fetch(first, entries)) return entries;
+  auto next = [&](INTERNET_CACHE_ENTRY_INFOA* record, DWORD* size) {
+    return FindNextUrlCacheEntryA(handle, record, size) != FALSE;
+  };
+  while (Fetch(next, entries)) {
+  }
+  FUZZ_CHECK(FindCloseUrlCache(handle));
+  return entries;
+}
+
+const char* Pattern(uint8_t choice) {
+  switch (choice % 4) {
+    case 0: return nullptr;
+    case 1: return "*";
+    case 2: return "cookie:";
+    default: return "HTTP://";
+  }
+}
+
+// The system folder, with links that lead out of it.
+struct World {
+  World() { folder.AddWaysOut(); }
+  FuzzSystemFolder folder;
+};
+
+const FuzzSystemFolder& Folder() {
+  static World world;
+  return world.folder;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  FuzzInput input(data, size);
+  const char* pattern = Pattern(input.Byte());
+  uint8_t victim = input.Byte();
+  std::string text(input.Rest());
+  const FuzzSystemFolder& folder = Folder();
+  folder.Put("urlcache.txt", text);
+  folder.Put("a", "local file");
+  folder.Put("d/b", "local file");
+  DeletionGuard guard(folder);
+
+  std::vector<Entry> expected = ReadEntries(text, folder.Path());
+  std::vector<Entry> selected;
+  for (const Entry& entry : expected)
+    if (pattern == nullptr || std::strcmp(pattern, "*") == 0 || StartsWithNoCase(entry.url, pattern))
+      selected.push_back(entry);
+  FUZZ_CHECK(Enumerate(pattern) == selected);
+  if (expected.empty()) return 0;
+
+  const Entry& doomed = expected[victim % expected.size()];
+  size_t first = 0;
+  while (expected[first].url != doomed.url) ++first;
+  FUZZ_CHECK(DeleteUrlCacheEntryA(doomed.url.c_str()));
+  std::string after = text;
+  after.erase(expected[first].lineStart, expected[first].lineEnd - expected[first].lineStart);
+  FUZZ_CHECK(folder.Read("urlcache.txt") == after);
+  if (expected[first].file == folder.File("a")) FUZZ_CHECK(!folder.Exists("a"));
+  FUZZ_CHECK(folder.Exists("out-file") && folder.Exists("out/keep"));
+  expected.erase(expected.begin() + static_cast<std::ptrdiff_t>(first));
+  FUZZ_CHECK(Enumerate(nullptr) == expected);
+  return 0;
+}
