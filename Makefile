@@ -39,7 +39,7 @@ windows:
 	cmake --build build-win64 -j $(JOBS)
 
 clean:
-	rm -rf $(BUILD) $(WINDOWS_BUILDS)
+	rm -rf $(BUILD) $(WINDOWS_BUILDS) build-asan build-fuzz build-bench
 
 # The benchmark at scale, in a release build of its own; not part of test.
 BENCH_BUILD ?= build-bench

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "handles.h"
+#include "hextext.h"
 #include "platform/win32api.h"
 #include "sysfolder.h"
 
@@ -46,24 +47,6 @@ std::string_view Trim(std::string_view text) {
   while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
   while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
   return text;
-}
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  c = LowerAscii(c);
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
-std::optional<uint32_t> ParseHex(std::string_view text, size_t maxDigits) {
-  if (text.empty() || text.size() > maxDigits) return std::nullopt;
-  uint32_t value = 0;
-  for (char c : text) {
-    int digit = HexDigit(c);
-    if (digit < 0) return std::nullopt;
-    value = value * 16 + static_cast<uint32_t>(digit);
-  }
-  return value;
 }
 
 void AppendUtf8(std::string& out, uint32_t code) {

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "handles.h"
+#include "hextext.h"
 #include "platform/win32api.h"
 #include "sysfolder.h"
 
@@ -92,25 +93,11 @@ Version VersionOf(const std::string& path, const struct stat& info) {
   return version;
 }
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // "0x0010_0000"-style types are not accepted: one to eight hex digits,
 // optionally after 0x.
 std::optional<uint32_t> ParseType(std::string_view text) {
   if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) text.remove_prefix(2);
-  if (text.empty() || text.size() > 8) return std::nullopt;
-  uint32_t value = 0;
-  for (char c : text) {
-    int digit = HexDigit(c);
-    if (digit < 0) return std::nullopt;
-    value = value * 16 + static_cast<uint32_t>(digit);
-  }
-  return value;
+  return ParseHex(text, 8);
 }
 
 // Parses one line (without its '\n') that starts at `offset` in the store's
