@@ -1,188 +1,36 @@
-// The URL cache: urlcache.txt in the system folder, one entry per line,
-// TYPE<TAB>SOURCE_URL<TAB>LOCAL_FILE, in enumeration order. TYPE is the entry
-// type in hexadecimal; LOCAL_FILE is empty, absolute, or relative to the
-// system folder. Blank lines, '#' lines and malformed lines are not entries.
-//
-// A parsed file is shared: every enumeration opened on the same version of
-// the file (same inode, size and times) reads one parsed copy, and keeps it
-// alive as its snapshot however the file changes later. The copy lives only
-// as long as an enumeration uses it, or a size query waits for the call that
-// follows it: a caller that has read the cache into memory of its own must
-// not pay for the store a second time.
-#include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
+// The URL cache calls: enumeration with its size queries, and deletion, over
+// the stores of urlstore.h. An enumeration takes a snapshot of every store
+// when it opens and hands out their entries in order, the stores one after
+// the other.
 #include <cstring>
 #include <limits>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
+#include <utility>
 
 #include "handles.h"
-#include "hextext.h"
 #include "platform/win32api.h"
-#include "sysfolder.h"
+#include "textstore.h"
+#include "urlstore.h"
 
 namespace {
 
-const char kStoreName[] = "urlcache.txt";
-
-// One entry, as offsets into the text of its store. The local file name
-// starts right after the URL and its tab.
-struct Entry {
-  size_t url = 0;
-  uint32_t urlLength = 0;
-  uint32_t fileLength = 0;
-  uint32_t type = 0;
-  bool relative = false;
-
-  size_t File() const { return url + urlLength + 1; }
-};
-
-struct Store {
-  std::string folder;  // the system folder, for relative local files
-  std::string text;
-  std::vector<Entry> entries;
-};
-
-// What identifies one version of the store file.
-struct Version {
-  std::string path;
-  dev_t device = 0;
-  ino_t inode = 0;
-  off_t size = 0;
-  timespec modified{};
-  timespec changed{};
-
-  bool operator==(const Version& other) const {
-    return path == other.path && device == other.device && inode == other.inode &&
-           size == other.size && modified.tv_sec == other.modified.tv_sec &&
-           modified.tv_nsec == other.modified.tv_nsec && changed.tv_sec == other.changed.tv_sec &&
-           changed.tv_nsec == other.changed.tv_nsec;
-  }
-};
-
 struct Enumeration {
-  std::shared_ptr<const Store> store;
+  Snapshots stores;
   std::string prefix;  // only URLs that begin with it, ASCII case ignored; empty: all
-  size_t next = 0;
+  size_t store = 0;    // the store it stands in
+  size_t next = 0;     // the entry of that store it stands at
 };
 
 TROVEX_MODULE_STATE HandleTable<Enumeration> enumerations;
 
-std::mutex sharedMutex;
-Version sharedVersion;
-std::weak_ptr<const Store> sharedStore;
-// The store a failed size query of FindFirstUrlCacheEntryA read, kept for
-// the call with a buffer that follows it.
-std::shared_ptr<const Store> heldForNextCall;
-
-Version VersionOf(const std::string& path, const struct stat& info) {
-  Version version;
-  version.path = path;
-  version.device = info.st_dev;
-  version.inode = info.st_ino;
-  version.size = info.st_size;
-  version.modified = info.st_mtim;
-  version.changed = info.st_ctim;
-  return version;
-}
-
-// "0x0010_0000"-style types are not accepted: one to eight hex digits,
-// optionally after 0x.
-std::optional<uint32_t> ParseType(std::string_view text) {
-  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) text.remove_prefix(2);
-  return ParseHex(text, 8);
-}
-
-// Parses one line (without its '\n') that starts at `offset` in the store's
-// text; false for blank, comment and malformed lines.
-bool ParseLine(std::string_view line, size_t offset, Entry& entry) {
-  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-  if (line.empty() || line[0] == '#') return false;
-  if (line.size() > std::numeric_limits<uint32_t>::max() / 4) return false;
-  if (std::memchr(line.data(), '\0', line.size()) != nullptr) return false;
-  size_t tab1 = line.find('\t');
-  if (tab1 == std::string_view::npos) return false;
-  size_t tab2 = line.find('\t', tab1 + 1);
-  if (tab2 == std::string_view::npos || tab2 == tab1 + 1) return false;
-  if (line.find('\t', tab2 + 1) != std::string_view::npos) return false;
-  std::optional<uint32_t> type = ParseType(line.substr(0, tab1));
-  if (!type) return false;
-  entry.url = offset + tab1 + 1;
-  entry.urlLength = static_cast<uint32_t>(tab2 - tab1 - 1);
-  entry.fileLength = static_cast<uint32_t>(line.size() - tab2 - 1);
-  entry.type = *type;
-  entry.relative = entry.fileLength > 0 && line[tab2 + 1] != '/';
-  return true;
-}
-
-// Calls visit(entry, lineStart, lineEnd) for every entry of `text`, in order;
-// lineEnd is past the line's '\n'. Stops early when visit returns false.
-template <typename Visit>
-void ForEachEntry(std::string_view text, Visit visit) {
-  size_t start = 0;
-  while (start < text.size()) {
-    const void* newline = std::memchr(text.data() + start, '\n', text.size() - start);
-    size_t end = newline != nullptr ? static_cast<size_t>(static_cast<const char*>(newline) - text.data())
-                                    : text.size();
-    size_t next = newline != nullptr ? end + 1 : end;
-    Entry entry;
-    if (ParseLine(text.substr(start, end - start), start, entry) && !visit(entry, start, next)) return;
-    start = next;
-  }
-}
-
-std::string WithoutTrailingSlashes(std::string folder) {
-  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-  return folder;
-}
-
-std::shared_ptr<const Store> ReadStore(const std::string& path, Version& version) {
-  auto store = std::make_shared<Store>();
-  struct stat info {};
-  if (!ReadWholeFile(path, store->text, &info)) return nullptr;
-  version = VersionOf(path, info);
-  store->folder = WithoutTrailingSlashes(SystemFolder());
-  store->entries.reserve(store->text.size() / 64);
-  ForEachEntry(store->text, [&](const Entry& entry, size_t, size_t) {
-    store->entries.push_back(entry);
-    return true;
-  });
-  store->entries.shrink_to_fit();
-  return store;
-}
-
-// The parsed store as the file is now; null when there is no file. Reuses the
-// last parse while the file is unchanged, so a size query and the call that
-// follows it parse once.
-std::shared_ptr<const Store> CurrentStore() {
-  std::string path = SystemFile(kStoreName);
-  struct stat info {};
-  std::lock_guard<std::mutex> hold(sharedMutex);
-  if (stat(path.c_str(), &info) != 0) {
-    sharedStore.reset();
-    heldForNextCall.reset();
-    return nullptr;
-  }
-  std::shared_ptr<const Store> shared = sharedStore.lock();
-  if (shared && sharedVersion == VersionOf(path, info)) return shared;
-  shared.reset();
-  sharedStore.reset();
-  heldForNextCall.reset();
-  Version version;
-  std::shared_ptr<const Store> store = ReadStore(path, version);
-  if (store) {
-    sharedVersion = version;
-    sharedStore = store;
-  }
-  return store;
-}
+// The snapshots a failed size query of FindFirstUrlCacheEntryA read, kept
+// for the call with a buffer that follows it, so that the stores are not
+// read twice.
+std::mutex heldMutex;
+Snapshots heldForNextCall;
 
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
   if (text.size() < prefix.size()) return false;
@@ -195,39 +43,22 @@ bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
   return true;
 }
 
-std::string_view UrlOf(const Store& store, const Entry& entry) {
-  return std::string_view(store.text).substr(entry.url, entry.urlLength);
-}
-
 // Moves the enumeration to its next entry that matches; false at the end.
 bool SeekMatch(Enumeration& enumeration) {
-  const Store& store = *enumeration.store;
-  while (enumeration.next < store.entries.size()) {
-    const Entry& entry = store.entries[enumeration.next];
-    if (StartsWithNoCase(UrlOf(store, entry), enumeration.prefix)) return true;
-    ++enumeration.next;
+  for (; enumeration.store < enumeration.stores.size(); ++enumeration.store, enumeration.next = 0) {
+    const UrlSnapshot& store = *enumeration.stores[enumeration.store];
+    for (; enumeration.next < store.Count(); ++enumeration.next) {
+      if (StartsWithNoCase(store.Url(enumeration.next), enumeration.prefix)) return true;
+    }
   }
   return false;
-}
-
-size_t RecordSize(const Store& store, const Entry& entry) {
-  size_t size = sizeof(INTERNET_CACHE_ENTRY_INFOA) + entry.urlLength + 1;
-  if (entry.fileLength > 0) size += entry.fileLength + 1;
-  if (entry.relative) size += store.folder.size() + 1;
-  return size;
-}
-
-char* Append(char* out, std::string_view text) {
-  std::memcpy(out, text.data(), text.size());
-  return out + text.size();
 }
 
 // Writes the record and its strings into the caller's buffer; a buffer that
 // is missing or too small fails with ERROR_INSUFFICIENT_BUFFER and the size
 // needed in *size.
-bool WriteRecord(const Store& store, const Entry& entry, INTERNET_CACHE_ENTRY_INFOA* record,
-                 DWORD* size) {
-  size_t needed = RecordSize(store, entry);
+bool WriteRecord(const UrlSnapshot& store, size_t entry, INTERNET_CACHE_ENTRY_INFOA* record, DWORD* size) {
+  size_t needed = store.RecordSize(entry);
   if (needed > std::numeric_limits<DWORD>::max()) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return false;
@@ -237,22 +68,7 @@ bool WriteRecord(const Store& store, const Entry& entry, INTERNET_CACHE_ENTRY_IN
     SetLastError(ERROR_INSUFFICIENT_BUFFER);
     return false;
   }
-  std::memset(record, 0, sizeof *record);
-  record->dwStructSize = sizeof *record;
-  record->CacheEntryType = entry.type;
-  char* out = reinterpret_cast<char*>(record) + sizeof *record;
-  record->lpszSourceUrlName = out;
-  out = Append(out, UrlOf(store, entry));
-  *out++ = '\0';
-  if (entry.fileLength > 0) {
-    record->lpszLocalFileName = out;
-    if (entry.relative) {
-      out = Append(out, store.folder);
-      *out++ = '/';
-    }
-    out = Append(out, std::string_view(store.text).substr(entry.File(), entry.fileLength));
-    *out++ = '\0';
-  }
+  store.WriteRecord(entry, record);
   *size = static_cast<DWORD>(needed);
   return true;
 }
@@ -264,37 +80,9 @@ bool Advance(Enumeration& enumeration, INTERNET_CACHE_ENTRY_INFOA* record, DWORD
     SetLastError(ERROR_NO_MORE_ITEMS);
     return false;
   }
-  const Store& store = *enumeration.store;
-  if (!WriteRecord(store, store.entries[enumeration.next], record, size)) return false;
+  if (!WriteRecord(*enumeration.stores[enumeration.store], enumeration.next, record, size)) return false;
   ++enumeration.next;
   return true;
-}
-
-// The store files themselves are never a cache entry's data.
-bool IsStoreFile(std::string_view name) {
-  return name == "urlcache.txt" || name == "urlcache.txt.lock" || name == "registry.reg" ||
-         name == "registry.reg.lock";
-}
-
-std::string RealPath(const std::string& path) {
-  char* resolved = realpath(path.c_str(), nullptr);
-  if (resolved == nullptr) return {};
-  std::string result(resolved);
-  free(resolved);
-  return result;
-}
-
-// Deletes a local file only when, links and ".." resolved, it lies inside
-// the system folder: a cache entry must never take a file outside with it.
-void DeleteLocalFile(const std::string& folder, const std::string& file) {
-  std::string realFolder = RealPath(folder);
-  std::string realFile = RealPath(file);
-  if (realFolder.empty() || realFile.empty()) return;
-  if (realFolder.back() != '/') realFolder += '/';
-  if (realFile.size() <= realFolder.size() || realFile.compare(0, realFolder.size(), realFolder) != 0)
-    return;
-  if (IsStoreFile(std::string_view(realFile).substr(realFolder.size()))) return;
-  unlink(realFile.c_str());
 }
 
 BOOL Fail(DWORD code) {
@@ -302,12 +90,22 @@ BOOL Fail(DWORD code) {
   return FALSE;
 }
 
-void HoldForNextCall(std::shared_ptr<const Store> store) {
-  std::lock_guard<std::mutex> hold(sharedMutex);
-  heldForNextCall = std::move(store);
+void HoldForNextCall(Snapshots stores) {
+  std::lock_guard<std::mutex> hold(heldMutex);
+  heldForNextCall = std::move(stores);
 }
 
 }  // namespace
+
+Snapshots CurrentSnapshots() {
+  Snapshots stores;
+  if (std::shared_ptr<const UrlSnapshot> text = TextStoreSnapshot()) stores.push_back(std::move(text));
+  return stores;
+}
+
+BOOL DeleteFromStores(const char* url) {
+  return DeleteFromTextStore(url);
+}
 
 HANDLE FindFirstUrlCacheEntryA(LPCSTR pattern, LPINTERNET_CACHE_ENTRY_INFOA record, LPDWORD size) {
   if (size == nullptr) {
@@ -315,15 +113,16 @@ HANDLE FindFirstUrlCacheEntryA(LPCSTR pattern, LPINTERNET_CACHE_ENTRY_INFOA reco
     return nullptr;
   }
   auto enumeration = std::make_unique<Enumeration>();
-  enumeration->store = CurrentStore();
-  if (!enumeration->store) {
+  enumeration->stores = CurrentSnapshots();
+  if (enumeration->stores.empty()) {
+    HoldForNextCall({});
     SetLastError(ERROR_NO_MORE_ITEMS);
     return nullptr;
   }
   if (pattern != nullptr && std::strcmp(pattern, "*") != 0) enumeration->prefix = pattern;
   bool advanced = Advance(*enumeration, record, size);
   DWORD error = GetLastError();
-  HoldForNextCall(advanced || error != ERROR_INSUFFICIENT_BUFFER ? nullptr : enumeration->store);
+  HoldForNextCall(advanced || error != ERROR_INSUFFICIENT_BUFFER ? Snapshots{} : enumeration->stores);
   SetLastError(error);
   if (!advanced) return nullptr;
   return enumerations.Add(std::move(enumeration));
@@ -342,32 +141,5 @@ BOOL FindCloseUrlCache(HANDLE handle) {
 
 BOOL DeleteUrlCacheEntryA(LPCSTR url) {
   if (url == nullptr) return Fail(ERROR_INVALID_PARAMETER);
-  std::string folder = WithoutTrailingSlashes(SystemFolder());
-  std::string path = SystemFile(kStoreName);
-  struct stat info {};
-  if (stat(path.c_str(), &info) != 0) return Fail(ERROR_FILE_NOT_FOUND);
-
-  StoreLock lock(path);
-  if (!lock.Held()) return Fail(LastErrorFromErrno());
-  std::string text;
-  if (!ReadWholeFile(path, text)) return Fail(LastErrorFromErrno());
-
-  std::string_view wanted(url);
-  std::optional<Entry> found;
-  size_t lineStart = 0, lineEnd = 0;
-  ForEachEntry(text, [&](const Entry& entry, size_t start, size_t end) {
-    if (std::string_view(text).substr(entry.url, entry.urlLength) != wanted) return true;
-    found = entry;
-    lineStart = start;
-    lineEnd = end;
-    return false;
-  });
-  if (!found) return Fail(ERROR_FILE_NOT_FOUND);
-
-  std::string localFile = text.substr(found->File(), found->fileLength);
-  if (found->relative) localFile = folder + "/" + localFile;
-  text.erase(lineStart, lineEnd - lineStart);
-  if (!ReplaceFile(path, text)) return Fail(LastErrorFromErrno());
-  if (!localFile.empty()) DeleteLocalFile(folder, localFile);
-  return TRUE;
+  return DeleteFromStores(url);
 }

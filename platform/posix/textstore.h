@@ -1,0 +1,21 @@
+// The text store of the URL cache: urlcache.txt in the system folder. Internal
+// to platform/posix; the URL cache calls reach it through urlstore.h.
+#ifndef TROVEX_PLATFORM_POSIX_TEXTSTORE_H
+#define TROVEX_PLATFORM_POSIX_TEXTSTORE_H
+
+#include <memory>
+
+#include "urlstore.h"
+
+// The store's file name in the system folder.
+constexpr char kTextStoreName[] = "urlcache.txt";
+
+// The store as the file is now; null when there is no file.
+std::shared_ptr<const UrlSnapshot> TextStoreSnapshot();
+
+// Deletes url's entry from the store, and its local file when that lies in
+// the system folder. FALSE with the last error set on failure
+// (ERROR_FILE_NOT_FOUND when there is no store or no such entry).
+BOOL DeleteFromTextStore(const char* url);
+
+#endif
