@@ -41,6 +41,9 @@ bool UserConfirmsOpen(HWND mainWindow, const std::string& url) {
 
 int32_t OpenInBrowser(HWND mainWindow, std::string_view remotePath) {
   std::string url = ItemNameFromPath(remotePath);
+  // An entry named like a browser option, or of a scheme that the browser
+  // hands to another program, is refused before anything is asked or changed.
+  if (!IsWebAddress(url)) return kFsExecError;
   if (ConfirmOpen != 0 && !UserConfirmsOpen(mainWindow, url)) return kFsExecError;
   std::string browser = RegReadString(HKEY_LOCAL_MACHINE, kBrowserAppPathKey, "", "");
   if (browser.empty()) return kFsExecError;

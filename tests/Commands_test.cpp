@@ -54,6 +54,19 @@ class Commands : public PluginTest {
     return ReadFile(System("browser.sh.args"));
   }
 
+  // The path under which the listing shows the entry url; empty when none.
+  std::string ListedPath(const std::string& url) {
+    for (const std::string& site : plugin().List("\\")) {
+      for (const std::string& host : plugin().List("\\" + site)) {
+        std::string folder = "\\" + site + "\\" + host;
+        for (const std::string& entry : plugin().List(folder)) {
+          if (entry == url) return folder + "\\" + entry;
+        }
+      }
+    }
+    return {};
+  }
+
   bool Offline() { return ReadFile(System("registry.reg")).find("\"GlobalUserOffline\"=dword:00000001") != std::string::npos; }
 };
 
@@ -65,6 +78,47 @@ TEST_F(Commands, OpenStartsTheBrowserWithTheUrlAsOneArgument) {
   Load();
   EXPECT_EQ(Execute(kEntry, "open"), kFsExecDone);
   EXPECT_EQ(BrowserArguments(), std::string(kUrl) + "\n");
+  EXPECT_TRUE(Offline());
+}
+
+// A browser takes an entry named like an option as one, and hands other
+// schemes to other programs: only web addresses are opened, and anything
+// else is refused before the user is asked or offline mode is switched.
+TEST_F(Commands, OpenRefusesAnythingButAWebAddressBeforeAsking) {
+  const std::string refused[] = {
+      "-new-instance",
+      "--gpu-launcher=xcalc http://x/",
+      "file://server/share/x.hta",
+      "javascript:alert(document.cookie)",
+      "ms-msdt:/id PCWDiagnostic",
+      "Cookie:user@www.example.com/",
+      "http:www.example.com/",
+      "http://www.example.com/\x1b]8;;http://bank.example.com/\x1b\\",
+      "http://www.example.com/\x7F",
+  };
+  const std::string accepted = "HTTPS://www.example.com/upper";
+  std::string cache;
+  for (const std::string& url : refused) cache += "0x00000001\t" + url + "\t\n";
+  WriteCache(cache + "0x00000001\t" + accepted + "\t\n");
+  RegisterBrowser(System("browser.sh"), std::string(kOfflineKey) + "\"GlobalUserOffline\"=dword:00000000\n");
+  Load();
+  BoxAnswer ok("ok");
+  // Failures name the row, not the URL: some would act on a terminal.
+  for (size_t row = 0; row < std::size(refused); ++row) {
+    std::string path = ListedPath(refused[row]);
+    ASSERT_FALSE(path.empty()) << "row " << row << " is not listed";
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(Execute(path, "open"), kFsExecError) << "row " << row;
+    EXPECT_TRUE(testing::internal::GetCapturedStderr().empty()) << "row " << row << " asked a question";
+    EXPECT_FALSE(Offline()) << "row " << row;
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_FALSE(std::filesystem::exists(System("browser.sh.args"))) << "a refused entry started the browser";
+
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(Execute(ListedPath(accepted), "open"), kFsExecDone);
+  EXPECT_NE(testing::internal::GetCapturedStderr().find(accepted), std::string::npos) << "the question names it";
+  EXPECT_EQ(BrowserArguments(), accepted + "\n");
   EXPECT_TRUE(Offline());
 }
 

@@ -75,3 +75,43 @@ TEST(FormatArgs, NeverFillsMarkersInsideAnArgument) {
   EXPECT_EQ(FormatArgs("%s|%s|%s", {"1.1.0", "C:\\%s\\cache", "x"}), "1.1.0|C:\\%s\\cache|x");
   EXPECT_EQ(FormatArgs("Open %s?", {"http://a/%s"}), "Open http://a/%s?");
 }
+
+TEST(IsWebAddress, AcceptsOnlyWebSchemesWithoutControlBytes) {
+  struct Row {
+    std::string url;
+    bool accepted;
+  };
+  const Row rows[] = {
+      {"http://www.example.com/", true},
+      {"https://shop.example.net:8443/cart", true},
+      {"ftp://ftp.example.org/pub/file.zip", true},
+      {"HTTP://WWW.EXAMPLE.COM/", true},
+      {"hTtPs://example.com", true},
+      {"Ftp://example.com/", true},
+      {"http://www.example.com/a b\"c.htm", true},
+      {"http://www.example.com/caf\xE9\x80\xFF", true},
+      {"http://", true},
+      {"-new-instance", false},
+      {"--gpu-launcher=xcalc http://x/", false},
+      {" http://www.example.com/", false},
+      {"file://server/share/x.hta", false},
+      {"javascript:alert(document.cookie)", false},
+      {"ms-msdt:/id PCWDiagnostic", false},
+      {"Cookie:user@www.example.com/", false},
+      {"http:/www.example.com/", false},
+      {"http:www.example.com", false},
+      {"https:", false},
+      {"httpx://example.com/", false},
+      {"ftps://example.com/", false},
+      {"", false},
+      {"http://example.com/\x1b]8;;http://bank.example.com\x07", false},
+      {"http://example.com/\rforged", false},
+      {"http://example.com/\nforged", false},
+      {"http://example.com/\tx", false},
+      {"http://example.com/\x7F", false},
+      {std::string("http://example.com/\0x", 21), false},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(IsWebAddress(row.url), row.accepted) << "row " << (&row - rows);
+  }
+}
