@@ -79,3 +79,20 @@ bool IsWebAddress(std::string_view url) {
   }
   return false;
 }
+
+std::string VisibleText(std::string_view text) {
+  constexpr char kHexDigits[] = "0123456789ABCDEF";
+  std::string visible;
+  visible.reserve(text.size());
+  for (char c : text) {
+    if (!IsControl(c)) {
+      visible += c;
+      continue;
+    }
+    unsigned char byte = static_cast<unsigned char>(c);
+    visible += "\\x";
+    visible += kHexDigits[byte >> 4];
+    visible += kHexDigits[byte & 0xF];
+  }
+  return visible;
+}

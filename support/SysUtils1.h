@@ -33,4 +33,9 @@ std::string FormatArgs(std::string_view format, const std::vector<std::string>& 
 // any letter case) and holds no control byte (below 0x20, or 0x7F).
 bool IsWebAddress(std::string_view url);
 
+// text with each control byte (below 0x20, and 0x7F) written as "\x" and two
+// upper-case hexadecimal digits, so that it shows and never acts; other
+// bytes unchanged.
+std::string VisibleText(std::string_view text);
+
 #endif

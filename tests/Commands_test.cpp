@@ -67,6 +67,18 @@ class Commands : public PluginTest {
     return {};
   }
 
+  // What the about box and the question before opening kEntry show; the
+  // question is declined.
+  std::pair<std::string, std::string> ShowBoxes() {
+    BoxAnswer cancel("cancel");
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(Execute("\\", "properties"), kFsExecDone);
+    std::string about = testing::internal::GetCapturedStderr();
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(Execute(kEntry, "open"), kFsExecError);
+    return {about, testing::internal::GetCapturedStderr()};
+  }
+
   bool Offline() { return ReadFile(System("registry.reg")).find("\"GlobalUserOffline\"=dword:00000001") != std::string::npos; }
 };
 
@@ -203,6 +215,58 @@ TEST_F(Commands, TheAboutBoxFallsBackToItsDefaults) {
   EXPECT_EQ(Execute("\\", "properties"), kFsExecDone);
   std::string box = testing::internal::GetCapturedStderr();
   EXPECT_NE(box.find("Version 1.1.0, browser 3.0, cache "), std::string::npos) << box;
+}
+
+// A registry value is anyone's to write: its control bytes show in the box
+// as escapes, never reach the terminal or the window as they are.
+TEST_F(Commands, TheAboutBoxShowsControlBytesVisibly) {
+  WriteRegistry(
+      "[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders]\n"
+      "\"Cache\"=\"C:\\\\Cache\x1b[2J\x07\x7F\"\n");
+  Load();
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(Execute("\\", "properties"), kFsExecDone);
+  std::string box = testing::internal::GetCapturedStderr();
+  EXPECT_NE(box.find("cache C:\\Cache"), std::string::npos) << "the value was read";
+  for (char raw : {'\x1b', '\x07', '\x7F'}) {
+    EXPECT_EQ(box.find(raw), std::string::npos) << "byte " << int(raw) << " went out raw";
+  }
+  for (const char* shown : {"x1B[2J", "x07", "x7F"}) EXPECT_NE(box.find(shown), std::string::npos) << shown;
+}
+
+// Without a text of its own each box still says what it asks, in the
+// shipped English: an empty question answered with OK opened the browser.
+TEST_F(Commands, MissingOrEmptyMessagesFallBackToTheShippedEnglishTexts) {
+  const std::string shipped =
+      ReadFile((std::filesystem::path(TROVEX_PLUGIN_PATH).parent_path() / "Trovex.lng").string());
+  ASSERT_NE(shipped.find("[English]"), std::string::npos);
+  WriteFile(Lib("Trovex.lng"), shipped);
+  Load();
+  const std::pair<std::string, std::string> english = ShowBoxes();
+  EXPECT_NE(english.second.find(std::string("Open this address in the browser?\n\n") + kUrl), std::string::npos)
+      << english.second;
+
+  struct Row {
+    const char* what;
+    const char* languageFile;  // nullptr: none
+    const char* settings;
+  };
+  const Row rows[] = {
+      {"no language file", nullptr, "Language=English\n"},
+      {"no such language", shipped.c_str(), "Language=Klingon\n"},
+      {"no language named", shipped.c_str(), ""},
+      {"no such messages", "[English]\n5=unused\n", "Language=English\n"},
+      {"empty messages", "[English]\n1=\n2=\n3=\n4=\n", "Language=English\n"},
+  };
+  for (const Row& row : rows) {
+    std::filesystem::remove(Lib("Trovex.lng"));
+    if (row.languageFile != nullptr) WriteFile(Lib("Trovex.lng"), row.languageFile);
+    WriteIni(row.settings);
+    LoadedPlugin& plugin = Load();
+    EXPECT_EQ(plugin.List("\\").front(), "(Reread cache)") << row.what;
+    EXPECT_EQ(ShowBoxes(), english) << row.what;
+    EXPECT_EQ(Execute("\\(Reread cache)", "open"), kFsExecShowFolder) << row.what;
+  }
 }
 
 TEST_F(Commands, RereadLoadsSettingsAndCacheAndReturnsToTheRoot) {

@@ -115,3 +115,23 @@ TEST(IsWebAddress, AcceptsOnlyWebSchemesWithoutControlBytes) {
     EXPECT_EQ(IsWebAddress(row.url), row.accepted) << "row " << (&row - rows);
   }
 }
+
+TEST(VisibleText, WritesControlBytesAsHexadecimalEscapes) {
+  struct Row {
+    std::string text;
+    std::string expected;
+  };
+  const Row rows[] = {
+      {"http://www.example.com/a b", "http://www.example.com/a b"},
+      {"\x1b[2J", "\\x1B[2J"},
+      {"a\rb\nc\td", "a\\x0Db\\x0Ac\\x09d"},
+      {std::string("nul\0end", 7), "nul\\x00end"},
+      {"\x7F\x1F ", "\\x7F\\x1F "},
+      {"caf\xC3\xA9 \x80\xFF", "caf\xC3\xA9 \x80\xFF"},
+      {"C:\\x1B\\cache", "C:\\x1B\\cache"},
+      {"", ""},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(VisibleText(row.text), row.expected) << "expected: " << row.expected;
+  }
+}
