@@ -51,7 +51,9 @@
 //   failIfExists set an existing target fails with ERROR_FILE_EXISTS. A failed
 //   copy leaves an existing target unchanged.
 //   GetModuleFileNameA(module, buffer, size): the full path of the module's
-//   file, cut to size - 1 bytes; returns the bytes written.
+//   file and a NUL; returns its length. A path that does not fit is cut to
+//   size - 1 bytes and the result is size, with ERROR_INSUFFICIENT_BUFFER
+//   (older Windows leaves such a buffer without its NUL); 0 on failure.
 //
 // Shell
 //   ShellExecuteExA(info): starts info->lpFile with info->lpParameters; FALSE

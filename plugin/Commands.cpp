@@ -28,19 +28,23 @@ constexpr UINT kConfirmBoxStyle = MB_OKCANCEL | MB_ICONQUESTION;
 int32_t ShowAbout(HWND mainWindow) {
   std::string browserVersion = RegReadString(HKEY_LOCAL_MACHINE, kBrowserKey, "Version", "3.0");
   std::string cacheFolder = RegReadString(HKEY_CURRENT_USER, kShellFoldersKey, "Cache", "");
-  std::string text = FormatArgs(MsgText(kMsgAbout), {kPluginVersion, browserVersion, cacheFolder});
+  std::string text =
+      FormatArgs(MsgText(kMsgAbout), {kPluginVersion, VisibleText(browserVersion), VisibleText(cacheFolder)});
   text += kCredits;
   MessageBoxA(mainWindow, text.c_str(), MsgCaption.c_str(), kAboutBoxStyle);
   return kFsExecDone;
 }
 
 bool UserConfirmsOpen(HWND mainWindow, const std::string& url) {
-  std::string question = FormatArgs(MsgText(kMsgConfirmOpen), {url});
+  std::string question = FormatArgs(MsgText(kMsgConfirmOpen), {VisibleText(url)});
   return MessageBoxA(mainWindow, question.c_str(), MsgCaption.c_str(), kConfirmBoxStyle) == IDOK;
 }
 
 int32_t OpenInBrowser(HWND mainWindow, std::string_view remotePath) {
   std::string url = ItemNameFromPath(remotePath);
+  // An entry named like a browser option, or of a scheme that the browser
+  // hands to another program, is refused before anything is asked or changed.
+  if (!IsWebAddress(url)) return kFsExecError;
   if (ConfirmOpen != 0 && !UserConfirmsOpen(mainWindow, url)) return kFsExecError;
   std::string browser = RegReadString(HKEY_LOCAL_MACHINE, kBrowserAppPathKey, "", "");
   if (browser.empty()) return kFsExecError;

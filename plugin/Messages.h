@@ -12,7 +12,9 @@ constexpr int32_t kMsgAbout = 3;        // three %s: plug-in version, browser ve
 constexpr int32_t kMsgConfirmOpen = 4;  // one %s: the URL
 
 // Message number of the current language, each "\n" turned into a carriage
-// return; empty when the file, the language or the message is missing.
+// return. Messages 1 to 4 fall back to their built-in English texts when the
+// file, the language or the message is missing, or the message is empty;
+// any other number is then empty.
 std::string MsgText(int32_t number);
 
 #endif

@@ -1,5 +1,6 @@
 #include "plugin/Settings.h"
 
+#include <string_view>
 #include <vector>
 
 #include "cache/CacheObj.h"
@@ -14,20 +15,34 @@ namespace {
 
 constexpr char kSection[] = "Options";
 constexpr char kInternetSettingsKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
-constexpr DWORD kModulePathSize = 301;
+// The buffer for the library's path starts at the classic size and doubles
+// until the path fits; a path longer than any the system allows is unknown.
+constexpr DWORD kModulePathFirstSize = 301;
+constexpr DWORD kModulePathMostSize = 1u << 17;
 
 // A flag is the low byte of the key's integer: 256 is off, -1 is on.
 uint8_t ReadFlag(const char* key, int32_t fallback) {
   return static_cast<uint8_t>(IniReadInteger(kSection, key, fallback) & 0xFF);
 }
 
+// The file name in the library's folder; empty when the library's path is
+// unknown, so that no file elsewhere is read in its place.
+std::string BesideLibrary(const std::string& modulePath, std::string_view name) {
+  return modulePath.empty() ? std::string() : ChangeFileName(modulePath, name);
+}
+
 }  // namespace
 
+// A path that fills the buffer was cut: the system returns the buffer's size
+// then, and a cut path names some other folder, perhaps someone else's.
 std::string ModulePath() {
-  std::vector<char> buffer(kModulePathSize + 1, '\0');
-  DWORD length = GetModuleFileNameA(ThisModule(), buffer.data(), kModulePathSize);
-  if (length > kModulePathSize) length = kModulePathSize;
-  return std::string(buffer.data(), length);
+  for (DWORD size = kModulePathFirstSize; size <= kModulePathMostSize; size *= 2) {
+    std::vector<char> buffer(size, '\0');
+    DWORD length = GetModuleFileNameA(ThisModule(), buffer.data(), size);
+    if (length == 0) return {};
+    if (length < size) return std::string(buffer.data(), length);
+  }
+  return {};
 }
 
 void SetOfflineMode() {
@@ -36,8 +51,8 @@ void SetOfflineMode() {
 
 void LoadSettings() {
   std::string modulePath = ModulePath();
-  IniFileName = ChangeFileName(modulePath, "Trovex.ini");
-  LngFileName = ChangeFileName(modulePath, "Trovex.lng");
+  IniFileName = BesideLibrary(modulePath, "Trovex.ini");
+  LngFileName = BesideLibrary(modulePath, "Trovex.lng");
   LanguageName = IniReadString(kSection, "Language", LanguageName);
   MsgCaption = MsgText(kMsgCaption);
   RereadEntryText = MsgText(kMsgRereadEntry);

@@ -15,7 +15,8 @@ void LoadSettings();
 // Failures are silent.
 void SetOfflineMode();
 
-// The full path of the plug-in library's own file; empty when unknown.
+// The full path of the plug-in library's own file, however long; empty when
+// the system cannot tell it in full.
 std::string ModulePath();
 
 #endif

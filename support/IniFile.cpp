@@ -14,6 +14,8 @@ constexpr DWORD kIntegerBufferSize = 11;
 
 std::string ReadProfile(const std::string& section, const std::string& key,
                         const std::string& fallback, const std::string& fileName, DWORD bufferSize) {
+  // No name is no file: the system would look for a relative name elsewhere.
+  if (fileName.empty()) return fallback.substr(0, bufferSize - 1);
   std::vector<char> buffer(bufferSize, '\0');
   GetPrivateProfileStringA(section.c_str(), key.c_str(), fallback.c_str(), buffer.data(), bufferSize,
                            fileName.c_str());

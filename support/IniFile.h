@@ -13,7 +13,7 @@ extern std::string IniFileName;
 void IniFileFinalize();
 
 // The value of key in section of the ini file fileName, cut to 5120 bytes;
-// fallback when the file, section or key is missing.
+// fallback when fileName is empty or the file, section or key is missing.
 std::string IniReadStringFrom(const std::string& section, const std::string& key,
                               const std::string& fallback, const std::string& fileName);
 
@@ -22,8 +22,8 @@ std::string IniReadString(const std::string& section, const std::string& key,
                           const std::string& fallback);
 
 // The value of key in section of IniFileName, cut to 10 bytes and parsed by
-// TextToIntDef with fallback 0; fallback when the file, section or key is
-// missing.
+// TextToIntDef with fallback 0; fallback when IniFileName is empty or the
+// file, section or key is missing.
 int32_t IniReadInteger(const std::string& section, const std::string& key, int32_t fallback);
 
 // The number text holds in full: optional leading spaces, then a signed

@@ -13,6 +13,19 @@ unsigned char ByteAt(std::string_view s, size_t i) {
   return i < s.size() ? static_cast<unsigned char>(s[i]) : 0;
 }
 
+bool IsControl(char c) {
+  return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+}
+
+// A URL given to the browser is its only argument: a scheme that the
+// browser fetches from the network keeps it from being read as an option
+// or handed to another program.
+constexpr std::string_view kWebSchemes[] = {"http://", "https://", "ftp://"};
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() && CompareNoCase(text.substr(0, prefix.size()), prefix) == 0;
+}
+
 }  // namespace
 
 int32_t CompareNoCase(std::string_view a, std::string_view b) {
@@ -55,4 +68,31 @@ std::string FormatArgs(std::string_view format, const std::vector<std::string>& 
   }
   result.append(format.substr(from));
   return result;
+}
+
+bool IsWebAddress(std::string_view url) {
+  for (char c : url) {
+    if (IsControl(c)) return false;
+  }
+  for (std::string_view scheme : kWebSchemes) {
+    if (StartsWithNoCase(url, scheme)) return true;
+  }
+  return false;
+}
+
+std::string VisibleText(std::string_view text) {
+  constexpr char kHexDigits[] = "0123456789ABCDEF";
+  std::string visible;
+  visible.reserve(text.size());
+  for (char c : text) {
+    if (!IsControl(c)) {
+      visible += c;
+      continue;
+    }
+    unsigned char byte = static_cast<unsigned char>(c);
+    visible += "\\x";
+    visible += kHexDigits[byte >> 4];
+    visible += kHexDigits[byte & 0xF];
+  }
+  return visible;
 }

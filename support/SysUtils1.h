@@ -29,4 +29,13 @@ void ReplaceAll(std::string& text, std::string_view find, std::string_view repla
 // as "%s"; arguments left over are dropped.
 std::string FormatArgs(std::string_view format, const std::vector<std::string>& args);
 
+// True when url begins with "http://", "https://" or "ftp://" (the scheme in
+// any letter case) and holds no control byte (below 0x20, or 0x7F).
+bool IsWebAddress(std::string_view url);
+
+// text with each control byte (below 0x20, and 0x7F) written as "\x" and two
+// upper-case hexadecimal digits, so that it shows and never acts; other
+// bytes unchanged.
+std::string VisibleText(std::string_view text);
+
 #endif

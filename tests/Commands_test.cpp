@@ -54,6 +54,31 @@ class Commands : public PluginTest {
     return ReadFile(System("browser.sh.args"));
   }
 
+  // The path under which the listing shows the entry url; empty when none.
+  std::string ListedPath(const std::string& url) {
+    for (const std::string& site : plugin().List("\\")) {
+      for (const std::string& host : plugin().List("\\" + site)) {
+        std::string folder = "\\" + site + "\\" + host;
+        for (const std::string& entry : plugin().List(folder)) {
+          if (entry == url) return folder + "\\" + entry;
+        }
+      }
+    }
+    return {};
+  }
+
+  // What the about box and the question before opening kEntry show; the
+  // question is declined.
+  std::pair<std::string, std::string> ShowBoxes() {
+    BoxAnswer cancel("cancel");
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(Execute("\\", "properties"), kFsExecDone);
+    std::string about = testing::internal::GetCapturedStderr();
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(Execute(kEntry, "open"), kFsExecError);
+    return {about, testing::internal::GetCapturedStderr()};
+  }
+
   bool Offline() { return ReadFile(System("registry.reg")).find("\"GlobalUserOffline\"=dword:00000001") != std::string::npos; }
 };
 
@@ -65,6 +90,47 @@ TEST_F(Commands, OpenStartsTheBrowserWithTheUrlAsOneArgument) {
   Load();
   EXPECT_EQ(Execute(kEntry, "open"), kFsExecDone);
   EXPECT_EQ(BrowserArguments(), std::string(kUrl) + "\n");
+  EXPECT_TRUE(Offline());
+}
+
+// A browser takes an entry named like an option as one, and hands other
+// schemes to other programs: only web addresses are opened, and anything
+// else is refused before the user is asked or offline mode is switched.
+TEST_F(Commands, OpenRefusesAnythingButAWebAddressBeforeAsking) {
+  const std::string refused[] = {
+      "-new-instance",
+      "--gpu-launcher=xcalc http://x/",
+      "file://server/share/x.hta",
+      "javascript:alert(document.cookie)",
+      "ms-msdt:/id PCWDiagnostic",
+      "Cookie:user@www.example.com/",
+      "http:www.example.com/",
+      "http://www.example.com/\x1b]8;;http://bank.example.com/\x1b\\",
+      "http://www.example.com/\x7F",
+  };
+  const std::string accepted = "HTTPS://www.example.com/upper";
+  std::string cache;
+  for (const std::string& url : refused) cache += "0x00000001\t" + url + "\t\n";
+  WriteCache(cache + "0x00000001\t" + accepted + "\t\n");
+  RegisterBrowser(System("browser.sh"), std::string(kOfflineKey) + "\"GlobalUserOffline\"=dword:00000000\n");
+  Load();
+  BoxAnswer ok("ok");
+  // Failures name the row, not the URL: some would act on a terminal.
+  for (size_t row = 0; row < std::size(refused); ++row) {
+    std::string path = ListedPath(refused[row]);
+    ASSERT_FALSE(path.empty()) << "row " << row << " is not listed";
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(Execute(path, "open"), kFsExecError) << "row " << row;
+    EXPECT_TRUE(testing::internal::GetCapturedStderr().empty()) << "row " << row << " asked a question";
+    EXPECT_FALSE(Offline()) << "row " << row;
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_FALSE(std::filesystem::exists(System("browser.sh.args"))) << "a refused entry started the browser";
+
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(Execute(ListedPath(accepted), "open"), kFsExecDone);
+  EXPECT_NE(testing::internal::GetCapturedStderr().find(accepted), std::string::npos) << "the question names it";
+  EXPECT_EQ(BrowserArguments(), accepted + "\n");
   EXPECT_TRUE(Offline());
 }
 
@@ -149,6 +215,58 @@ TEST_F(Commands, TheAboutBoxFallsBackToItsDefaults) {
   EXPECT_EQ(Execute("\\", "properties"), kFsExecDone);
   std::string box = testing::internal::GetCapturedStderr();
   EXPECT_NE(box.find("Version 1.1.0, browser 3.0, cache "), std::string::npos) << box;
+}
+
+// A registry value is anyone's to write: its control bytes show in the box
+// as escapes, never reach the terminal or the window as they are.
+TEST_F(Commands, TheAboutBoxShowsControlBytesVisibly) {
+  WriteRegistry(
+      "[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders]\n"
+      "\"Cache\"=\"C:\\\\Cache\x1b[2J\x07\x7F\"\n");
+  Load();
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(Execute("\\", "properties"), kFsExecDone);
+  std::string box = testing::internal::GetCapturedStderr();
+  EXPECT_NE(box.find("cache C:\\Cache"), std::string::npos) << "the value was read";
+  for (char raw : {'\x1b', '\x07', '\x7F'}) {
+    EXPECT_EQ(box.find(raw), std::string::npos) << "byte " << int(raw) << " went out raw";
+  }
+  for (const char* shown : {"x1B[2J", "x07", "x7F"}) EXPECT_NE(box.find(shown), std::string::npos) << shown;
+}
+
+// Without a text of its own each box still says what it asks, in the
+// shipped English: an empty question answered with OK opened the browser.
+TEST_F(Commands, MissingOrEmptyMessagesFallBackToTheShippedEnglishTexts) {
+  const std::string shipped =
+      ReadFile((std::filesystem::path(TROVEX_PLUGIN_PATH).parent_path() / "Trovex.lng").string());
+  ASSERT_NE(shipped.find("[English]"), std::string::npos);
+  WriteFile(Lib("Trovex.lng"), shipped);
+  Load();
+  const std::pair<std::string, std::string> english = ShowBoxes();
+  EXPECT_NE(english.second.find(std::string("Open this address in the browser?\n\n") + kUrl), std::string::npos)
+      << english.second;
+
+  struct Row {
+    const char* what;
+    const char* languageFile;  // nullptr: none
+    const char* settings;
+  };
+  const Row rows[] = {
+      {"no language file", nullptr, "Language=English\n"},
+      {"no such language", shipped.c_str(), "Language=Klingon\n"},
+      {"no language named", shipped.c_str(), ""},
+      {"no such messages", "[English]\n5=unused\n", "Language=English\n"},
+      {"empty messages", "[English]\n1=\n2=\n3=\n4=\n", "Language=English\n"},
+  };
+  for (const Row& row : rows) {
+    std::filesystem::remove(Lib("Trovex.lng"));
+    if (row.languageFile != nullptr) WriteFile(Lib("Trovex.lng"), row.languageFile);
+    WriteIni(row.settings);
+    LoadedPlugin& plugin = Load();
+    EXPECT_EQ(plugin.List("\\").front(), "(Reread cache)") << row.what;
+    EXPECT_EQ(ShowBoxes(), english) << row.what;
+    EXPECT_EQ(Execute("\\(Reread cache)", "open"), kFsExecShowFolder) << row.what;
+  }
 }
 
 TEST_F(Commands, RereadLoadsSettingsAndCacheAndReturnsToTheRoot) {

@@ -122,8 +122,8 @@ TEST_F(GarbageFiles, RegistryValuesThatCannotBeReadTakeTheirDefaults) {
 }
 
 TEST_F(GarbageFiles, SettingsThatCannotBeReadTakeTheirDefaults) {
-  // Without a language the texts are empty, the RereadEntry's name too.
-  const Names unread = {"", "example.com", "example.org"};
+  // Without a language the texts are the built-in English ones.
+  const Names unread = {"(Reread cache)", "example.com", "example.org"};
   const std::string hidden = "[Options]\nLanguage=English\nShowCookies=0\n";
   const Row rows[] = {
       {"empty", "", unread},
@@ -137,8 +137,8 @@ TEST_F(GarbageFiles, SettingsThatCannotBeReadTakeTheirDefaults) {
   for (const Row& row : rows) Check(Lib("Trovex.ini"), row);
 }
 
-TEST_F(GarbageFiles, MessagesThatCannotBeReadAreEmpty) {
-  const Names unread = {"", "example.com", "example.org"};
+TEST_F(GarbageFiles, MessagesThatCannotBeReadAreTheBuiltInOnes) {
+  const Names unread = {"(Reread cache)", "example.com", "example.org"};
   const std::string messages = "[English]\n1=Caption\n2=(Reread)\n";
   const Row rows[] = {
       {"empty", "", unread},
@@ -157,8 +157,8 @@ TEST_F(GarbageFiles, FilesTooBigToHoldAreNotRead) {
   const Row rows[] = {
       {"urlcache.txt", "", {"(Reread)"}},
       {"registry.reg", "", {"(Reread)", "example.com", "Biscuit"}},
-      {"Trovex.ini", "", {"", "example.com", "example.org"}},
-      {"Trovex.lng", "", {"", "example.com", "example.org"}},
+      {"Trovex.ini", "", {"(Reread cache)", "example.com", "example.org"}},
+      {"Trovex.lng", "", {"(Reread cache)", "example.com", "example.org"}},
   };
   for (const Row& row : rows) {
     WriteGoodFiles();

@@ -219,7 +219,7 @@ TEST_F(Listing, SettingsSteerWhatIsListed) {
 TEST_F(Listing, RereadEntryTakesItsNameFromTheLanguageFile) {
   WriteFile(Lib("Trovex.lng"), "[English]\n1=Caption\n[Other]\n2=Neu\\nladen\n");
   LoadedPlugin& plugin = Load();
-  EXPECT_EQ(plugin.List("\\").front(), "") << "message 2 is missing";
+  EXPECT_EQ(plugin.List("\\").front(), "(Reread cache)") << "message 2 is missing";
 
   WriteIni("Language=Other\n");
   plugin.Init();
@@ -236,6 +236,35 @@ TEST_F(Listing, SettingsAreFoundBesideTheLibraryWhateverItsName) {
   LoadedPlugin renamed(Lib(), "renamed-plugin.so");
   renamed.Init();
   EXPECT_EQ(renamed.List("\\").front(), "(Reread)");
+}
+
+// A library path that the system cuts names one of the library's parent
+// folders, whose files may be anyone's: the settings come from beside the
+// library, whatever the length of its path. Every parent holds files that
+// would show if they were read.
+TEST_F(Listing, SettingsAreFoundBesideTheLibraryWhateverTheLengthOfItsPath) {
+  const std::string base = std::filesystem::canonical(Lib()).parent_path().string() + "/deep";
+  const std::string parentIni = "[Options]\nLanguage=Parent\n";
+  const std::string parentLng = "[Parent]\n2=(Parent folder)\n";
+  for (size_t length : {299u, 300u, 301u, 310u, 311u, 600u, 1500u, 4000u}) {
+    std::string folder = base + "-" + std::to_string(length);
+    WriteFile(folder + "/Trovex.ini", parentIni);
+    WriteFile(folder + "/Trovex.lng", parentLng);
+    const size_t file = std::string("/Trovex.so").size();
+    for (size_t need = length - file - folder.size(); need > 0; need = length - file - folder.size()) {
+      folder += "/" + std::string(need > 201 ? 150 : need - 1, 'd');
+      if (folder.size() + file < length) {
+        WriteFile(folder + "/Trovex.ini", parentIni);
+        WriteFile(folder + "/Trovex.lng", parentLng);
+      }
+    }
+    WriteFile(folder + "/Trovex.ini", "[Options]\nLanguage=Beside\n");
+    WriteFile(folder + "/Trovex.lng", "[Beside]\n2=(Beside the library)\n");
+    LoadedPlugin plugin(folder);
+    ASSERT_EQ(plugin.path().size(), length);
+    plugin.Init();
+    EXPECT_EQ(plugin.List("\\").front(), "(Beside the library)") << "a path of " << length << " bytes";
+  }
 }
 
 // The prefix is read while the library loads, through registry keys whose

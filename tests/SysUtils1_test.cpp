@@ -75,3 +75,63 @@ TEST(FormatArgs, NeverFillsMarkersInsideAnArgument) {
   EXPECT_EQ(FormatArgs("%s|%s|%s", {"1.1.0", "C:\\%s\\cache", "x"}), "1.1.0|C:\\%s\\cache|x");
   EXPECT_EQ(FormatArgs("Open %s?", {"http://a/%s"}), "Open http://a/%s?");
 }
+
+TEST(IsWebAddress, AcceptsOnlyWebSchemesWithoutControlBytes) {
+  struct Row {
+    std::string url;
+    bool accepted;
+  };
+  const Row rows[] = {
+      {"http://www.example.com/", true},
+      {"https://shop.example.net:8443/cart", true},
+      {"ftp://ftp.example.org/pub/file.zip", true},
+      {"HTTP://WWW.EXAMPLE.COM/", true},
+      {"hTtPs://example.com", true},
+      {"Ftp://example.com/", true},
+      {"http://www.example.com/a b\"c.htm", true},
+      {"http://www.example.com/caf\xE9\x80\xFF", true},
+      {"http://", true},
+      {"-new-instance", false},
+      {"--gpu-launcher=xcalc http://x/", false},
+      {" http://www.example.com/", false},
+      {"file://server/share/x.hta", false},
+      {"javascript:alert(document.cookie)", false},
+      {"ms-msdt:/id PCWDiagnostic", false},
+      {"Cookie:user@www.example.com/", false},
+      {"http:/www.example.com/", false},
+      {"http:www.example.com", false},
+      {"https:", false},
+      {"httpx://example.com/", false},
+      {"ftps://example.com/", false},
+      {"", false},
+      {"http://example.com/\x1b]8;;http://bank.example.com\x07", false},
+      {"http://example.com/\rforged", false},
+      {"http://example.com/\nforged", false},
+      {"http://example.com/\tx", false},
+      {"http://example.com/\x7F", false},
+      {std::string("http://example.com/\0x", 21), false},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(IsWebAddress(row.url), row.accepted) << "row " << (&row - rows);
+  }
+}
+
+TEST(VisibleText, WritesControlBytesAsHexadecimalEscapes) {
+  struct Row {
+    std::string text;
+    std::string expected;
+  };
+  const Row rows[] = {
+      {"http://www.example.com/a b", "http://www.example.com/a b"},
+      {"\x1b[2J", "\\x1B[2J"},
+      {"a\rb\nc\td", "a\\x0Db\\x0Ac\\x09d"},
+      {std::string("nul\0end", 7), "nul\\x00end"},
+      {"\x7F\x1F ", "\\x7F\\x1F "},
+      {"caf\xC3\xA9 \x80\xFF", "caf\xC3\xA9 \x80\xFF"},
+      {"C:\\x1B\\cache", "C:\\x1B\\cache"},
+      {"", ""},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(VisibleText(row.text), row.expected) << "expected: " << row.expected;
+  }
+}

@@ -177,3 +177,33 @@ TEST_F(CopyFile, CopyThatFailsHalfwayLeavesTheTargetAndNoPartialFile) {
 }
 
 }  // namespace
+
+// A caller grows its buffer until the path fits: a path that does not fit
+// must say so by filling the buffer, never pass for a whole path.
+TEST(GetModuleFileNameA, ReturnsTheBufferSizeWhenThePathIsCut) {
+  const std::string program = std::filesystem::canonical("/proc/self/exe").string();
+  const DWORD length = static_cast<DWORD>(program.size());
+  struct Row {
+    DWORD size;
+    DWORD result;
+    std::string text;
+    bool cut;
+  };
+  const Row rows[] = {
+      {length + 10, length, program, false},
+      {length + 1, length, program, false},
+      {length, length, program.substr(0, length - 1), true},
+      {length - 1, length - 1, program.substr(0, length - 2), true},
+      {1, 1, "", true},
+  };
+  for (const Row& row : rows) {
+    std::vector<char> buffer(row.size + 1, 'x');
+    SetLastError(0);
+    EXPECT_EQ(GetModuleFileNameA(nullptr, buffer.data(), row.size), row.result) << "size " << row.size;
+    EXPECT_EQ(std::string(buffer.data()), row.text) << "size " << row.size;
+    EXPECT_EQ(GetLastError(), row.cut ? static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER) : 0u) << "size " << row.size;
+  }
+  char none[1] = {'x'};
+  EXPECT_EQ(GetModuleFileNameA(nullptr, none, 0), 0u);
+  EXPECT_EQ(none[0], 'x') << "a buffer of no bytes is not written";
+}

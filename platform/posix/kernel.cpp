@@ -34,12 +34,20 @@ LPSTR lstrcpyA(LPSTR dst, LPCSTR src) {
 
 namespace {
 
-std::string ModuleFile(HMODULE module) {
-  if (module == nullptr) {
-    char path[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-    return n > 0 ? std::string(path, static_cast<size_t>(n)) : std::string();
+// The program's own file. readlink cuts silently, so a link that fills the
+// buffer is read again into a larger one.
+std::string ProgramFile() {
+  for (size_t size = PATH_MAX; size <= 16 * PATH_MAX; size *= 2) {
+    std::string path(size, '\0');
+    ssize_t n = readlink("/proc/self/exe", path.data(), size);
+    if (n <= 0) return {};
+    if (static_cast<size_t>(n) < size) return path.substr(0, static_cast<size_t>(n));
   }
+  return {};
+}
+
+std::string ModuleFile(HMODULE module) {
+  if (module == nullptr) return ProgramFile();
   Dl_info info{};
   if (dladdr(reinterpret_cast<void*>(module), &info) == 0 || info.dli_fname == nullptr) return {};
   char* absolute = realpath(info.dli_fname, nullptr);

@@ -4,7 +4,8 @@
 # the registry with reg, installs Trovex.dll, Trovex.ini, Trovex.lng and
 # trovex.exe side by side, and drives the plug-in with trovex.exe: the three
 # listing levels, copying out, deleting, opening in a stand-in browser with
-# and without one registered, and rereading.
+# and without one registered, refusing to open what is not a web address,
+# and rereading.
 #   wine_run.sh SOURCE_DIR
 set -euo pipefail
 here=$(dirname "$0")
@@ -82,6 +83,8 @@ seeds=(
   'normal|https://shop.example.net:8443/cart|example.net|shop.example.net:8443'
   'history|Visited: user@http://history.example.net/|-|-'
   'normal|http://www.example.com/doomed.htm|example.com|www.example.com'
+  'normal|-new-instance|-new-instance|-new-instance'
+  'normal|javascript:alert(1)|javascript|javascript:alert(1)'
 )
 doomed='http://www.example.com/doomed.htm'
 
@@ -209,6 +212,21 @@ check_offline_switch() {
   [ "$value" == 0x1 ] || fail "GlobalUserOffline reads [$value] after open, expected 0x1"
 }
 
+# An entry that is not a web address is refused: result 1, no browser, and
+# offline mode left as it was.
+check_open_refused() {
+  local i=$1 url value
+  url=$(seed_url "$i")
+  in_wine reg add "$settings_key" /v GlobalUserOffline /t REG_DWORD /d 0 /f >/dev/null
+  rm -f "$browser_report"
+  trovex open "$(entry_path "$i")"
+  expect_status "open $url" 1
+  sleep 1
+  [ ! -f "$browser_report" ] || fail "open $url started the browser: $(cat "$browser_report")"
+  value=$(in_wine reg query "$settings_key" /v GlobalUserOffline | awk '$1 == "GlobalUserOffline" { print $3 }')
+  [ "$value" == 0x0 ] || fail "open $url switched offline mode: GlobalUserOffline reads [$value]"
+}
+
 check_open_without_browser() {
   in_wine reg delete "$app_paths_key" /f >/dev/null
   rm -f "$browser_report"
@@ -253,7 +271,9 @@ check_listing "$doomed"
 check_open 4
 check_open 5
 check_offline_switch
+check_open_refused 10
+check_open_refused 11
 check_open_without_browser
 check_reread
 
-finish_checks "Wine: listings, copies, deletion, open with and without a browser, and reread as expected"
+finish_checks "Wine: listings, copies, deletion, open with and without a browser, refusals and reread as expected"
