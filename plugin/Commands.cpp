@@ -4,10 +4,10 @@
 
 #include "cache/CacheObj.h"
 #include "platform/system.h"
-#include "plugin/Listing.h"
 #include "plugin/Messages.h"
 #include "plugin/Settings.h"
 #include "plugin/Trovex.h"
+#include "plugin/TreePath.h"
 #include "support/FProc.h"
 #include "support/RegProc.h"
 #include "support/SysUtils1.h"
@@ -39,8 +39,10 @@ bool UserConfirmsOpen(HWND mainWindow, const std::string& url) {
   return MessageBoxA(mainWindow, question.c_str(), MsgCaption.c_str(), kConfirmBoxStyle) == IDOK;
 }
 
-int32_t OpenInBrowser(HWND mainWindow, std::string_view remotePath) {
-  std::string url = ItemNameFromPath(remotePath);
+int32_t OpenInBrowser(HWND mainWindow, const TreePath& path) {
+  std::optional<CacheEntry> entry = EntryOf(path, RereadEntryText);
+  if (!entry) return kFsExecError;
+  std::string url(entry->SourceUrl);
   if (ConfirmOpen != 0 && !UserConfirmsOpen(mainWindow, url)) return kFsExecError;
   std::string browser = RegReadString(HKEY_LOCAL_MACHINE, kBrowserAppPathKey, "", "");
   if (browser.empty()) return kFsExecError;
@@ -61,6 +63,7 @@ int32_t ExecuteCommand(HWND mainWindow, char* remotePath, std::string_view verb)
   std::string path(remotePath);
   if (verb == "properties") return path == "\\" ? ShowAbout(mainWindow) : kFsExecError;
   if (verb != "open") return kFsExecError;
-  if (IsRereadEntryPath(path)) return Reread(remotePath);
-  return OpenInBrowser(mainWindow, path);
+  TreePath where = ParseTreePath(path, RereadEntryText);
+  if (where.Kind == PathKind::RereadEntry) return Reread(remotePath);
+  return OpenInBrowser(mainWindow, where);
 }
