@@ -102,11 +102,16 @@ const SiteGroups& CacheList::Groups() const {
   return *groups_;
 }
 
-const FolderTree& CacheList::Folders(std::string_view rootReserved) const {
+FolderTree& CacheList::Tree() const {
   const SiteGroups& groups = Groups();
   if (!tree_) tree_ = std::make_unique<FolderTree>(*this, groups);
-  tree_->ReserveAtRoot(rootReserved);
   return *tree_;
+}
+
+const FolderTree& CacheList::Folders(std::string_view rootReserved) const {
+  FolderTree& tree = Tree();
+  tree.ReserveAtRoot(rootReserved);
+  return tree;
 }
 
 std::optional<CacheEntry> CacheList::FindListedEntry(std::string_view site, std::string_view host,
@@ -178,7 +183,7 @@ void CacheList::Fill() {
   }
   // Derived once, now, so that no listing or copy waits for it.
   IndexUrls();
-  Groups();
+  Tree();
 }
 
 // ---- Site and host names ----

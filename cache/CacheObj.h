@@ -76,6 +76,8 @@ class CacheList {
     uint32_t FileLength;
   };
 
+  // The folders as Groups groups them, their root not yet named.
+  FolderTree& Tree() const;
   std::string_view UrlAt(uint32_t index) const { return {entries_[index].Text, entries_[index].UrlLength}; }
   // Brings urls_ up to date with the entries added since it last was.
   void IndexUrls() const;
