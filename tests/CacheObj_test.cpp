@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <random>
+#include <set>
 #include <vector>
 
 #include "cache/ListedNames.h"
@@ -472,4 +473,58 @@ TEST_F(CacheModel, EntriesKeepLongAndManyTextsWhole) {
     ASSERT_EQ(entry.LocalFileName, n % 2 == 0 ? "" : "/cache/" + std::to_string(n));
   }
   EXPECT_EQ(TheCacheList.FindLocalFile(longUrl), longFile);
+}
+
+// ---- Listed names ----
+
+namespace {
+
+struct NamingCase {
+  const char* Row;
+  std::vector<std::string> Own;
+  std::string Reserved;
+  bool EndsPath;
+  std::vector<std::string> Listed;
+};
+
+const std::string kLong = "http://www.example.com/" + std::string(300, 'l');
+// 241 bytes, then a two-byte UTF-8 letter across the cut.
+const std::string kAcrossCut = std::string(241, 'a') + "\xC3\xA9" + std::string(20, 'b');
+
+const std::vector<NamingCase> kNamingCases = {
+    {"case twins", {"a", "A", "b", "B"}, "", false, {"a", ChangedName("A"), "b", ChangedName("B")}},
+    {"backslash in a folder", {"x\\y"}, "", false, {"x_y~" + ChangedName("x\\y").substr(4)}},
+    {"backslash ending a path", {"x\\y"}, "", true, {"x\\y"}},
+    {"steps", {".", "..", "..."}, "", false, {ChangedName("."), ChangedName(".."), "..."}},
+    {"reserved", {"(REREAD)", "other"}, "(Reread)", false, {ChangedName("(REREAD)"), "other"}},
+    {"too long", {kLong, kLong + "2"}, "", true, {ChangedName(kLong), ChangedName(kLong + "2")}},
+    // A name spelled like another's changed form keeps it; the other moves.
+    {"crafted clash", {kLong, ChangedName(kLong)}, "", true, {ChangedName(kLong, 1), ChangedName(kLong)}},
+    {"utf-8 cut", {kAcrossCut}, "", true, {std::string(241, 'a') + ChangedName(kAcrossCut).substr(ChangedName(kAcrossCut).size() - 17)}},
+};
+
+}  // namespace
+
+TEST(ListedNames, ChangeOnlyWhatTheHostWouldNotGiveBackAsItself) {
+  for (const NamingCase& c : kNamingCases) {
+    std::vector<std::string_view> own(c.Own.begin(), c.Own.end());
+    ListedNames names(own, c.Reserved, c.EndsPath);
+    std::set<std::string> folded;
+    for (uint32_t item = 0; item < own.size(); ++item) {
+      std::string listed(names.NameOf(item, own[item]));
+      EXPECT_EQ(listed, c.Listed[item]) << c.Row << " item " << item;
+      EXPECT_LE(listed.size(), kMaxListedName) << c.Row;
+      std::string upper = listed;
+      std::transform(upper.begin(), upper.end(), upper.begin(), [](char ch) { return std::toupper(ch); });
+      EXPECT_TRUE(folded.insert(upper).second) << c.Row << ": " << listed << " clashes";
+      // A changed name leads back to its own item, and a kept one is no
+      // changed name of any.
+      std::optional<uint32_t> back = names.FindChanged(listed);
+      if (listed == c.Own[item]) {
+        EXPECT_FALSE(back.has_value()) << c.Row << " item " << item;
+      } else {
+        EXPECT_EQ(back, std::optional<uint32_t>(item)) << c.Row << " item " << item;
+      }
+    }
+  }
 }
