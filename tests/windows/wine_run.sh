@@ -84,6 +84,14 @@ seeds=(
   'normal|http://www.example.com/doomed.htm|example.com|www.example.com'
 )
 doomed='http://www.example.com/doomed.htm'
+# Two URLs longer than a listed name that share their first 259 bytes: each
+# is listed under a name of its own, which copies its own bytes.
+long_start="http://www.example.com/$(printf '%0300d' 0 | tr 0 L)"
+long_first=${#seeds[@]}
+seeds+=(
+  "normal|$long_start/first|example.com|www.example.com"
+  "normal|$long_start/second|example.com|www.example.com"
+)
 
 seed_field() {
   local IFS='|' fields
@@ -95,6 +103,28 @@ seed_url() { seed_field "$1" 1; }
 seed_site() { seed_field "$1" 2; }
 seed_host() { seed_field "$1" 3; }
 data_file() { echo "$drive/seed/entry$1.bin"; }
+
+# FNV-1a 64 of the argument's bytes, in 16 hexadecimal digits; the shell's
+# arithmetic wraps at 64 bits as the hash does.
+fnv1a64() {
+  local LC_ALL=C text=$1 i byte hash=-3750763034362895579
+  for ((i = 0; i < ${#text}; i++)); do
+    printf -v byte '%d' "'${text:i:1}"
+    hash=$(((hash ^ (byte & 255)) * 1099511628211))
+  done
+  printf '%016x' "$hash"
+}
+
+# The name the plug-in lists a URL under: the URL when it fits in 259 bytes,
+# else its first 242 bytes, '~' and the hash of the whole URL.
+listed_name() {
+  local LC_ALL=C url=$1
+  if [ "${#url}" -le 259 ]; then
+    echo "$url"
+  else
+    echo "${url:0:242}~$(fnv1a64 "$url")"
+  fi
+}
 
 # Each entry's bytes differ in length and hold a NUL, CR LF and ^Z, which a
 # copy in text mode would change.
@@ -136,7 +166,7 @@ check_listing() {
     for host in $hosts; do
       trovex ls "\\$site\\$host"
       files=$(for i in $(shown_entries "$deleted"); do
-        [ "$(seed_host "$i")" != "$host" ] || echo "$(stat -c %s "$(data_file "$i")") $(seed_url "$i")"
+        [ "$(seed_host "$i")" != "$host" ] || echo "$(stat -c %s "$(data_file "$i")") $(listed_name "$(seed_url "$i")")"
       done)
       expect_same_lines "host folder $host lists its entries and sizes" "$files" \
         "$(sed -E 's/^file +([0-9]+)  /\1 /' <<<"$OUT")"
@@ -159,6 +189,19 @@ check_copies() {
       fail "get $(seed_url "$i") wrote [$copied], not one file"
     elif ! cmp -s "$copied" "$(data_file "$i")"; then
       fail "the copy of $(seed_url "$i") differs from the bytes seeded"
+    fi
+  done
+}
+
+# check_listing has seen each listed under its own name; each copies its own.
+check_long_names() {
+  local i copied
+  for i in "$long_first" $((long_first + 1)); do
+    trovex get "\\example.com\\www.example.com\\$(listed_name "$(seed_url "$i")")" "C:\\long\\$i"
+    expect_status "get the listed name of long URL $i" 0
+    copied=$(find "$drive/long/$i" -type f 2>/dev/null)
+    if [ -z "$copied" ] || ! cmp -s "$copied" "$(data_file "$i")"; then
+      fail "the listed name of long URL $i does not copy its own bytes"
     fi
   done
 }
@@ -248,6 +291,7 @@ in_wine reg add "$settings_key" /v GlobalUserOffline /t REG_DWORD /d 0 /f >/dev/
 
 check_listing ""
 check_copies
+check_long_names
 check_delete
 check_listing "$doomed"
 check_open 4
@@ -256,4 +300,4 @@ check_offline_switch
 check_open_without_browser
 check_reread
 
-finish_checks "Wine: listings, copies, deletion, open with and without a browser, and reread as expected"
+finish_checks "Wine: listings, copies, long names, deletion, open with and without a browser, and reread as expected"
