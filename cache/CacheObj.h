@@ -89,7 +89,7 @@ class CacheList {
   mutable FirstIndex urls_;
   mutable uint32_t indexed_ = 0;
   // Derived from the entries on demand; see Groups and Folders. The tree
-  // refers to the groups, so it goes first.
+  // refers to the groups: declared after them, it is destroyed first.
   mutable std::unique_ptr<SiteGroups> groups_;
   mutable std::unique_ptr<FolderTree> tree_;
 };
