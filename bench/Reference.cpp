@@ -1,5 +1,6 @@
 #include "bench/Reference.h"
 
+#include <cstdio>
 #include <vector>
 
 #include "platform/win32api.h"
@@ -27,6 +28,29 @@ void AddUnique(std::vector<ReferenceItem>& items, const std::string& name, uint3
     if (SameNoCase(item.name, name)) return;
   }
   items.push_back({name, size});
+}
+
+// A file name the listing cannot give as it is: cut, and ending in '~' and
+// the FNV-1a 64 hash of the whole name.
+std::string Changed(const std::string& name) {
+  uint64_t hash = 14695981039346656037ull;
+  for (char c : name) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+  char digits[17];
+  std::snprintf(digits, sizeof digits, "%016llx", static_cast<unsigned long long>(hash));
+  return name.substr(0, 242) + "~" + digits;
+}
+
+// A host folder's entry: each URL once; a URL too long, or equal but for case
+// to one listed before it, is listed changed.
+void AddEntry(std::vector<ReferenceItem>& items, std::vector<std::string>& urls, const std::string& url,
+              uint32_t size) {
+  bool clashes = url.size() > 259;
+  for (const std::string& listed : urls) {
+    if (listed == url) return;
+    clashes = clashes || SameNoCase(listed, url);
+  }
+  urls.push_back(url);
+  items.push_back({clashes ? Changed(url) : url, size});
 }
 
 void DeleteThrough(std::string& s, const std::string& marker) {
@@ -108,16 +132,21 @@ std::vector<ReferenceEntry> ReferenceFill(uint32_t hiddenTypes) {
 std::vector<ReferenceItem> ReferenceBuild(const std::vector<ReferenceEntry>& snapshot, int level,
                                           std::string_view folder) {
   std::vector<ReferenceItem> items;
+  std::vector<std::string> urls;
   std::string site, host;
+  std::string name(folder);
+  // A host folder lies in the site folder of its name's site.
+  std::string folderSite, folderHost;
+  SplitUrl("http://" + name + "/", folderSite, folderHost);
   for (const ReferenceEntry& entry : snapshot) {
     SplitUrl(entry.url, site, host);
     if (site.empty() || host.empty()) continue;
     if (level == 0) {
       AddUnique(items, site, 0);
-    } else if (level == 1 && site == folder) {
+    } else if (level == 1 && SameNoCase(site, name)) {
       AddUnique(items, host, 0);
-    } else if (level == 2 && host == folder) {
-      AddUnique(items, entry.url, FileSize(entry.localFile));
+    } else if (level == 2 && SameNoCase(host, name) && SameNoCase(site, folderSite)) {
+      AddEntry(items, urls, entry.url, FileSize(entry.localFile));
     }
   }
   return items;

@@ -25,7 +25,7 @@ struct ReferenceItem {
 std::vector<ReferenceEntry> ReferenceFill(uint32_t hiddenTypes);
 
 // The items of one folder at level 0, 1 or 2, under the default grouping
-// settings.
+// settings: site and host folders gather every spelling of their name.
 std::vector<ReferenceItem> ReferenceBuild(const std::vector<ReferenceEntry>& snapshot, int level,
                                           std::string_view folder);
 

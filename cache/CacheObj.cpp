@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <optional>
 
+#include "cache/FolderTree.h"
 #include "cache/SiteGroups.h"
 #include "platform/system.h"
 #include "support/FProc.h"
@@ -57,10 +58,12 @@ void CacheList::Add(const INTERNET_CACHE_ENTRY_INFOA* record) {
   std::string_view local = record->lpszLocalFileName != nullptr ? record->lpszLocalFileName : "";
   const char* text = texts_.Keep(url, local);
   entries_.push_back(Slot{text, static_cast<uint32_t>(url.size()), static_cast<uint32_t>(local.size())});
+  tree_.reset();
   groups_.reset();
 }
 
 void CacheList::Clear() {
+  tree_.reset();
   groups_.reset();
   urls_.Clear();
   indexed_ = 0;
@@ -80,18 +83,47 @@ void CacheList::IndexUrls() const {
   indexed_ = count;
 }
 
-std::string CacheList::FindLocalFile(std::string_view url) const {
+std::optional<uint32_t> CacheList::FirstPositionOf(std::string_view url) const {
   IndexUrls();
-  std::optional<uint32_t> found = urls_.Find(url, [this](uint32_t at) { return UrlAt(at); });
+  return urls_.Find(url, [this](uint32_t at) { return UrlAt(at); });
+}
+
+std::string CacheList::FindLocalFile(std::string_view url) const {
+  std::optional<uint32_t> found = FirstPositionOf(url);
   return found ? std::string(Entry(static_cast<int32_t>(*found)).LocalFileName) : std::string();
 }
 
 const SiteGroups& CacheList::Groups() const {
   if (!groups_ || !groups_->MatchesSettings()) {
+    tree_.reset();
     groups_.reset();
     groups_ = std::make_unique<SiteGroups>(*this);
   }
   return *groups_;
+}
+
+FolderTree& CacheList::Tree() const {
+  const SiteGroups& groups = Groups();
+  if (!tree_) tree_ = std::make_unique<FolderTree>(*this, groups);
+  return *tree_;
+}
+
+const FolderTree& CacheList::Folders(std::string_view rootReserved) const {
+  FolderTree& tree = Tree();
+  tree.ReserveAtRoot(rootReserved);
+  return tree;
+}
+
+std::optional<CacheEntry> CacheList::FindListedEntry(std::string_view site, std::string_view host,
+                                                     std::string_view name, std::string_view rootReserved) const {
+  const FolderTree& tree = Folders(rootReserved);
+  std::optional<uint32_t> siteFolder = tree.FindSite(site);
+  if (!siteFolder) return std::nullopt;
+  std::optional<uint32_t> hostFolder = tree.FindHost(*siteFolder, host);
+  if (!hostFolder) return std::nullopt;
+  std::optional<uint32_t> position = tree.FindEntry(*hostFolder, name);
+  if (!position) return std::nullopt;
+  return Entry(static_cast<int32_t>(*position));
 }
 
 namespace {
@@ -151,7 +183,7 @@ void CacheList::Fill() {
   }
   // Derived once, now, so that no listing or copy waits for it.
   IndexUrls();
-  Groups();
+  Tree();
 }
 
 // ---- Site and host names ----
@@ -258,11 +290,15 @@ void FolderList::Clear() {
   std::vector<FolderItem>().swap(items_);
 }
 
-void FolderList::AddUnique(std::string_view name, uint32_t size) {
+void FolderList::AddUnique(std::string_view name, uint64_t size) {
   if (Contains(name)) return;
   items_.push_back(FolderItem{std::string(name), size});
   index_.insert(items_.size() - 1);
   indexed_ = items_.size();
+}
+
+void FolderList::Append(std::string_view name, uint64_t size) {
+  items_.push_back(FolderItem{std::string(name), size});
 }
 
 bool FolderList::Contains(std::string_view name) const {
@@ -271,25 +307,29 @@ bool FolderList::Contains(std::string_view name) const {
   return index_.find(name) != index_.end();
 }
 
-void FolderList::AppendDistinct(const std::vector<std::string_view>& names) {
-  items_.reserve(items_.size() + names.size());
-  for (std::string_view name : names) items_.push_back(FolderItem{std::string(name), 0});
-}
-
-void FolderList::Build(int32_t level, std::string_view folderName) {
+// The names of a folder differ from each other without regard to case, so
+// they go in without a look-up.
+void FolderList::Build(const FolderPath& folder, std::string_view rootReserved) {
   Clear();
-  if (level < 0 || level > 2) return;
-  const SiteGroups& groups = TheCacheList.Groups();
-  if (level == 0) {
-    AppendDistinct(groups.Sites());
-  } else if (level == 1) {
-    for (std::string_view host : groups.HostsOf(folderName)) AddUnique(host, 0);
-  } else {
-    for (uint32_t position : groups.EntriesOf(folderName)) {
-      CacheEntry entry = TheCacheList.Entry(static_cast<int32_t>(position));
-      // Only the first of equal URLs is listed, so only its file is looked at.
-      if (Contains(entry.SourceUrl)) continue;
-      AddUnique(entry.SourceUrl, FileSizeOf(std::string(entry.LocalFileName)));
-    }
+  if (folder.Level < 0 || folder.Level > 2) return;
+  const FolderTree& tree = TheCacheList.Folders(rootReserved);
+  if (folder.Level == 0) {
+    items_.reserve(tree.SiteCount());
+    for (uint32_t site = 0; site < tree.SiteCount(); ++site) Append(tree.SiteName(site), 0);
+    return;
+  }
+  std::optional<uint32_t> site = tree.FindSite(folder.Site);
+  if (!site) return;
+  if (folder.Level == 1) {
+    for (uint32_t host : tree.HostsOf(*site)) Append(tree.HostName(host), 0);
+    return;
+  }
+  std::optional<uint32_t> host = tree.FindHost(*site, folder.Host);
+  if (!host) return;
+  std::span<const uint32_t> entries = tree.EntriesOf(*host);
+  items_.reserve(entries.size());
+  for (uint32_t item = 0; item < entries.size(); ++item) {
+    CacheEntry entry = TheCacheList.Entry(static_cast<int32_t>(entries[item]));
+    Append(tree.EntryName(*host, item), FileSizeOf(std::string(entry.LocalFileName)));
   }
 }

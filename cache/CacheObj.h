@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -13,6 +14,7 @@
 #include "cache/SnapshotStore.h"
 #include "platform/win32api.h"
 
+class FolderTree;
 class SiteGroups;
 
 // One entry of the snapshot, as views into it: valid until the snapshot is
@@ -42,6 +44,9 @@ class CacheList {
   // empty when none does.
   std::string FindLocalFile(std::string_view url) const;
 
+  // The position of the first entry whose URL equals url byte for byte.
+  std::optional<uint32_t> FirstPositionOf(std::string_view url) const;
+
   // Empties the snapshot and reads the whole URL cache into it. Never fails:
   // whatever could be read stays.
   void Fill();
@@ -54,6 +59,15 @@ class CacheList {
   // non-const member or of Groups itself.
   const SiteGroups& Groups() const;
 
+  // The virtual folders of the snapshot as Groups groups it, the root
+  // listing rootReserved beside its sites; valid as long as Groups.
+  const FolderTree& Folders(std::string_view rootReserved) const;
+
+  // The entry listed as name in the host folder host of the site folder
+  // site, each given as listed; none when they lead to no entry.
+  std::optional<CacheEntry> FindListedEntry(std::string_view site, std::string_view host, std::string_view name,
+                                            std::string_view rootReserved) const;
+
  private:
   // An entry's URL, followed directly by its local file name, in texts_.
   struct Slot {
@@ -62,6 +76,8 @@ class CacheList {
     uint32_t FileLength;
   };
 
+  // The folders as Groups groups them, their root not yet named.
+  FolderTree& Tree() const;
   std::string_view UrlAt(uint32_t index) const { return {entries_[index].Text, entries_[index].UrlLength}; }
   // Brings urls_ up to date with the entries added since it last was.
   void IndexUrls() const;
@@ -72,14 +88,25 @@ class CacheList {
   // FindLocalFile need not scan; it covers the first indexed_ entries.
   mutable FirstIndex urls_;
   mutable uint32_t indexed_ = 0;
-  // Derived from the entries on demand; see Groups.
+  // Derived from the entries on demand; see Groups and Folders. The tree
+  // refers to the groups: declared after them, it is destroyed first.
   mutable std::unique_ptr<SiteGroups> groups_;
+  mutable std::unique_ptr<FolderTree> tree_;
 };
 
 // One item of a virtual folder.
 struct FolderItem {
   std::string Name;
-  uint32_t Size = 0;  // the local file's size for a file item, 0 for a folder
+  uint64_t Size = 0;  // the local file's size for a file item, 0 for a folder
+};
+
+// A folder of the virtual tree, by the names it is listed under: the root
+// (level 0), site folder Site (level 1) or host folder Host of site folder
+// Site (level 2).
+struct FolderPath {
+  int32_t Level = 0;
+  std::string_view Site;
+  std::string_view Host;
 };
 
 // The items of one virtual folder, in order of first appearance, names
@@ -95,13 +122,14 @@ class FolderList {
 
   // Appends (name, size) unless an item's name equals name without regard to
   // ASCII case; that item then stays as it was, size included.
-  void AddUnique(std::string_view name, uint32_t size);
+  void AddUnique(std::string_view name, uint64_t size);
 
-  // Empties the list and adds the items of one folder of the snapshot: at
-  // level 0 every site, at level 1 the hosts of site folderName, at level 2
-  // the URLs of host folderName with their local files' sizes. Any other
-  // level gives an empty list.
-  void Build(int32_t level, std::string_view folderName);
+  // Empties the list and adds the items of one folder of the snapshot,
+  // under the names they are listed by: at level 0 every site (the root
+  // lists rootReserved beside them), at level 1 the hosts of the site, at
+  // level 2 the URLs of the host with their local files' sizes. A folder
+  // that is not there, or any other level, gives an empty list.
+  void Build(const FolderPath& folder, std::string_view rootReserved = {});
 
   int32_t Count() const { return static_cast<int32_t>(items_.size()); }
   // Item at position 1 .. Count().
@@ -127,11 +155,10 @@ class FolderList {
   static bool SameNameNoCase(std::string_view a, std::string_view b);
   // True when an item's name equals name without regard to ASCII case.
   bool Contains(std::string_view name) const;
-  // Appends names that are known to differ from each other and from every
-  // item without regard to case, each of size 0. The index catches up with
-  // them only when a name is looked up, so a folder that is only listed
-  // never pays for it.
-  void AppendDistinct(const std::vector<std::string_view>& names);
+  // Appends an item known to differ from every other without regard to
+  // case. The index catches up with it only when a name is looked up, so a
+  // folder that is only listed never pays for it.
+  void Append(std::string_view name, uint64_t size);
 
   std::vector<FolderItem> items_;
   // Positions in items_ 0 .. indexed_ - 1, hashed and compared by name

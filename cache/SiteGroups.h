@@ -28,6 +28,10 @@ class SiteGroups {
   // first met. Names are views into the groups, valid while they are.
   const std::vector<std::string_view>& Sites() const { return sites_; }
 
+  // Every site name, each byte-exact spelling once, in order of first
+  // appearance.
+  const std::vector<std::string_view>& SiteSpellings() const { return siteNames_; }
+
   // The host names of the entries whose site name is site byte for byte,
   // each spelling once, in order of first appearance.
   std::span<const std::string_view> HostsOf(std::string_view site) const;

@@ -3,9 +3,11 @@
 // its arguments (paths, verbs, handles, flags, buffer sizes), any of which
 // may be null, stale, out of range, huge or full of bytes above 0x7F.
 //
-// Every call returns one of its defined results; listings open and close as
-// a stack of at most 50 whose positions are the handles; a name written to a
-// record or a buffer ends inside it; a reread hands back the root.
+// Every call returns one of its defined results; at most 50 listings are
+// open, each under the lowest handle free when it opened, and a handle
+// serves only its own listing; a name written to a record or a buffer ends
+// inside it; a reread hands back the root.
+#include <array>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -22,6 +24,11 @@
 
 namespace {
 
+#define LONG_PART                                                                                   \
+  "llllllllllllllllllllllllllllllllllllllllllllllllllllllllllllllllllllllllllllllllllllllllllllllllll" \
+  "llllllllllllllllllllllllllllllllllllllllllllllllllllllllllllllllllllllllllllllllllllllllllllllllll" \
+  "llllllllllllllllllllllllllllllllllllllllllllllllllllllllllllllllllllllllllllllllllllllllllllllllll"
+
 constexpr char kCache[] =
     "0x00000001\thttp://www.example.com/a.gif\tcache/a.gif\n"
     "0x00000001\thttp://img.example.com/b.png\tcache/b.png\n"
@@ -30,7 +37,14 @@ constexpr char kCache[] =
     "0x00000001\thttp://192.0.2.7/d.js\tout-file\n"
     "0x00200000\thttp://history.example.net/\t\n"
     "0x00000001\thttp://www.example.co.uk/\t../escape\n"
-    "0x00000001\thttp://\xC3\xA9t\xC3\xA9.example.com/\xFF\tcache/e.htm\n";
+    "0x00000001\thttp://\xC3\xA9t\xC3\xA9.example.com/\xFF\tcache/e.htm\n"
+    // Names a web site picks to confuse the tree: long URLs sharing their
+    // start, a host with a backslash, two spellings of one host, . and ..
+    "0x00000001\thttp://www.example.com/" LONG_PART "1\tcache/a.gif\n"
+    "0x00000001\thttp://www.example.com/" LONG_PART "2\tcache/b.png\n"
+    "0x00000001\thttp://evil\\www.example.com/x\tcache/e.htm\n"
+    "0x00000001\thttp://WWW.Example.com/upper\tcache/b.png\n"
+    "0x00000001\thttp://../dots\tcache/e.htm\n";
 
 constexpr char kRegistry[] =
     "Windows Registry Editor Version 5.00\n\n"
@@ -62,6 +76,10 @@ const char* const kPaths[] = {
     "\\example.com\\\xC3\xA9t\xC3\xA9.example.com\\http://\xC3\xA9t\xC3\xA9.example.com/\xFF",
     "\\\\\\",
     "\\nowhere\\nohost\\http://nowhere/",
+    "\\example.com\\evil\\www.example.com",
+    "\\example.com\\WWW.Example.com\\http://WWW.Example.com/upper",
+    "\\.~af63a34c86018bb1\\..~07da1a07b4a03f2d",
+    "example.com\\www.example.com",
 };
 constexpr size_t kPathCount = sizeof kPaths / sizeof kPaths[0];
 
@@ -121,8 +139,8 @@ class Host {
 
   // Leaves no listing open for the next input.
   void CloseAll() {
-    for (int32_t i = 0; i < kFsMaxOpenListings; ++i) FsFindClose(reinterpret_cast<HANDLE>(1));
-    open_ = 0;
+    for (intptr_t handle = 1; handle <= kFsMaxOpenListings; ++handle) FsFindClose(reinterpret_cast<HANDLE>(handle));
+    open_.fill(false);
   }
 
  private:
@@ -147,7 +165,7 @@ class Host {
       case 0: return nullptr;
       case 1: return INVALID_HANDLE_VALUE;
       case 2: return reinterpret_cast<HANDLE>(intptr_t{51});
-      case 3: return reinterpret_cast<HANDLE>(static_cast<intptr_t>(open_));  // the top, or 0
+      case 3: return reinterpret_cast<HANDLE>(LowestFree() - 1);  // often open, or 0
       case 4: return reinterpret_cast<HANDLE>(static_cast<intptr_t>(choice / 6 % 52));
       default: return reinterpret_cast<HANDLE>(static_cast<intptr_t>(static_cast<int32_t>(input_.Word())));
     }
@@ -188,8 +206,8 @@ class Host {
       FUZZ_CHECK(GetLastError() == ERROR_INVALID_FUNCTION);
       return;
     }
-    FUZZ_CHECK(path != nullptr && withRecord && open_ < kFsMaxOpenListings);
-    FUZZ_CHECK(position == ++open_);
+    FUZZ_CHECK(path != nullptr && withRecord && position == LowestFree());
+    open_[position - 1] = true;
     FUZZ_CHECK(std::memchr(record.cFileName, '\0', MAX_PATH) != nullptr);
   }
 
@@ -201,7 +219,7 @@ class Host {
     BOOL more = FsFindNext(handle, withRecord ? &record : nullptr);
     FUZZ_CHECK(more == kFsTrue || more == kFsFalse);
     if (more == kFsTrue) {
-      FUZZ_CHECK(open_ > 0 && withRecord);
+      FUZZ_CHECK(IsOpen(reinterpret_cast<intptr_t>(handle)) && withRecord);
       FUZZ_CHECK(std::memchr(record.cFileName, '\0', MAX_PATH) != nullptr);
     }
   }
@@ -210,7 +228,7 @@ class Host {
     HANDLE handle = Handle();
     intptr_t position = reinterpret_cast<intptr_t>(handle);
     FUZZ_CHECK(FsFindClose(handle) == 0);
-    if (position >= 1 && position <= open_) --open_;
+    if (IsOpen(position)) open_[position - 1] = false;
   }
 
   void GetFile() {
@@ -239,10 +257,21 @@ class Host {
     if (result == kFsExecShowFolder) FUZZ_CHECK(std::strcmp(remote.data(), "\\") == 0);
   }
 
+  // The lowest handle no listing holds; kFsMaxOpenListings + 1 when full.
+  intptr_t LowestFree() const {
+    intptr_t handle = 1;
+    while (handle <= kFsMaxOpenListings && open_[static_cast<size_t>(handle - 1)]) ++handle;
+    return handle;
+  }
+
+  bool IsOpen(intptr_t handle) const {
+    return handle >= 1 && handle <= kFsMaxOpenListings && open_[static_cast<size_t>(handle - 1)];
+  }
+
   FuzzInput& input_;
   World& world_;
   std::string text_;
-  intptr_t open_ = 0;
+  std::array<bool, kFsMaxOpenListings> open_{};
 };
 
 }  // namespace

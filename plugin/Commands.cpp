@@ -4,10 +4,10 @@
 
 #include "cache/CacheObj.h"
 #include "platform/system.h"
-#include "plugin/Listing.h"
 #include "plugin/Messages.h"
 #include "plugin/Settings.h"
 #include "plugin/Trovex.h"
+#include "plugin/TreePath.h"
 #include "support/FProc.h"
 #include "support/RegProc.h"
 #include "support/SysUtils1.h"
@@ -40,8 +40,10 @@ bool UserConfirmsOpen(HWND mainWindow, const std::string& url) {
   return MessageBoxA(mainWindow, question.c_str(), MsgCaption.c_str(), kConfirmBoxStyle) == IDOK;
 }
 
-int32_t OpenInBrowser(HWND mainWindow, std::string_view remotePath) {
-  std::string url = ItemNameFromPath(remotePath);
+int32_t OpenInBrowser(HWND mainWindow, const TreePath& path) {
+  std::optional<CacheEntry> entry = EntryOf(path, RereadEntryText);
+  if (!entry) return kFsExecError;
+  std::string url(entry->SourceUrl);
   // An entry named like a browser option, or of a scheme that the browser
   // hands to another program, is refused before anything is asked or changed.
   if (!IsWebAddress(url)) return kFsExecError;
@@ -65,6 +67,7 @@ int32_t ExecuteCommand(HWND mainWindow, char* remotePath, std::string_view verb)
   std::string path(remotePath);
   if (verb == "properties") return path == "\\" ? ShowAbout(mainWindow) : kFsExecError;
   if (verb != "open") return kFsExecError;
-  if (IsRereadEntryPath(path)) return Reread(remotePath);
-  return OpenInBrowser(mainWindow, path);
+  TreePath where = ParseTreePath(path, RereadEntryText);
+  if (where.Kind == PathKind::RereadEntry) return Reread(remotePath);
+  return OpenInBrowser(mainWindow, where);
 }

@@ -3,15 +3,12 @@
 #include <cstdio>
 
 #include "cache/CacheObj.h"
-#include "plugin/Listing.h"
 #include "plugin/Trovex.h"
+#include "plugin/TreePath.h"
 #include "plugin/fsplugin.h"
 #include "support/FProc.h"
 
 namespace {
-
-// An entry's path holds a site, a host and the URL, each after a backslash.
-constexpr int32_t kEntryPathSeparators = 3;
 
 bool WriteWholeFile(const std::string& path, std::string_view bytes) {
   std::FILE* file = std::fopen(path.c_str(), "wb");
@@ -36,13 +33,15 @@ int32_t CopyLocalFile(const std::string& source, const std::string& localPath, b
 
 int32_t CopyEntryOut(std::string_view remotePath, const std::string& localPath, int32_t copyFlags) {
   bool overwrite = (copyFlags & kFsCopyOverwrite) != 0;
-  if (IsRereadEntryPath(remotePath)) return WritePlaceholder(localPath, overwrite);
-  std::string source = TheCacheList.FindLocalFile(ItemNameFromPath(remotePath));
-  return CopyLocalFile(source, localPath, overwrite);
+  TreePath path = ParseTreePath(remotePath, RereadEntryText);
+  if (path.Kind == PathKind::RereadEntry) return WritePlaceholder(localPath, overwrite);
+  std::optional<CacheEntry> entry = EntryOf(path, RereadEntryText);
+  return CopyLocalFile(entry ? std::string(entry->LocalFileName) : std::string(), localPath, overwrite);
 }
 
+// The entry is deleted by its own URL, not by the name it is listed under.
 bool DeleteEntry(std::string_view remotePath) {
-  // A folder or the RereadEntry names no cache entry, whatever its name.
-  if (CountChar(remotePath, '\\') < kEntryPathSeparators) return false;
-  return DeleteUrlCacheEntryA(ItemNameFromPath(remotePath).c_str()) != FALSE;
+  std::optional<CacheEntry> entry = EntryOf(ParseTreePath(remotePath, RereadEntryText), RereadEntryText);
+  if (!entry) return false;
+  return DeleteUrlCacheEntryA(std::string(entry->SourceUrl).c_str()) != FALSE;
 }

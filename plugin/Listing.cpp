@@ -8,24 +8,33 @@
 #include "cache/CacheObj.h"
 #include "platform/system.h"
 #include "plugin/Trovex.h"
+#include "plugin/TreePath.h"
 #include "plugin/fsplugin.h"
 
 namespace {
 
-// One open listing.
+// One open listing; a slot without a Folder is free.
 struct SearchSlot {
   std::unique_ptr<FolderList> Folder;
-  std::string Path;        // the listed path, one trailing backslash removed
+  std::string Path;        // the listed path
   int32_t Level = 0;       // 0 the root, 1 a site folder, 2 a host folder
   int32_t NextIndex = 0;   // position in Folder of the next item, from 1
 };
 
-// Open listings stand at positions 1 .. SearchCount (indexes 0 .. SearchCount - 1).
+// The listing of handle h stands at index h - 1.
 TROVEX_MODULE_STATE std::array<SearchSlot, kFsMaxOpenListings> Slots;
-int32_t SearchCount = 0;
 
-SearchSlot& SlotAt(int32_t position) {
-  return Slots[static_cast<size_t>(position - 1)];
+SearchSlot* OpenSlot(int64_t handle) {
+  if (handle < 1 || handle > kFsMaxOpenListings) return nullptr;
+  SearchSlot& slot = Slots[static_cast<size_t>(handle - 1)];
+  return slot.Folder ? &slot : nullptr;
+}
+
+SearchSlot* LowestFreeSlot() {
+  for (SearchSlot& slot : Slots) {
+    if (!slot.Folder) return &slot;
+  }
+  return nullptr;
 }
 
 void ClearRecord(WIN32_FIND_DATAA& record) {
@@ -40,22 +49,9 @@ void WriteItem(SearchSlot& slot, WIN32_FIND_DATAA& record) {
   const FolderItem& item = slot.Folder->Item(slot.NextIndex);
   WriteName(record, item.Name);
   record.dwFileAttributes = slot.Level < 2 ? FILE_ATTRIBUTE_DIRECTORY : 0;
-  record.nFileSizeHigh = 0;
-  record.nFileSizeLow = item.Size;
+  record.nFileSizeHigh = static_cast<DWORD>(item.Size >> 32);
+  record.nFileSizeLow = static_cast<DWORD>(item.Size & 0xFFFFFFFFu);
   ++slot.NextIndex;
-}
-
-struct FolderChoice {
-  int32_t Level;
-  std::string Name;
-};
-
-// The level by the path's backslashes: none left the root, one a site
-// folder, anything else a host folder.
-FolderChoice ChooseFolder(std::string_view path) {
-  if (path.empty()) return {0, {}};
-  if (CountChar(path, '\\') == 1) return {1, std::string(path.substr(1))};
-  return {2, ItemNameFromPath(path)};
 }
 
 int32_t RefuseListing() {
@@ -65,61 +61,40 @@ int32_t RefuseListing() {
 
 }  // namespace
 
-std::string ItemNameFromPath(std::string_view path) {
-  for (int part = 0; part < 3; ++part) {
-    size_t separator = path.find('\\');
-    if (separator == std::string_view::npos) break;
-    path.remove_prefix(separator + 1);
-  }
-  return std::string(path);
-}
-
 int32_t OpenListing(std::string_view path, WIN32_FIND_DATAA& record) {
-  if (SearchCount >= kFsMaxOpenListings) return RefuseListing();
-  if (!path.empty() && path.back() == '\\') path.remove_suffix(1);
-  FolderChoice folder = ChooseFolder(path);
+  SearchSlot* slot = LowestFreeSlot();
+  if (slot == nullptr) return RefuseListing();
   ClearRecord(record);
+  std::optional<FolderPath> folder = FolderOf(ParseTreePath(path, RereadEntryText));
+  if (!folder) return RefuseListing();
   auto list = std::make_unique<FolderList>();
-  list->Build(folder.Level, folder.Name);
-  if (folder.Level > 0 && list->Count() == 0) return RefuseListing();
+  list->Build(*folder, RereadEntryText);
+  if (folder->Level > 0 && list->Count() == 0) return RefuseListing();
 
-  SearchSlot& slot = Slots[static_cast<size_t>(SearchCount)];
-  slot.Path = std::string(path);
-  slot.Folder = std::move(list);
-  slot.Level = folder.Level;
-  slot.NextIndex = 1;
-  ++SearchCount;
-  if (folder.Level == 0) {
+  slot->Path = std::string(path);
+  slot->Folder = std::move(list);
+  slot->Level = folder->Level;
+  slot->NextIndex = 1;
+  if (folder->Level == 0) {
     WriteName(record, RereadEntryText);
   } else {
-    WriteItem(slot, record);
+    WriteItem(*slot, record);
   }
-  return SearchCount;
+  return static_cast<int32_t>(slot - Slots.data()) + 1;
 }
 
-bool NextListingItem(WIN32_FIND_DATAA& record) {
-  if (SearchCount == 0) return false;
-  SearchSlot& top = SlotAt(SearchCount);
-  if (top.NextIndex > top.Folder->Count()) return false;
+bool NextListingItem(int64_t handle, WIN32_FIND_DATAA& record) {
+  SearchSlot* slot = OpenSlot(handle);
+  if (slot == nullptr || slot->NextIndex > slot->Folder->Count()) return false;
   ClearRecord(record);
-  WriteItem(top, record);
+  WriteItem(*slot, record);
   return true;
 }
 
-void CloseListing(int64_t position) {
-  if (position < 1 || position > SearchCount) return;
-  for (int32_t p = static_cast<int32_t>(position); p < SearchCount; ++p) {
-    SlotAt(p) = std::move(SlotAt(p + 1));
-  }
-  SlotAt(SearchCount) = SearchSlot{};
-  --SearchCount;
-}
-
-int32_t OpenListingCount() {
-  return SearchCount;
+void CloseListing(int64_t handle) {
+  if (SearchSlot* slot = OpenSlot(handle)) *slot = SearchSlot{};
 }
 
 void CloseAllListings() {
   for (SearchSlot& slot : Slots) slot = SearchSlot{};
-  SearchCount = 0;
 }

@@ -84,9 +84,10 @@ HANDLE WINAPI FsFindFirst(const char* path, WIN32_FIND_DATAA* record) {
   return reinterpret_cast<HANDLE>(static_cast<intptr_t>(position));
 }
 
-BOOL WINAPI FsFindNext(HANDLE, WIN32_FIND_DATAA* record) {
+BOOL WINAPI FsFindNext(HANDLE handle, WIN32_FIND_DATAA* record) {
   if (record == nullptr) return kFsFalse;
-  return Guarded<BOOL>(kFsFalse, [&] { return NextListingItem(*record) ? kFsTrue : kFsFalse; });
+  int64_t listing = reinterpret_cast<intptr_t>(handle);
+  return Guarded<BOOL>(kFsFalse, [&] { return NextListingItem(listing, *record) ? kFsTrue : kFsFalse; });
 }
 
 int32_t WINAPI FsFindClose(HANDLE handle) {

@@ -12,9 +12,6 @@
 extern std::string RereadEntryText;
 constexpr char kBuiltInRereadEntryText[] = "(Reread cache)";
 
-// True when path is "\" followed by the RereadEntry text, exactly.
-bool IsRereadEntryPath(std::string_view path);
-
 extern int32_t PluginNumber;
 extern FsProgressCallback ProgressCallback;
 

@@ -34,8 +34,3 @@ void TrovexFinalize() {
   ReleaseText(LanguageName);
   ReleaseText(LngFileName);
 }
-
-bool IsRereadEntryPath(std::string_view path) {
-  return path.size() == RereadEntryText.size() + 1 && path.starts_with('\\') &&
-         path.substr(1) == RereadEntryText;
-}

@@ -59,8 +59,8 @@ TROVEX_EXPORT void WINAPI FsStatusInfo(const char* remoteDir, int32_t startEnd, 
 // or INVALID_HANDLE_VALUE with last error ERROR_INVALID_FUNCTION.
 TROVEX_EXPORT HANDLE WINAPI FsFindFirst(const char* path, WIN32_FIND_DATAA* record);
 
-// Writes the next item of the most recently opened listing; kFsTrue, or
-// kFsFalse at its end.
+// Writes the next item of the listing handle names; kFsTrue, or kFsFalse at
+// its end or when handle names no open listing.
 TROVEX_EXPORT BOOL WINAPI FsFindNext(HANDLE handle, WIN32_FIND_DATAA* record);
 
 // Closes the listing the handle names. Always 0.

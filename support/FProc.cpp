@@ -29,10 +29,11 @@ bool PathExists(const std::string& path) {
   return FileSearch(path).Found();
 }
 
-uint32_t FileSizeOf(const std::string& path) {
+uint64_t FileSizeOf(const std::string& path) {
   if (path.empty()) return 0;
   FileSearch search(path);
-  return search.Found() ? search.First().nFileSizeLow : 0;
+  if (!search.Found()) return 0;
+  return uint64_t{search.First().nFileSizeHigh} << 32 | search.First().nFileSizeLow;
 }
 
 bool ShellRun(const std::string& file, const std::string& parameters, int showCommand, bool wait) {

@@ -9,9 +9,9 @@
 // allowed) finds a file or folder.
 bool PathExists(const std::string& path);
 
-// The low 32 bits of the size of the first match of a directory search for
-// path; 0 when nothing is found or path is empty.
-uint32_t FileSizeOf(const std::string& path);
+// The size of the first match of a directory search for path, all 64 bits;
+// 0 when nothing is found or path is empty.
+uint64_t FileSizeOf(const std::string& path);
 
 // Starts file with parameters through the shell, with the given show
 // command; waits for it to end when wait is set. False when it could not be

@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <cctype>
 #include <random>
+#include <set>
 #include <vector>
 
+#include "cache/ListedNames.h"
 #include "support/FProc.h"
 #include "support/SysUtils1.h"
 #include "tests/TempFolder.h"
@@ -46,9 +48,9 @@ class CacheModel : public ::testing::Test {
     return names;
   }
 
-  static std::vector<std::string> Build(int32_t level, const std::string& name) {
+  static std::vector<std::string> Build(int32_t level, const std::string& site = "", const std::string& host = "") {
     FolderList list;
-    list.Build(level, name);
+    list.Build(FolderPath{level, site, host});
     return Names(list);
   }
 };
@@ -189,7 +191,7 @@ TEST_F(CacheModel, BuildGroupsTheSnapshotByLevel) {
   EXPECT_EQ(Build(1, "example.com"), (std::vector<std::string>{"www.example.com", "img.example.com"}));
 
   FolderList host;
-  host.Build(2, "www.example.com");
+  host.Build(FolderPath{2, "example.com", "www.example.com"});
   ASSERT_EQ(host.Count(), 2);
   EXPECT_EQ(host.Item(1).Name, "http://www.example.com/a.gif");
   EXPECT_EQ(host.Item(1).Size, 100u);
@@ -202,14 +204,21 @@ TEST_F(CacheModel, BuildGroupsTheSnapshotByLevel) {
   EXPECT_TRUE(Build(-1, "").empty());
 }
 
-TEST_F(CacheModel, BuildMergesCaseButSelectsWithCase) {
+TEST_F(CacheModel, AFolderMergedFromTwoSpellingsListsTheEntriesOfBoth) {
   AddEntry("http://www.example.com/1");
   AddEntry("http://WWW.Example.com/2");
-  EXPECT_EQ(Build(0, ""), (std::vector<std::string>{"example.com"}));
+  AddEntry("http://www.example.com/3");
+  const std::vector<std::string> both = {"http://www.example.com/1", "http://WWW.Example.com/2",
+                                         "http://www.example.com/3"};
+  EXPECT_EQ(Build(0), (std::vector<std::string>{"example.com"}));
   EXPECT_EQ(Build(1, "example.com"), (std::vector<std::string>{"www.example.com"}));
-  EXPECT_EQ(Build(2, "www.example.com"), (std::vector<std::string>{"http://www.example.com/1"}));
-  // The second spelling's site is "Example.com", merged away at the root.
-  EXPECT_EQ(Build(1, "Example.com"), (std::vector<std::string>{"WWW.Example.com"}));
+  EXPECT_EQ(Build(2, "example.com", "www.example.com"), both);
+  // Either spelling, as the cache has it, reaches the one folder; a
+  // spelling the cache does not have reaches nothing.
+  EXPECT_EQ(Build(1, "Example.com"), (std::vector<std::string>{"www.example.com"}));
+  EXPECT_EQ(Build(2, "Example.com", "WWW.Example.com"), both);
+  EXPECT_TRUE(Build(1, "EXAMPLE.COM").empty());
+  EXPECT_TRUE(Build(2, "example.com", "www.EXAMPLE.com").empty());
 }
 
 TEST_F(CacheModel, BuildListsADuplicateUrlOnceWithTheFirstSize) {
@@ -219,7 +228,7 @@ TEST_F(CacheModel, BuildListsADuplicateUrlOnceWithTheFirstSize) {
   AddEntry("http://www.example.com/x", (cache / "one").c_str());
   AddEntry("http://www.example.com/x", (cache / "three").c_str());
   FolderList host;
-  host.Build(2, "www.example.com");
+  host.Build(FolderPath{2, "example.com", "www.example.com"});
   ASSERT_EQ(host.Count(), 1);
   EXPECT_EQ(host.Item(1).Size, 1u);
 }
@@ -227,7 +236,7 @@ TEST_F(CacheModel, BuildListsADuplicateUrlOnceWithTheFirstSize) {
 TEST_F(CacheModel, AFolderListOutlivesARefill) {
   AddEntry("http://www.example.com/");
   FolderList root;
-  root.Build(0, "");
+  root.Build(FolderPath{});
   TheCacheList.Clear();
   AddEntry("http://other.example.org/");
   ASSERT_EQ(root.Count(), 1);
@@ -275,44 +284,77 @@ TEST_F(CacheModel, FillOfAnEmptyOrMissingCacheLeavesTheSnapshotEmpty) {
 
 namespace {
 
-// The folders as a scan of the whole snapshot with a linear merge computes
-// them, one listing at a time.
-std::vector<FolderItem> ScanFolder(int32_t level, const std::string& folderName) {
-  std::vector<FolderItem> items;
-  auto addUnique = [&items](std::string_view name, uint32_t size) {
-    for (const FolderItem& item : items) {
-      if (item.Name.size() == name.size() && CompareNoCase(item.Name, name) == 0) return;
-    }
-    items.push_back(FolderItem{std::string(name), size});
-  };
+// The folders as a scan of the whole snapshot with linear merges computes
+// them, one listing at a time, under the names they are listed by: a site
+// or host folder gathers every spelling of its name without regard to case
+// and is reached by any of them; in a folder, the first of names equal but
+// for case keeps its name, and the others take the changed form.
+struct ScannedItem {
+  std::string Own;
+  uint64_t Size = 0;
+};
+
+bool SameNoCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && CompareNoCase(a, b) == 0;
+}
+
+// Appends own unless an item is spelled like it (exactly, or without regard
+// to case when folded); true when own was new.
+bool AddScanned(std::vector<ScannedItem>& items, std::string_view own, uint64_t size, bool folded) {
+  for (const ScannedItem& item : items) {
+    if (folded ? SameNoCase(item.Own, own) : item.Own == own) return false;
+  }
+  items.push_back(ScannedItem{std::string(own), size});
+  return true;
+}
+
+std::vector<ScannedItem> ScanFolder(int32_t level, const std::string& site, const std::string& host) {
+  std::vector<ScannedItem> items;
+  bool siteSpelled = false;
+  bool hostSpelled = false;
+  for (int32_t i = 0; i < TheCacheList.Count(); ++i) {
+    UrlParts parts = SplitUrl(TheCacheList.Entry(i).SourceUrl);
+    if (parts.Site.empty() || parts.Host.empty()) continue;
+    siteSpelled = siteSpelled || parts.Site == site;
+    hostSpelled = hostSpelled || (SameNoCase(parts.Site, site) && parts.Host == host);
+  }
+  if (level > 0 && !siteSpelled) return {};
+  if (level > 1 && !hostSpelled) return {};
   for (int32_t i = 0; i < TheCacheList.Count(); ++i) {
     CacheEntry entry = TheCacheList.Entry(i);
     UrlParts parts = SplitUrl(entry.SourceUrl);
     if (parts.Site.empty() || parts.Host.empty()) continue;
-    if (level == 0) addUnique(parts.Site, 0);
-    if (level == 1 && parts.Site == folderName) addUnique(parts.Host, 0);
-    if (level == 2 && parts.Host == folderName) addUnique(entry.SourceUrl, FileSizeOf(std::string(entry.LocalFileName)));
+    if (level == 0) AddScanned(items, parts.Site, 0, true);
+    if (level == 1 && SameNoCase(parts.Site, site)) AddScanned(items, parts.Host, 0, true);
+    if (level == 2 && SameNoCase(parts.Site, site) && SameNoCase(parts.Host, host)) {
+      AddScanned(items, entry.SourceUrl, FileSizeOf(std::string(entry.LocalFileName)), false);
+    }
   }
   return items;
 }
 
-void ExpectSameFolder(int32_t level, const std::string& folderName) {
-  std::vector<FolderItem> expected = ScanFolder(level, folderName);
+void ExpectSameFolder(int32_t level, const std::string& site, const std::string& host) {
+  std::vector<ScannedItem> expected = ScanFolder(level, site, host);
   FolderList built;
-  built.Build(level, folderName);
-  ASSERT_EQ(built.Count(), static_cast<int32_t>(expected.size())) << "level " << level << " " << folderName;
+  built.Build(FolderPath{level, site, host});
+  std::string folder = "level " + std::to_string(level) + " " + site + " " + host;
+  ASSERT_EQ(built.Count(), static_cast<int32_t>(expected.size())) << folder;
+  std::vector<ScannedItem> kept;
   for (int32_t i = 1; i <= built.Count(); ++i) {
-    EXPECT_EQ(built.Item(i).Name, expected[static_cast<size_t>(i - 1)].Name) << "level " << level << " item " << i;
-    EXPECT_EQ(built.Item(i).Size, expected[static_cast<size_t>(i - 1)].Size) << "level " << level << " item " << i;
+    const ScannedItem& item = expected[static_cast<size_t>(i - 1)];
+    bool keeps = AddScanned(kept, item.Own, 0, true);
+    EXPECT_EQ(built.Item(i).Name, keeps ? item.Own : ChangedName(item.Own)) << folder << " item " << i;
+    EXPECT_EQ(built.Item(i).Size, item.Size) << folder << " item " << i;
   }
 }
 
-// Every site and host spelling the snapshot holds, and names it does not.
-std::vector<std::string> Spellings(bool hosts) {
-  std::vector<std::string> names = {"", "nowhere.example", "EXAMPLE.COM", "192.0.2.7"};
+// Every (site, host) spelling pair the snapshot holds, and pairs it does not.
+std::vector<std::pair<std::string, std::string>> Spellings() {
+  std::vector<std::pair<std::string, std::string>> names = {
+      {"", ""}, {"nowhere.example", "x"}, {"EXAMPLE.COM", "www.example.com"}, {"example.com", "WWW.EXAMPLE.com"}};
   for (int32_t i = 0; i < TheCacheList.Count(); ++i) {
     UrlParts parts = SplitUrl(TheCacheList.Entry(i).SourceUrl);
-    names.emplace_back(hosts ? parts.Host : parts.Site);
+    names.emplace_back(parts.Site, parts.Host);
   }
   std::sort(names.begin(), names.end());
   names.erase(std::unique(names.begin(), names.end()), names.end());
@@ -342,9 +384,11 @@ TEST_F(CacheModel, BuildListsWhatAFullScanWithALinearMergeLists) {
     if (random() % 3 != 0) WriteFile(local, std::string(random() % 64, 'x'));
     AddEntry(url.c_str(), local.c_str());
   }
-  ExpectSameFolder(0, "");
-  for (const std::string& site : Spellings(false)) ExpectSameFolder(1, site);
-  for (const std::string& host : Spellings(true)) ExpectSameFolder(2, host);
+  ExpectSameFolder(0, "", "");
+  for (const auto& [site, host] : Spellings()) {
+    ExpectSameFolder(1, site, "");
+    ExpectSameFolder(2, site, host);
+  }
 }
 
 TEST_F(CacheModel, BuildRegroupsWhenTheGroupingSettingsChangeWithoutARefill) {
@@ -368,10 +412,11 @@ TEST_F(CacheModel, BuildRegroupsWhenTheGroupingSettingsChangeWithoutARefill) {
 
 TEST_F(CacheModel, BuildSeesEntriesAddedAfterAnEarlierBuild) {
   AddEntry("http://www.example.com/1");
-  EXPECT_EQ(Build(2, "www.example.com"), (std::vector<std::string>{"http://www.example.com/1"}));
+  EXPECT_EQ(Build(2, "example.com", "www.example.com"), (std::vector<std::string>{"http://www.example.com/1"}));
   AddEntry("http://www.example.com/2");
   AddEntry("http://new.example.org/");
-  EXPECT_EQ(Build(2, "www.example.com"), (std::vector<std::string>{"http://www.example.com/1", "http://www.example.com/2"}));
+  EXPECT_EQ(Build(2, "example.com", "www.example.com"),
+            (std::vector<std::string>{"http://www.example.com/1", "http://www.example.com/2"}));
   EXPECT_EQ(Build(0, ""), (std::vector<std::string>{"example.com", "example.org"}));
 }
 
@@ -379,7 +424,7 @@ TEST_F(CacheModel, RootItemsStillMergeWhenAddedToAfterBuild) {
   AddEntry("http://www.Example.com/");
   AddEntry("http://www.example.org/");
   FolderList root;
-  root.Build(0, "");
+  root.Build(FolderPath{});
   root.AddUnique("EXAMPLE.COM", 5);
   root.AddUnique("example.net", 6);
   EXPECT_EQ(Names(root), (std::vector<std::string>{"Example.com", "example.org", "example.net"}));
@@ -428,4 +473,58 @@ TEST_F(CacheModel, EntriesKeepLongAndManyTextsWhole) {
     ASSERT_EQ(entry.LocalFileName, n % 2 == 0 ? "" : "/cache/" + std::to_string(n));
   }
   EXPECT_EQ(TheCacheList.FindLocalFile(longUrl), longFile);
+}
+
+// ---- Listed names ----
+
+namespace {
+
+struct NamingCase {
+  const char* Row;
+  std::vector<std::string> Own;
+  std::string Reserved;
+  bool EndsPath;
+  std::vector<std::string> Listed;
+};
+
+const std::string kLong = "http://www.example.com/" + std::string(300, 'l');
+// 241 bytes, then a two-byte UTF-8 letter across the cut.
+const std::string kAcrossCut = std::string(241, 'a') + "\xC3\xA9" + std::string(20, 'b');
+
+const std::vector<NamingCase> kNamingCases = {
+    {"case twins", {"a", "A", "b", "B"}, "", false, {"a", ChangedName("A"), "b", ChangedName("B")}},
+    {"backslash in a folder", {"x\\y"}, "", false, {"x_y~" + ChangedName("x\\y").substr(4)}},
+    {"backslash ending a path", {"x\\y"}, "", true, {"x\\y"}},
+    {"steps", {".", "..", "..."}, "", false, {ChangedName("."), ChangedName(".."), "..."}},
+    {"reserved", {"(REREAD)", "other"}, "(Reread)", false, {ChangedName("(REREAD)"), "other"}},
+    {"too long", {kLong, kLong + "2"}, "", true, {ChangedName(kLong), ChangedName(kLong + "2")}},
+    // A name spelled like another's changed form keeps it; the other moves.
+    {"crafted clash", {kLong, ChangedName(kLong)}, "", true, {ChangedName(kLong, 1), ChangedName(kLong)}},
+    {"utf-8 cut", {kAcrossCut}, "", true, {std::string(241, 'a') + ChangedName(kAcrossCut).substr(ChangedName(kAcrossCut).size() - 17)}},
+};
+
+}  // namespace
+
+TEST(ListedNames, ChangeOnlyWhatTheHostWouldNotGiveBackAsItself) {
+  for (const NamingCase& c : kNamingCases) {
+    std::vector<std::string_view> own(c.Own.begin(), c.Own.end());
+    ListedNames names(own, c.Reserved, c.EndsPath);
+    std::set<std::string> folded;
+    for (uint32_t item = 0; item < own.size(); ++item) {
+      std::string listed(names.NameOf(item, own[item]));
+      EXPECT_EQ(listed, c.Listed[item]) << c.Row << " item " << item;
+      EXPECT_LE(listed.size(), kMaxListedName) << c.Row;
+      std::string upper = listed;
+      std::transform(upper.begin(), upper.end(), upper.begin(), [](char ch) { return std::toupper(ch); });
+      EXPECT_TRUE(folded.insert(upper).second) << c.Row << ": " << listed << " clashes";
+      // A changed name leads back to its own item, and a kept one is no
+      // changed name of any.
+      std::optional<uint32_t> back = names.FindChanged(listed);
+      if (listed == c.Own[item]) {
+        EXPECT_FALSE(back.has_value()) << c.Row << " item " << item;
+      } else {
+        EXPECT_EQ(back, std::optional<uint32_t>(item)) << c.Row << " item " << item;
+      }
+    }
+  }
 }

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -39,7 +40,7 @@ class Commands : public PluginTest {
 
   int32_t Execute(const std::string& path, const char* verb, std::string* pathAfter = nullptr) {
     std::vector<char> buffer(path.begin(), path.end());
-    buffer.resize(MAX_PATH, '\0');
+    buffer.resize(std::max<size_t>(MAX_PATH, path.size() + 1), '\0');
     int32_t result = plugin().FsExecuteFile(nullptr, buffer.data(), verb);
     if (pathAfter != nullptr) *pathAfter = buffer.data();
     return result;
@@ -132,6 +133,24 @@ TEST_F(Commands, OpenRefusesAnythingButAWebAddressBeforeAsking) {
   EXPECT_NE(testing::internal::GetCapturedStderr().find(accepted), std::string::npos) << "the question names it";
   EXPECT_EQ(BrowserArguments(), accepted + "\n");
   EXPECT_TRUE(Offline());
+}
+
+// The browser gets the entry's own URL, not the name it is listed under,
+// and a folder is no address to open.
+TEST_F(Commands, OpenHandsTheBrowserTheWholeUrlOfAChangedName) {
+  const std::string url = "http://www.example.com/" + std::string(300, 'o');
+  WriteCache("0x00000001\t" + url + "\t\n");
+  RegisterBrowser(System("browser.sh"));
+  WriteIni("Language=English\nConfirmOpen=0\n");
+  LoadedPlugin& plugin = Load();
+  const std::string host = "\\example.com\\www.example.com";
+  std::string listed = plugin.List(host).at(0);
+  ASSERT_NE(listed, url);
+  EXPECT_EQ(Execute(host, "open"), kFsExecError);
+  EXPECT_EQ(Execute(host + "\\" + url.substr(0, 259), "open"), kFsExecError);
+  EXPECT_FALSE(std::filesystem::exists(System("browser.sh.args")));
+  EXPECT_EQ(Execute(host + "\\" + listed, "open"), kFsExecDone);
+  EXPECT_EQ(BrowserArguments(), url + "\n");
 }
 
 TEST_F(Commands, OpenAsksFirstWhenConfirmOpenIsOn) {

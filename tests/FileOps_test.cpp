@@ -1,6 +1,7 @@
 // Copying entries out and deleting them, through the loaded library.
 #include <gtest/gtest.h>
 
+#include "tests/HostileCache.h"
 #include "tests/PluginFixture.h"
 
 namespace {
@@ -79,13 +80,30 @@ TEST_F(FileOps, AFailedCopyIsReportedEvenOverAnExistingTarget) {
   EXPECT_EQ(Get(kEntry, Temp("no/such/folder/out.gif")), kFsCopyFailed);
 }
 
-TEST_F(FileOps, ACutNameCopiesNothing) {
-  std::string url = "http://www.example.com/" + std::string(300, 'x');
-  WriteCache("0x00000001\t" + url + "\tcache/b.png\n");
+// Two URLs that share their first 259 bytes: each listed name, and each
+// whole URL, copies and deletes its own entry, never the other.
+TEST_F(FileOps, LongUrlsSharingTheirStartEachReachTheirOwnEntry) {
+  const std::string host = "\\example.com\\www.example.com\\";
+  const std::string first = kSharedStart + "/1";
+  const std::string second = kSharedStart + "/2";
+  WriteHostileStore(System(), HostileStores().front());
   LoadedPlugin& plugin = Load();
-  std::string listed = plugin.List("\\example.com\\www.example.com").at(0);
-  EXPECT_EQ(Get("\\example.com\\www.example.com\\" + listed, Temp("cut")), kFsCopyFailed);
-  EXPECT_EQ(Get("\\example.com\\www.example.com\\" + url, Temp("whole")), kFsCopyOk);
+  std::vector<std::string> listed = plugin.List(host);
+  ASSERT_EQ(listed.size(), 3u);
+  EXPECT_NE(listed[0], listed[1]);
+  EXPECT_EQ(Get(host + listed[1], Temp("by-name")), kFsCopyOk);
+  EXPECT_EQ(ReadFile(Temp("by-name")), second);
+  EXPECT_EQ(Get(host + first, Temp("by-url")), kFsCopyOk);
+  EXPECT_EQ(ReadFile(Temp("by-url")), first);
+  EXPECT_EQ(Get(host + first.substr(0, 259), Temp("cut")), kFsCopyFailed) << "a cut URL names neither";
+
+  EXPECT_EQ(plugin.FsDeleteFile((host + first.substr(0, 259)).c_str()), kFsFalse);
+  EXPECT_EQ(plugin.FsDeleteFile((host + listed[1]).c_str()), kFsTrue);
+  plugin.EndDelete();
+  std::string store = ReadFile(System("urlcache.txt"));
+  EXPECT_EQ(store.find(second), std::string::npos);
+  EXPECT_NE(store.find(first + "\t"), std::string::npos) << "the neighbour stays";
+  EXPECT_EQ(plugin.List(host), (std::vector<std::string>{listed[0], listed[2]}));
 }
 
 TEST_F(FileOps, ADeletedEntryLeavesTheListingAtTheEndOfTheOperation) {

@@ -2,10 +2,12 @@
 // status reports and the listing of the three levels.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <set>
 
+#include "tests/HostileCache.h"
 #include "tests/PluginFixture.h"
 
 namespace {
@@ -89,9 +91,12 @@ TEST_F(Listing, ListsTheThreeLevels) {
   EXPECT_EQ(plugin.List("\\example.com\\"), plugin.List("\\example.com"));
   EXPECT_EQ(plugin.List("\\example.com\\www.example.com"),
             (Names{"http://www.example.com/a.gif", "http://www.example.com/c.htm"}));
-  // The host alone selects: any site part, or none, lists the same entries.
-  EXPECT_EQ(plugin.List("\\elsewhere\\www.example.com"), plugin.List("\\example.com\\www.example.com"));
-  EXPECT_EQ(plugin.List("www.example.com"), plugin.List("\\example.com\\www.example.com"));
+  // A host is reached through the site folder that lists it, and a path
+  // begins at the root.
+  EXPECT_TRUE(plugin.List("\\elsewhere\\www.example.com").empty());
+  EXPECT_TRUE(plugin.List("\\example.co.uk\\www.example.com").empty());
+  EXPECT_TRUE(plugin.List("www.example.com").empty());
+  EXPECT_TRUE(plugin.List("example.com\\www.example.com").empty());
 }
 
 TEST_F(Listing, FillsFindRecordsLikeTheSystem) {
@@ -157,35 +162,181 @@ TEST_F(Listing, ClosingTheTopResumesTheListingBelow) {
   plugin.FsFindClose(root);
 }
 
-TEST_F(Listing, ClosingBelowTheTopMovesTheTopDown) {
+TEST_F(Listing, ClosingAnOlderListingLeavesTheNewerWhereItWas) {
   LoadedPlugin& plugin = Load();
   WIN32_FIND_DATAA record{};
   HANDLE root = plugin.FsFindFirst("\\", &record);
   HANDLE site = plugin.FsFindFirst("\\example.com", &record);
   EXPECT_STREQ(record.cFileName, "www.example.com");
   plugin.FsFindClose(root);
-  // The site listing now stands at position 1 and is still the one served.
+  // The site listing keeps its handle and goes on where it was.
   ASSERT_EQ(plugin.FsFindNext(site, &record), kFsTrue);
   EXPECT_STREQ(record.cFileName, "img.example.com");
-  // Its old handle names no open listing any more and closes nothing.
-  EXPECT_EQ(plugin.FsFindClose(site), 0);
-  for (HANDLE stale : {reinterpret_cast<HANDLE>(0), INVALID_HANDLE_VALUE, reinterpret_cast<HANDLE>(51)}) {
+  for (HANDLE stale : {root, reinterpret_cast<HANDLE>(0), INVALID_HANDLE_VALUE, reinterpret_cast<HANDLE>(51)}) {
     EXPECT_EQ(plugin.FsFindClose(stale), 0);
   }
   EXPECT_EQ(plugin.FsFindNext(root, &record), kFsFalse);
-  plugin.FsFindClose(reinterpret_cast<HANDLE>(1));
+  EXPECT_EQ(plugin.FsFindClose(site), 0);
   std::memset(&record, 0x55, sizeof record);
-  EXPECT_EQ(plugin.FsFindNext(root, &record), kFsFalse) << "no listing is open";
+  EXPECT_EQ(plugin.FsFindNext(site, &record), kFsFalse) << "no listing is open";
   EXPECT_EQ(static_cast<unsigned char>(record.cFileName[0]), 0x55);
 }
 
-TEST_F(Listing, NamesAreCutTo259Bytes) {
+TEST_F(Listing, AUrlLongerThanANameIsListedCutAndEndingInItsHash) {
   std::string url = "http://www.example.com/" + std::string(300, 'p');
   WriteCache("0x00000001\t" + url + "\t\n");
   LoadedPlugin& plugin = Load();
   Names names = plugin.List("\\example.com\\www.example.com");
   ASSERT_EQ(names.size(), 1u);
-  EXPECT_EQ(names[0], url.substr(0, 259));
+  // FNV-1a 64 of the whole URL, as a reference implementation gives it.
+  EXPECT_EQ(names[0], url.substr(0, 242) + "~d66aea907d96c692") << names[0];
+  EXPECT_EQ(names[0].size(), 259u);
+}
+
+TEST_F(Listing, HandlesNameTheirOwnListingWhateverIsClosedBetween) {
+  LoadedPlugin& plugin = Load();
+  WIN32_FIND_DATAA record{};
+  HANDLE root = plugin.FsFindFirst("\\", &record);
+  HANDLE site = plugin.FsFindFirst("\\example.com", &record);
+  HANDLE host = plugin.FsFindFirst("\\example.com\\www.example.com", &record);
+  ASSERT_EQ(host, reinterpret_cast<HANDLE>(3));
+  plugin.FsFindClose(site);
+  // Each handle still serves its own listing, interleaved.
+  ASSERT_EQ(plugin.FsFindNext(root, &record), kFsTrue);
+  EXPECT_STREQ(record.cFileName, "example.com");
+  ASSERT_EQ(plugin.FsFindNext(host, &record), kFsTrue);
+  EXPECT_STREQ(record.cFileName, "http://www.example.com/c.htm");
+  ASSERT_EQ(plugin.FsFindNext(root, &record), kFsTrue);
+  EXPECT_STREQ(record.cFileName, "example.org");
+  // The closed handle serves nothing and leaves the record alone; the
+  // lowest free handle is given out next.
+  std::memset(&record, 0x55, sizeof record);
+  EXPECT_EQ(plugin.FsFindNext(site, &record), kFsFalse);
+  EXPECT_EQ(static_cast<unsigned char>(record.cFileName[0]), 0x55);
+  HANDLE again = plugin.FsFindFirst("\\example.com", &record);
+  EXPECT_EQ(again, site);
+  EXPECT_STREQ(record.cFileName, "www.example.com");
+  for (HANDLE handle : {root, again, host}) plugin.FsFindClose(handle);
+}
+
+TEST_F(Listing, ListingsClosedOutOfOrderFreeTheirHandles) {
+  LoadedPlugin& plugin = Load();
+  WIN32_FIND_DATAA record{};
+  // Closing the older of two listings first, again and again, must not use
+  // the table up.
+  for (int cycle = 0; cycle < 200; ++cycle) {
+    HANDLE older = plugin.FsFindFirst("\\", &record);
+    HANDLE newer = plugin.FsFindFirst("\\example.com", &record);
+    ASSERT_EQ(older, reinterpret_cast<HANDLE>(1)) << "cycle " << cycle;
+    ASSERT_EQ(newer, reinterpret_cast<HANDLE>(2)) << "cycle " << cycle;
+    plugin.FsFindClose(older);
+    plugin.FsFindClose(newer);
+  }
+  // With 50 open, closing every even handle frees exactly those, lowest first.
+  for (intptr_t expected = 1; expected <= 50; ++expected) {
+    ASSERT_EQ(plugin.FsFindFirst("\\", &record), reinterpret_cast<HANDLE>(expected));
+  }
+  for (intptr_t handle = 50; handle >= 2; handle -= 2) plugin.FsFindClose(reinterpret_cast<HANDLE>(handle));
+  for (intptr_t expected = 2; expected <= 50; expected += 2) {
+    ASSERT_EQ(plugin.FsFindFirst("\\example.com", &record), reinterpret_cast<HANDLE>(expected));
+  }
+  EXPECT_EQ(plugin.FsFindFirst("\\", &record), INVALID_HANDLE_VALUE);
+  ASSERT_EQ(plugin.FsFindNext(reinterpret_cast<HANDLE>(49), &record), kFsTrue);
+  EXPECT_STREQ(record.cFileName, "example.com") << "an odd handle is still a root listing";
+  ASSERT_EQ(plugin.FsFindNext(reinterpret_cast<HANDLE>(50), &record), kFsTrue);
+  EXPECT_STREQ(record.cFileName, "img.example.com") << "an even one a site listing";
+  for (intptr_t handle = 1; handle <= 50; ++handle) plugin.FsFindClose(reinterpret_cast<HANDLE>(handle));
+}
+
+TEST_F(Listing, SizesOfFourGibibytesAndMoreKeepTheirHighPart) {
+  const uint64_t size = (uint64_t{4} << 30) + 5;
+  WriteCache("0x00000001\thttp://www.example.com/big.iso\tcache/big.iso\n");
+  WriteFile(System("cache/big.iso"), "");
+  std::filesystem::resize_file(System("cache/big.iso"), size);  // sparse: takes no room
+  LoadedPlugin& plugin = Load();
+  WIN32_FIND_DATAA record{};
+  HANDLE host = plugin.FsFindFirst("\\example.com\\www.example.com", &record);
+  ASSERT_NE(host, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(record.nFileSizeHigh, 1u);
+  EXPECT_EQ(record.nFileSizeLow, 5u);
+  plugin.FsFindClose(host);
+}
+
+namespace {
+
+std::string Folded(std::string name) {
+  for (char& c : name) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 0x20);
+  }
+  return name;
+}
+
+// Lists path and checks that its names differ from each other without
+// regard to case; folders' names must also be one part of a path each.
+Names ListDistinct(LoadedPlugin& plugin, const std::string& path, bool folders) {
+  Names names = plugin.List(path);
+  std::set<std::string> seen;
+  for (const std::string& name : names) {
+    EXPECT_TRUE(seen.insert(Folded(name)).second) << "listed twice in " << path << ": " << name;
+    if (folders) {
+      EXPECT_EQ(name.find('\\'), std::string::npos) << path << ": " << name;
+    }
+  }
+  return names;
+}
+
+}  // namespace
+
+// Each listed entry is copied through its listed path: the copy holds the
+// URL of the entry it came from, so every entry must come out exactly once.
+TEST_F(Listing, EveryHostileEntryIsListedOnceUnderANameThatReachesIt) {
+  for (const HostileStore& store : HostileStores()) {
+    SCOPED_TRACE(store.Name);
+    WriteHostileStore(System(), store);
+    LoadedPlugin& plugin = Load();
+    Names copied;
+    Names root = ListDistinct(plugin, "\\", true);
+    ASSERT_FALSE(root.empty());
+    for (size_t s = 1; s < root.size(); ++s) {
+      std::string site = "\\" + root[s];
+      for (const std::string& hostName : ListDistinct(plugin, site, true)) {
+        std::string host = site + "\\" + hostName;
+        for (const std::string& entry : ListDistinct(plugin, host, false)) {
+          std::string target = Temp("copy");
+          std::remove(target.c_str());
+          EXPECT_EQ(plugin.FsGetFile((host + "\\" + entry).c_str(), target.data(), 0, nullptr), kFsCopyOk) << entry;
+          copied.push_back(ReadFile(target));
+        }
+      }
+    }
+    Names expected = store.Urls;
+    std::sort(expected.begin(), expected.end());
+    std::sort(copied.begin(), copied.end());
+    EXPECT_EQ(copied, expected);
+  }
+}
+
+TEST_F(Listing, OnlyNamesThatMustChangeDoSoAndTheyStayPut) {
+  WriteHostileStore(System(), HostileStores().back());
+  LoadedPlugin& plugin = Load();
+  const std::string host = "\\example.com\\www.example.com";
+  Names entries = plugin.List(host);
+  for (const char* kept : {"http://www.example.com/plain", "http://www.example.com/real", "http://www.example.com/lower",
+                           "http://WWW.Example.com/upper", "http://www.EXAMPLE.com/3", "http://www.example.com/Case"}) {
+    EXPECT_NE(std::find(entries.begin(), entries.end(), kept), entries.end()) << kept;
+  }
+  EXPECT_EQ(std::find(entries.begin(), entries.end(), "http://www.example.com/CASE"), entries.end());
+  EXPECT_NE(std::find(entries.begin(), entries.end(), "http://www.example.com/CASE~aae8c1d3922a8bbe"), entries.end());
+  Names hosts = plugin.List("\\example.com");
+  EXPECT_NE(std::find(hosts.begin(), hosts.end(), "www.example.com"), hosts.end());
+  EXPECT_NE(std::find(hosts.begin(), hosts.end(), "evil_www.example.com~2b7f2892d45a2507"), hosts.end());
+  // The folder a backslash host seemed to name holds nothing of another's.
+  EXPECT_TRUE(plugin.List("\\example.com\\evil\\www.example.com").empty());
+
+  Names root = plugin.List("\\");
+  plugin.EndDelete();
+  EXPECT_EQ(plugin.List("\\"), root) << "a refill names everything as before";
+  EXPECT_EQ(plugin.List(host), entries);
 }
 
 TEST_F(Listing, TheEndOfADeleteOperationRefillsTheCache) {

@@ -87,6 +87,14 @@ seeds=(
   'normal|javascript:alert(1)|javascript|javascript:alert(1)'
 )
 doomed='http://www.example.com/doomed.htm'
+# Two URLs longer than a listed name that share their first 259 bytes: each
+# is listed under a name of its own (check_listing), which copies its own
+# bytes (check_copies).
+long_start="http://www.example.com/$(printf '%0300d' 0 | tr 0 L)"
+seeds+=(
+  "normal|$long_start/first|example.com|www.example.com"
+  "normal|$long_start/second|example.com|www.example.com"
+)
 
 seed_field() {
   local IFS='|' fields
@@ -98,6 +106,28 @@ seed_url() { seed_field "$1" 1; }
 seed_site() { seed_field "$1" 2; }
 seed_host() { seed_field "$1" 3; }
 data_file() { echo "$drive/seed/entry$1.bin"; }
+
+# FNV-1a 64 of the argument's bytes, in 16 hexadecimal digits; the shell's
+# arithmetic wraps at 64 bits as the hash does.
+fnv1a64() {
+  local LC_ALL=C text=$1 i byte hash=-3750763034362895579
+  for ((i = 0; i < ${#text}; i++)); do
+    printf -v byte '%d' "'${text:i:1}"
+    hash=$(((hash ^ (byte & 255)) * 1099511628211))
+  done
+  printf '%016x' "$hash"
+}
+
+# The name the plug-in lists a URL under: the URL when it fits in 259 bytes,
+# else its first 242 bytes, '~' and the hash of the whole URL.
+listed_name() {
+  local LC_ALL=C url=$1
+  if [ "${#url}" -le 259 ]; then
+    echo "$url"
+  else
+    echo "${url:0:242}~$(fnv1a64 "$url")"
+  fi
+}
 
 # Each entry's bytes differ in length and hold a NUL, CR LF and ^Z, which a
 # copy in text mode would change.
@@ -139,7 +169,7 @@ check_listing() {
     for host in $hosts; do
       trovex ls "\\$site\\$host"
       files=$(for i in $(shown_entries "$deleted"); do
-        [ "$(seed_host "$i")" != "$host" ] || echo "$(stat -c %s "$(data_file "$i")") $(seed_url "$i")"
+        [ "$(seed_host "$i")" != "$host" ] || echo "$(stat -c %s "$(data_file "$i")") $(listed_name "$(seed_url "$i")")"
       done)
       expect_same_lines "host folder $host lists its entries and sizes" "$files" \
         "$(sed -E 's/^file +([0-9]+)  /\1 /' <<<"$OUT")"
@@ -147,8 +177,9 @@ check_listing() {
   done
 }
 
+# An entry's path, by the names the plug-in lists.
 entry_path() {
-  echo "\\$(seed_site "$1")\\$(seed_host "$1")\\$(seed_url "$1")"
+  echo "\\$(seed_site "$1")\\$(seed_host "$1")\\$(listed_name "$(seed_url "$1")")"
 }
 
 check_copies() {
@@ -276,4 +307,4 @@ check_open_refused 11
 check_open_without_browser
 check_reread
 
-finish_checks "Wine: listings, copies, deletion, open with and without a browser, refusals and reread as expected"
+finish_checks "Wine: listings, copies (two long URLs among them), deletion, open with and without a browser, refusals and reread as expected"

@@ -1,0 +1,131 @@
+#include "cache/FolderTree.h"
+
+#include <algorithm>
+
+#include "cache/CacheObj.h"
+#include "cache/SiteGroups.h"
+
+FolderTree::FolderTree(const CacheList& snapshot, const SiteGroups& groups) : snapshot_(snapshot), groups_(groups) {
+  GatherSites();
+  hostNames_.resize(sites_.size());
+  for (uint32_t site = 0; site < sites_.size(); ++site) GatherHosts(site);
+}
+
+// Sites in order of first appearance: so is each spelling's id.
+void FolderTree::GatherSites() {
+  for (std::string_view spelling : groups_.SiteSpellings()) {
+    auto [at, added] = siteByName_.try_emplace(spelling, static_cast<uint32_t>(sites_.size()));
+    if (added) sites_.emplace_back();
+    sites_[at->second].spellings.push_back(spelling);
+  }
+}
+
+void FolderTree::GatherHosts(uint32_t site) {
+  std::vector<uint32_t> hosts;
+  for (std::string_view spelling : sites_[site].spellings) {
+    for (std::string_view host : groups_.HostsOf(spelling)) AddHostSpelling(site, host, hosts);
+  }
+  std::sort(hosts.begin(), hosts.end(), [this](uint32_t a, uint32_t b) { return hosts_[a].first < hosts_[b].first; });
+  std::vector<std::string_view> own;
+  own.reserve(hosts.size());
+  for (uint32_t host : hosts) own.push_back(hosts_[host].spellings.front());
+  hostNames_[site] = std::make_unique<ListedNames>(own, std::string_view(), false);
+  for (uint32_t item = 0; item < hosts.size(); ++item) {
+    hosts_[hosts[item]].names = hostNames_[site].get();
+    hosts_[hosts[item]].item = item;
+  }
+  sites_[site].hosts = std::move(hosts);
+}
+
+// The spelling seen first goes first: it names the folder.
+void FolderTree::AddHostSpelling(uint32_t site, std::string_view host, std::vector<uint32_t>& hosts) {
+  std::span<const uint32_t> entries = groups_.EntriesOf(host);
+  if (entries.empty()) return;
+  uint32_t first = entries.front();
+  auto [at, added] = hostByName_.try_emplace(HostKey{site, host}, static_cast<uint32_t>(hosts_.size()));
+  if (added) {
+    hosts_.push_back(HostFolder{{}, first, nullptr, 0, nullptr});
+    hosts.push_back(at->second);
+  }
+  HostFolder& folder = hosts_[at->second];
+  folder.spellings.push_back(host);
+  if (first < folder.first) {
+    folder.first = first;
+    std::swap(folder.spellings.front(), folder.spellings.back());
+  }
+}
+
+void FolderTree::ReserveAtRoot(std::string_view reserved) {
+  if (named_ && reserved == reserved_) return;
+  std::vector<std::string_view> own;
+  own.reserve(sites_.size());
+  for (const SiteFolder& site : sites_) own.push_back(site.spellings.front());
+  siteNames_ = ListedNames(own, reserved, false);
+  reserved_ = reserved;
+  named_ = true;
+}
+
+std::string_view FolderTree::SiteName(uint32_t site) const {
+  return siteNames_.NameOf(site, sites_[site].spellings.front());
+}
+
+bool FolderTree::IsSpelling(const std::vector<std::string_view>& spellings, std::string_view name) {
+  return std::find(spellings.begin(), spellings.end(), name) != spellings.end();
+}
+
+// A changed name first: a name that an item is listed under designates that
+// item, whatever other item it might be spelled like.
+std::optional<uint32_t> FolderTree::FindSite(std::string_view name) const {
+  if (std::optional<uint32_t> site = siteNames_.FindChanged(name)) return site;
+  auto found = siteByName_.find(name);
+  if (found == siteByName_.end() || !IsSpelling(sites_[found->second].spellings, name)) return std::nullopt;
+  return found->second;
+}
+
+std::string_view FolderTree::HostName(uint32_t host) const {
+  const HostFolder& folder = hosts_[host];
+  return folder.names->NameOf(folder.item, folder.spellings.front());
+}
+
+std::optional<uint32_t> FolderTree::FindHost(uint32_t site, std::string_view name) const {
+  if (std::optional<uint32_t> item = hostNames_[site]->FindChanged(name)) return sites_[site].hosts[*item];
+  auto found = hostByName_.find(HostKey{site, name});
+  if (found == hostByName_.end() || !IsSpelling(hosts_[found->second].spellings, name)) return std::nullopt;
+  return found->second;
+}
+
+// Entries of one URL share its host, so the first of them is in this folder.
+const FolderTree::HostEntries& FolderTree::Entries(uint32_t host) const {
+  const HostFolder& folder = hosts_[host];
+  if (folder.entries) return *folder.entries;
+  auto entries = std::make_unique<HostEntries>();
+  for (std::string_view spelling : folder.spellings) {
+    std::span<const uint32_t> positions = groups_.EntriesOf(spelling);
+    entries->positions.insert(entries->positions.end(), positions.begin(), positions.end());
+  }
+  if (folder.spellings.size() > 1) std::sort(entries->positions.begin(), entries->positions.end());
+  std::erase_if(entries->positions, [this](uint32_t position) {
+    return snapshot_.FirstPositionOf(snapshot_.Entry(static_cast<int32_t>(position)).SourceUrl) != position;
+  });
+  std::vector<std::string_view> urls;
+  urls.reserve(entries->positions.size());
+  for (uint32_t position : entries->positions) urls.push_back(snapshot_.Entry(static_cast<int32_t>(position)).SourceUrl);
+  entries->names = ListedNames(urls, std::string_view(), true);
+  folder.entries = std::move(entries);
+  return *folder.entries;
+}
+
+std::string_view FolderTree::EntryName(uint32_t host, uint32_t item) const {
+  const HostEntries& entries = Entries(host);
+  return entries.names.NameOf(item, snapshot_.Entry(static_cast<int32_t>(entries.positions[item])).SourceUrl);
+}
+
+std::optional<uint32_t> FolderTree::FindEntry(uint32_t host, std::string_view name) const {
+  const HostEntries& entries = Entries(host);
+  if (std::optional<uint32_t> item = entries.names.FindChanged(name)) return entries.positions[*item];
+  std::optional<uint32_t> position = snapshot_.FirstPositionOf(name);
+  if (!position || !std::binary_search(entries.positions.begin(), entries.positions.end(), *position)) {
+    return std::nullopt;
+  }
+  return position;
+}

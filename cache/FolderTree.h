@@ -1,0 +1,103 @@
+// The virtual folders of the snapshot as the host sees them: site folders
+// at the root, host folders in each, entries in each host folder, every one
+// under the name it is listed by (see ListedNames), and each found again
+// from that name. Site and host names are compared without regard to ASCII
+// case: a folder gathers every spelling of its name, and is listed under the
+// spelling seen first.
+#ifndef TROVEX_CACHE_FOLDERTREE_H
+#define TROVEX_CACHE_FOLDERTREE_H
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "cache/ListedNames.h"
+
+class CacheList;
+class SiteGroups;
+
+class FolderTree {
+ public:
+  // The folders of snapshot as grouped by groups; valid while both are.
+  FolderTree(const CacheList& snapshot, const SiteGroups& groups);
+  FolderTree(const FolderTree&) = delete;
+  FolderTree& operator=(const FolderTree&) = delete;
+
+  // Names the sites so that none is listed under reserved, the other name
+  // the root lists; a reserved name like the last one changes nothing.
+  void ReserveAtRoot(std::string_view reserved);
+
+  // Site folders are numbered 0 .. SiteCount() - 1 in order of appearance.
+  uint32_t SiteCount() const { return static_cast<uint32_t>(sites_.size()); }
+  std::string_view SiteName(uint32_t site) const;
+  // The site listed under name, or whose name is spelled name byte for byte.
+  std::optional<uint32_t> FindSite(std::string_view name) const;
+
+  // The host folders of site, in order of appearance.
+  std::span<const uint32_t> HostsOf(uint32_t site) const { return sites_[site].hosts; }
+  std::string_view HostName(uint32_t host) const;
+  // The host of site listed under name, or whose name is spelled name.
+  std::optional<uint32_t> FindHost(uint32_t site, std::string_view name) const;
+
+  // The snapshot positions of the entries host lists: the first entry of
+  // each URL among the entries of every spelling, in snapshot order.
+  std::span<const uint32_t> EntriesOf(uint32_t host) const { return Entries(host).positions; }
+  // The name the item-th entry of host is listed under.
+  std::string_view EntryName(uint32_t host, uint32_t item) const;
+  // The snapshot position of the entry of host listed under name, or whose
+  // URL is name byte for byte.
+  std::optional<uint32_t> FindEntry(uint32_t host, std::string_view name) const;
+
+ private:
+  struct SiteFolder {
+    std::vector<std::string_view> spellings;  // the first is the one listed
+    std::vector<uint32_t> hosts;
+  };
+  struct HostEntries {
+    std::vector<uint32_t> positions;  // ascending
+    ListedNames names;
+  };
+  struct HostFolder {
+    std::vector<std::string_view> spellings;  // the first is the one listed
+    uint32_t first;                            // the snapshot position of its first entry
+    ListedNames* names;                        // the names of its site's hosts
+    uint32_t item;                             // its place among them
+    mutable std::unique_ptr<HostEntries> entries;  // gathered when first asked for
+  };
+  struct HostKey {
+    uint32_t site;
+    std::string_view name;
+  };
+  struct HostKeyHash {
+    size_t operator()(const HostKey& key) const { return FoldedHash()(key.name) ^ (key.site * 0x9E3779B97F4A7C15ull); }
+  };
+  struct HostKeyEqual {
+    bool operator()(const HostKey& a, const HostKey& b) const {
+      return a.site == b.site && FoldedEqual()(a.name, b.name);
+    }
+  };
+
+  void GatherSites();
+  void GatherHosts(uint32_t site);
+  void AddHostSpelling(uint32_t site, std::string_view host, std::vector<uint32_t>& hosts);
+  const HostEntries& Entries(uint32_t host) const;
+  static bool IsSpelling(const std::vector<std::string_view>& spellings, std::string_view name);
+
+  const CacheList& snapshot_;
+  const SiteGroups& groups_;
+  std::vector<SiteFolder> sites_;
+  std::vector<HostFolder> hosts_;
+  std::vector<std::unique_ptr<ListedNames>> hostNames_;  // by site
+  std::unordered_map<std::string_view, uint32_t, FoldedHash, FoldedEqual> siteByName_;
+  std::unordered_map<HostKey, uint32_t, HostKeyHash, HostKeyEqual> hostByName_;
+  ListedNames siteNames_;
+  std::string reserved_;
+  bool named_ = false;
+};
+
+#endif

@@ -1,0 +1,130 @@
+#include "cache/ListedNames.h"
+
+#include <algorithm>
+#include <chrono>
+#include <unordered_set>
+
+#include "support/SysUtils1.h"
+
+namespace {
+
+constexpr size_t kHashDigits = 16;
+constexpr size_t kSuffixSize = 1 + kHashDigits;  // '~' and the digits
+
+unsigned char FoldUpper(unsigned char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<unsigned char>(c - 0x20) : c;
+}
+
+uint64_t StartUpKey() {
+  static const uint64_t key = [] {
+    uint64_t clock = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    uint64_t place = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(&clock));
+    return (clock * 0x9E3779B97F4A7C15ull) ^ (place << 17) ^ 0xD6E8FEB86659FD93ull;
+  }();
+  return key;
+}
+
+uint64_t Mix(uint64_t h) {
+  h ^= h >> 33;
+  h *= 0xFF51AFD7ED558CCDull;
+  h ^= h >> 33;
+  h *= 0xC4CEB9FE1A85EC53ull;
+  return h ^ (h >> 33);
+}
+
+// FNV-1a 64 over bytes, continuing from hash.
+uint64_t Fnv1a(std::string_view bytes, uint64_t hash = 14695981039346656037ull) {
+  for (char c : bytes) {
+    hash ^= static_cast<unsigned char>(c);
+    hash *= 1099511628211ull;
+  }
+  return hash;
+}
+
+std::string Hex(uint64_t value) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string text(kHashDigits, '0');
+  for (size_t i = kHashDigits; i-- > 0; value >>= 4) text[i] = kDigits[value & 0xF];
+  return text;
+}
+
+// How many of name's first bytes fit before the suffix, without ending in
+// the middle of a UTF-8 sequence.
+size_t KeptBytes(std::string_view name) {
+  size_t keep = std::min(name.size(), kMaxListedName - kSuffixSize);
+  if (keep == name.size()) return keep;
+  size_t start = keep;
+  while (start > 0 && keep - start < 3 && (static_cast<unsigned char>(name[start]) & 0xC0) == 0x80) --start;
+  bool cutsSequence = start < keep && (static_cast<unsigned char>(name[start]) & 0xC0) == 0xC0;
+  return cutsSequence ? start : keep;
+}
+
+bool KeepsItsName(std::string_view name, bool endsPath) {
+  if (name.empty() || name.size() > kMaxListedName || name == "." || name == "..") return false;
+  return endsPath || name.find('\\') == std::string_view::npos;
+}
+
+}  // namespace
+
+size_t FoldedHash::operator()(std::string_view name) const {
+  uint64_t hash = StartUpKey();
+  for (char c : name) hash = (hash ^ FoldUpper(static_cast<unsigned char>(c))) * 0x100000001B3ull;
+  return static_cast<size_t>(Mix(hash ^ name.size()));
+}
+
+bool FoldedEqual::operator()(std::string_view a, std::string_view b) const {
+  return a.size() == b.size() && CompareNoCase(a, b) == 0;
+}
+
+std::string ChangedName(std::string_view name, uint32_t attempt) {
+  uint64_t hash = Fnv1a(name);
+  if (attempt > 0) hash = Fnv1a("#" + std::to_string(attempt), hash);
+  std::string changed(name.substr(0, KeptBytes(name)));
+  std::replace(changed.begin(), changed.end(), '\\', '_');
+  changed += '~';
+  changed += Hex(hash);
+  return changed;
+}
+
+ListedNames::ListedNames(const std::vector<std::string_view>& names, std::string_view reserved, bool endsPath) {
+  std::unordered_set<std::string_view, FoldedHash, FoldedEqual> taken;
+  taken.reserve(names.size() + 1);
+  taken.insert(reserved);
+  // Names that need no change are taken first, so that none of them gives
+  // way to the changed name of an item listed before it.
+  std::vector<uint32_t> pending;
+  for (size_t item = 0; item < names.size(); ++item) {
+    if (!KeepsItsName(names[item], endsPath) || !taken.insert(names[item]).second) {
+      pending.push_back(static_cast<uint32_t>(item));
+    }
+  }
+  if (pending.empty()) return;
+  changed_ = std::make_unique<Changed>();
+  changed_->items = pending;
+  // Reserved, so that the names do not move while taken points into them.
+  changed_->names.reserve(pending.size());
+  for (uint32_t item : pending) {
+    std::string name = ChangedName(names[item]);
+    for (uint32_t attempt = 1; taken.contains(name); ++attempt) name = ChangedName(names[item], attempt);
+    changed_->names.push_back(std::move(name));
+    taken.insert(changed_->names.back());
+    auto position = static_cast<uint32_t>(changed_->names.size() - 1);
+    changed_->byName.Add(changed_->names.back(), position,
+                         [this](uint32_t at) { return std::string_view(changed_->names[at]); });
+  }
+}
+
+std::string_view ListedNames::NameOf(uint32_t item, std::string_view own) const {
+  if (!changed_) return own;
+  auto found = std::lower_bound(changed_->items.begin(), changed_->items.end(), item);
+  if (found == changed_->items.end() || *found != item) return own;
+  return changed_->names[static_cast<size_t>(found - changed_->items.begin())];
+}
+
+std::optional<uint32_t> ListedNames::FindChanged(std::string_view listed) const {
+  if (!changed_) return std::nullopt;
+  std::optional<uint32_t> at =
+      changed_->byName.Find(listed, [this](uint32_t position) { return std::string_view(changed_->names[position]); });
+  if (!at) return std::nullopt;
+  return changed_->items[*at];
+}
