@@ -72,6 +72,7 @@ Totals Sum(const TreeNode& tree) {
 // "(2 hosts, 10 entries, 2345 bytes)": what lies below the node, itself
 // left out.
 std::string Summary(const TreeNode& tree) {
+  if (!tree.Listed) return "(the plug-in refused to list it)";
   if (!IsFolder(tree.Item.Kind)) return "(" + CountOf(tree.Item.Size, "byte", "bytes") + ")";
   Totals totals = Sum(tree);
   std::string text = "(";
@@ -87,6 +88,13 @@ void PrintBranches(const TreeNode& tree, const std::string& indent) {
     std::cout << indent << (last ? "`-- " : "|-- ") << VisibleText(child.Item.Path.Name()) << ' ' << Summary(child) << '\n';
     PrintBranches(child, indent + (last ? "    " : "|   "));
   }
+}
+
+// The number of folders in tree that the plug-in refused to list.
+size_t CountUnlisted(const TreeNode& tree) {
+  size_t unlisted = tree.Listed ? 0 : 1;
+  for (const TreeNode& child : tree.Children) unlisted += CountUnlisted(child);
+  return unlisted;
 }
 
 // Lists the folder whose path the plug-in wrote for the host to show.
@@ -129,7 +137,12 @@ int TreeCommand(Plugin& plugin, const VirtualPath& path) {
   TreeNode tree = ReadTree(plugin, ResolveNode(plugin, path));
   std::cout << VisibleText(tree.Item.Path.HostForm()) << ' ' << Summary(tree) << '\n';
   PrintBranches(tree, "");
-  return kExitOk;
+  // Such a folder still holds entries: the counts above leave them out.
+  size_t unlisted = CountUnlisted(tree);
+  if (unlisted == 0) return kExitOk;
+  ReportError(CountOf(unlisted, "folder", "folders") + " could not be listed; the counts leave out what " +
+              (unlisted == 1 ? "it holds" : "they hold"));
+  return kExitFailed;
 }
 
 int OpenCommand(Plugin& plugin, const VirtualPath& path) {

@@ -350,7 +350,9 @@ TEST_F(Trovex, DeletesEntriesTheListingHidesBehindOthers) {
 TEST_F(Trovex, NamesTheEntriesThePluginCouldNotDelete) {
   Result result = Run({"rm", "(Reread cache)", std::string("example.co.uk/www.example.co.uk/") + kUrlD});
   EXPECT_EQ(result.Status, 1);
-  EXPECT_EQ(result.Err, "trovex: could not delete \\(Reread cache)\n");
+  EXPECT_EQ(result.Err,
+            "trovex: could not delete \\(Reread cache)\n"
+            "trovex: 1 entry still listed after deletion\n");
   EXPECT_EQ(result.Out, "deleted 1 entry\n");
 }
 
@@ -367,6 +369,53 @@ TEST_F(Trovex, ReportsACutUrlAsFailedWithoutCrashing) {
   Result remove = Run({"rm", "example.com/www.example.com/" + cut});
   EXPECT_EQ(remove.Status, 1);
   EXPECT_NE(remove.Err.find("could not delete"), std::string::npos) << remove.Err;
+}
+
+TEST_F(Trovex, CountsWhatItDidNotWhatThePluginReported) {
+  // The library lists \example.com\locked.example.com but refuses to open
+  // it, reports every deletion done and changes nothing, and reports the
+  // copy of .../unwritten done without writing it.
+  const std::string kHost = "\\example.com\\www.example.com\\http://www.example.com/";
+  const std::string kLocked = "\\example.com\\locked.example.com";
+  const std::string dest = Temp("out");
+  struct Case {
+    std::vector<std::string> Arguments;
+    std::string Out;
+    std::string Err;
+  };
+  const std::vector<Case> cases = {
+      {{"rm", "example.com"},
+       "deleted 0 entries\n",
+       "trovex: still listed after deletion: " + kHost + "written\n"
+       "trovex: still listed after deletion: " + kHost + "unwritten\n"
+       "trovex: still listed after deletion, but the plug-in refuses to list it: " + kLocked + "\n"
+       "trovex: 2 entries and 1 folder with entries still listed after deletion\n"},
+      {{"rm", "example.com/locked.example.com"},
+       "deleted 0 entries\n",
+       "trovex: still listed after deletion, but the plug-in refuses to list it: " + kLocked + "\n"
+       "trovex: 1 folder with entries still listed after deletion\n"},
+      {{"get", "example.com", dest},
+       "copied 1 of 2 files to " + dest + "\n",
+       "trovex: cannot copy the entries of " + kLocked + ": the plug-in refused to list it\n"
+       "trovex: cannot copy " + kHost + "unwritten: the plug-in reported it copied, but wrote no file\n"
+       "trovex: 1 folder could not be listed; its entries were not copied\n"},
+      {{"tree", "example.com"},
+       "\\example.com (2 hosts, 2 entries, 14 bytes)\n"
+       "|-- www.example.com (2 entries, 14 bytes)\n"
+       "|   |-- http://www.example.com/written (7 bytes)\n"
+       "|   `-- http://www.example.com/unwritten (7 bytes)\n"
+       "`-- locked.example.com (the plug-in refused to list it)\n",
+       "trovex: 1 folder could not be listed; the counts leave out what it holds\n"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> arguments = {"--plugin", TROVEX_STUBBORN_PLUGIN_PATH};
+    arguments.insert(arguments.end(), c.Arguments.begin(), c.Arguments.end());
+    Result result = RunBare(arguments);
+    EXPECT_EQ(result.Status, 1) << testing::PrintToString(c.Arguments);
+    EXPECT_EQ(result.Out, c.Out) << testing::PrintToString(c.Arguments);
+    EXPECT_EQ(result.Err, c.Err) << testing::PrintToString(c.Arguments);
+  }
+  EXPECT_EQ(ReadFile(dest + "/example.com/www.example.com/http%3A%2F%2Fwww.example.com%2Fwritten"), "written");
 }
 
 TEST_F(Trovex, RunsTheVerbsAndShowsTheFolderThePluginAsksFor) {
