@@ -75,6 +75,9 @@ TEST(MessageBox, BreaksLinesAsAWindowsBoxAndShowsControlsVisibly) {
       {"tab\there\x7f\x9b\xc2\x9b", "T", "[T]\ntab\\x09here\\x7f\\x9b\\u009b\n"},
       {"abc\xe2\x80\xaetxt.exe \xe2\x81\xa6x\xe2\x80\x8e", "T", "[T]\nabc\\u202etxt.exe \\u2066x\\u200e\n"},
       {"caf\xc3\xa9 \xff\xc3", "T", "[T]\ncaf\xc3\xa9 \\xff\\xc3\n"},
+      // overlong, surrogate, above U+10FFFF, a valid four-byte character, cut
+      {"\xc0\xaf\xed\xa0\x80\xf4\x90\x80\x80\xf0\x9f\x98\x80\xe2\x80", "T",
+       "[T]\n\\xc0\\xaf\\xed\\xa0\\x80\\xf4\\x90\\x80\\x80\xf0\x9f\x98\x80\\xe2\\x80\n"},
   };
   for (const Case& c : cases) {
     Shown shown = ShowWithoutTerminal(dir, "ok", MB_OK, c.text, c.caption);
