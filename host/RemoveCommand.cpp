@@ -12,7 +12,8 @@ namespace {
 
 // A folder's listing merges host names that differ in letter case and shows
 // a URL held twice once, so entries can stay hidden until a refill shows
-// them; rounds of deletion go on while they make progress, up to this many.
+// them; rounds of deletion go on while the plug-in reports deletions, up to
+// this many, and only what is gone from the listing afterwards counts.
 constexpr int kMostDeleteRounds = 10;
 
 // The plug-in's start and end reports of a delete operation around the
@@ -57,21 +58,24 @@ struct Deletions {
   std::set<std::string> Refused;
 };
 
-// Deletes files in one delete operation. Each file the plug-in refuses is
-// named and added to the refused.
-void DeleteRound(Plugin& plugin, const std::vector<Node>& files, const std::string& folder, Deletions& deletions,
-                 bool verbose) {
+// Deletes files in one delete operation; the number the plug-in reported
+// deleted. Each file the plug-in refuses is named and added to the refused.
+size_t DeleteRound(Plugin& plugin, const std::vector<Node>& files, const std::string& folder, Deletions& deletions,
+                   bool verbose) {
+  size_t reported = 0;
   DeleteOperation operation(plugin, folder);
   for (const Node& file : files) {
     std::string path = file.Path.HostForm();
     if (plugin.DeleteFile(path)) {
       ++deletions.Reported[path];
+      ++reported;
       if (verbose) std::cout << "deleted " << VisibleText(path) << '\n';
     } else {
       deletions.Refused.insert(path);
       ReportError("could not delete " + path + CutNameNote(file));
     }
   }
+  return reported;
 }
 
 std::set<std::string> PathsOf(const std::vector<Node>& nodes) {
@@ -112,12 +116,9 @@ int RemoveCommand(Plugin& plugin, const std::vector<VirtualPath>& paths, bool ve
   }
   std::string folder = nodes.front().Path.Parent().HostForm();
   Deletions deletions;
-  std::vector<Node> files = FilesLeft(plugin, paths, deletions.Refused).Files;
-  for (int round = 0; round < kMostDeleteRounds && !files.empty(); ++round) {
-    DeleteRound(plugin, files, folder, deletions, verbose);
-    std::vector<Node> next = FilesLeft(plugin, paths, deletions.Refused).Files;
-    if (PathsOf(next) == PathsOf(files)) break;  // the round changed nothing
-    files = std::move(next);
+  for (int round = 0; round < kMostDeleteRounds; ++round) {
+    std::vector<Node> files = FilesLeft(plugin, paths, deletions.Refused).Files;
+    if (files.empty() || DeleteRound(plugin, files, folder, deletions, verbose) == 0) break;
   }
   // Listed again after the last end report, which made the plug-in read the
   // cache afresh: whatever is there now was not deleted.

@@ -345,6 +345,12 @@ TEST_F(Trovex, DeletesEntriesTheListingHidesBehindOthers) {
   EXPECT_EQ(result.Status, 0) << result.Err;
   EXPECT_EQ(result.Out, "deleted 4 entries\n");
   EXPECT_EQ(Names("example.com"), (std::vector<std::string>{"img.example.com", "example.com"}));
+
+  // A host whose one URL is held twice is empty only after a second round.
+  AddEntry(kUrlC, "cache/c2.png", "again");
+  Result twice = Run({"rm", "example.com/img.example.com"});
+  EXPECT_EQ(twice.Status, 0) << twice.Err;
+  EXPECT_EQ(twice.Out, "deleted 2 entries\n");
 }
 
 TEST_F(Trovex, NamesTheEntriesThePluginCouldNotDelete) {
