@@ -85,7 +85,8 @@ void PrintBranches(const TreeNode& tree, const std::string& indent) {
   for (size_t i = 0; i < tree.Children.size(); ++i) {
     const TreeNode& child = tree.Children[i];
     bool last = i + 1 == tree.Children.size();
-    std::cout << indent << (last ? "`-- " : "|-- ") << VisibleText(child.Item.Path.Name()) << ' ' << Summary(child) << '\n';
+    std::cout << indent << (last ? "`-- " : "|-- ") << VisibleText(child.Item.Path.Name()) << ' ' << Summary(child)
+              << '\n';
     PrintBranches(child, indent + (last ? "    " : "|   "));
   }
 }

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <cctype>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -310,6 +312,32 @@ TEST_F(Trovex, KeepsEveryCopyInsideDestWhateverTheUrlHolds) {
     bool expected = path.starts_with(dest) || path.starts_with(System()) || path.starts_with(Temp("std"));
     EXPECT_TRUE(expected || item.is_directory()) << "written outside the destination: " << path;
   }
+}
+
+TEST_F(Trovex, GivesUrlsThatDifferInTheCaseOfNonAsciiLettersFilesOfTheirOwn) {
+  // On a file system that ignores case the second would replace the first:
+  // names must differ in ASCII, which every such file system folds alike.
+  AddEntry("http://www.example.com/\xc3\x89t\xc3\xa9", "cache/e1", "capital");
+  AddEntry("http://www.example.com/\xc3\xa9t\xc3\xa9", "cache/e2", "small");
+  std::string dest = Temp("out");
+  Result result = Run({"get", "--force", "example.com/www.example.com", dest});
+  EXPECT_EQ(result.Status, 0) << result.Err;
+  EXPECT_EQ(result.Out, "copied 4 files to " + dest + "\n");
+  std::set<std::string> folded;
+  std::multiset<std::string> contents;
+  for (const auto& item : fs::recursive_directory_iterator(dest)) {
+    if (!item.is_regular_file()) continue;
+    std::string name = item.path().filename().string();
+    for (char& c : name) {
+      EXPECT_LT(static_cast<unsigned char>(c), 0x80) << item.path();
+      c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    folded.insert(name);
+    contents.insert(ReadFile(item.path().string()));
+  }
+  EXPECT_EQ(folded.size(), 4u);
+  EXPECT_EQ(contents,
+            (std::multiset<std::string>{"<html>alpha</html>", ReadFile(System("cache/b.gif")), "capital", "small"}));
 }
 
 TEST_F(Trovex, KeepsAnExistingFileUnlessForced) {
