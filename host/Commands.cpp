@@ -27,16 +27,16 @@ void PrintItemsAsText(const std::vector<ListedItem>& items) {
   for (const ListedItem& item : items) {
     std::string size = std::to_string(item.Size);
     std::cout << KindWord(item.IsFolder) << (item.IsFolder ? "  " : "    ")
-              << std::string(sizeWidth - size.size(), ' ') << size << "  " << item.Name << '\n';
+              << std::string(sizeWidth - size.size(), ' ') << size << "  " << VisibleText(item.Name) << '\n';
   }
 }
 
 void PrintItemsAsJson(const Node& node, const std::vector<ListedItem>& items) {
-  std::cout << "{\"path\":" << JsonString(node.Path.HostForm()) << ",\"items\":[";
+  std::cout << "{" << JsonTextField("path", node.Path.HostForm()) << ",\"items\":[";
   for (size_t i = 0; i < items.size(); ++i) {
     const ListedItem& item = items[i];
     std::cout << (i == 0 ? "" : ",") << "\n  {\"kind\":\"" << KindWord(item.IsFolder) << "\",\"size\":" << item.Size
-              << ",\"name\":" << JsonString(item.Name) << "}";
+              << "," << JsonTextField("name", item.Name) << "}";
   }
   std::cout << (items.empty() ? "" : "\n") << "]}\n";
 }
@@ -72,6 +72,7 @@ Totals Sum(const TreeNode& tree) {
 // "(2 hosts, 10 entries, 2345 bytes)": what lies below the node, itself
 // left out.
 std::string Summary(const TreeNode& tree) {
+  if (!tree.Listed) return "(the plug-in refused to list it)";
   if (!IsFolder(tree.Item.Kind)) return "(" + CountOf(tree.Item.Size, "byte", "bytes") + ")";
   Totals totals = Sum(tree);
   std::string text = "(";
@@ -84,9 +85,17 @@ void PrintBranches(const TreeNode& tree, const std::string& indent) {
   for (size_t i = 0; i < tree.Children.size(); ++i) {
     const TreeNode& child = tree.Children[i];
     bool last = i + 1 == tree.Children.size();
-    std::cout << indent << (last ? "`-- " : "|-- ") << child.Item.Path.Name() << ' ' << Summary(child) << '\n';
+    std::cout << indent << (last ? "`-- " : "|-- ") << VisibleText(child.Item.Path.Name()) << ' ' << Summary(child)
+              << '\n';
     PrintBranches(child, indent + (last ? "    " : "|   "));
   }
+}
+
+// The number of folders in tree that the plug-in refused to list.
+size_t CountUnlisted(const TreeNode& tree) {
+  size_t unlisted = tree.Listed ? 0 : 1;
+  for (const TreeNode& child : tree.Children) unlisted += CountUnlisted(child);
+  return unlisted;
 }
 
 // Lists the folder whose path the plug-in wrote for the host to show.
@@ -99,13 +108,13 @@ int ShowFolder(Plugin& plugin, const std::string& hostPath) {
 int RunVerb(Plugin& plugin, const std::string& hostPath, const char* verb) {
   std::string buffer = hostPath;
   int32_t result = plugin.ExecuteFile(buffer, verb);
-  std::string what = std::string(verb) + " " + hostPath + ": ";
+  std::string what = std::string(verb) + " " + VisibleText(hostPath) + ": ";
   if (result == kFsExecDone) {
     std::cout << what << ExecuteResultText(result) << '\n';
     return kExitOk;
   }
   if (result == kFsExecShowFolder) {
-    std::cout << what << ExecuteResultText(result) << ", " << buffer << '\n';
+    std::cout << what << ExecuteResultText(result) << ", " << VisibleText(buffer) << '\n';
     return ShowFolder(plugin, buffer);
   }
   ReportError(what + ExecuteResultText(result));
@@ -127,9 +136,14 @@ int ListCommand(Plugin& plugin, const VirtualPath& path, bool json) {
 
 int TreeCommand(Plugin& plugin, const VirtualPath& path) {
   TreeNode tree = ReadTree(plugin, ResolveNode(plugin, path));
-  std::cout << tree.Item.Path.HostForm() << ' ' << Summary(tree) << '\n';
+  std::cout << VisibleText(tree.Item.Path.HostForm()) << ' ' << Summary(tree) << '\n';
   PrintBranches(tree, "");
-  return kExitOk;
+  // Such a folder still holds entries: the counts above leave them out.
+  size_t unlisted = CountUnlisted(tree);
+  if (unlisted == 0) return kExitOk;
+  ReportError(CountOf(unlisted, "folder", "folders") + " could not be listed; the counts leave out what " +
+              (unlisted == 1 ? "it holds" : "they hold"));
+  return kExitFailed;
 }
 
 int OpenCommand(Plugin& plugin, const VirtualPath& path) {

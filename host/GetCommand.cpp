@@ -30,28 +30,39 @@ fs::path TargetFor(const Node& file, bool belowFolder, const fs::path& dest) {
   return target;
 }
 
-// The copies to make, each entry once; an entry whose target another entry
-// already takes is named and counted in failures.
-std::vector<CopyJob> PlanCopies(Plugin& plugin, const std::vector<Node>& nodes, const fs::path& dest,
-                                size_t& failures) {
-  std::vector<CopyJob> jobs;
+// What a get finds to do, and what it cannot do before it starts.
+struct CopyPlan {
+  std::vector<CopyJob> Jobs;
+  size_t Clashes = 0;   // entries whose target another entry already takes
+  size_t Unlisted = 0;  // folders whose entries cannot be known
+};
+
+// The copies to make, each entry once; each entry whose target another
+// entry already takes, and each folder the plug-in refuses to list, is named.
+CopyPlan PlanCopies(Plugin& plugin, const std::vector<Node>& nodes, const fs::path& dest) {
+  CopyPlan plan;
   std::set<std::string> sources;
   std::map<fs::path, std::string> takenBy;
   for (const Node& node : nodes) {
-    for (const Node& file : FilesBelow(plugin, node)) {
+    FilesFound found = FilesBelow(plugin, node);
+    for (const Node& folder : found.Unlisted) {
+      ReportError("cannot copy the entries of " + folder.Path.HostForm() + ": the plug-in refused to list it");
+    }
+    plan.Unlisted += found.Unlisted.size();
+    for (const Node& file : found.Files) {
       std::string source = file.Path.HostForm();
       if (!sources.insert(source).second) continue;
       fs::path target = TargetFor(file, IsFolder(node.Kind), dest);
       auto [taken, isNew] = takenBy.emplace(target, source);
       if (!isNew) {
         ReportError("cannot copy " + source + ": " + target.string() + " is already the copy of " + taken->second);
-        ++failures;
+        ++plan.Clashes;
         continue;
       }
-      jobs.push_back(CopyJob{file, target});
+      plan.Jobs.push_back(CopyJob{file, target});
     }
   }
-  return jobs;
+  return plan;
 }
 
 // "copying 3 of 40" on stderr, redrawn in place, when stderr is a terminal
@@ -82,7 +93,7 @@ class ProgressLine {
 
 bool PersonAgreesToReplace(const fs::path& target) {
   if (!StdinIsTerminal()) return false;
-  std::cerr << "trovex: " << target.string() << " exists; replace it? [y/N] " << std::flush;
+  std::cerr << "trovex: " << VisibleText(target.string()) << " exists; replace it? [y/N] " << std::flush;
   std::string answer;
   if (!std::getline(std::cin, answer)) return false;
   return answer == "y" || answer == "Y" || answer == "yes";
@@ -102,6 +113,8 @@ CopyOutcome CopyOne(Plugin& plugin, const CopyJob& job, bool force, ProgressLine
     progress.Clear();
     if (PersonAgreesToReplace(job.Target)) outcome = plugin.GetFile(source, job.Target.string(), true);
   }
+  // A copy is counted only when its file is there to show for it.
+  if (outcome == CopyOutcome::Copied && !fs::is_regular_file(job.Target, error)) return CopyOutcome::NoFile;
   return outcome;
 }
 
@@ -109,7 +122,7 @@ void ReportOutcome(const CopyJob& job, CopyOutcome outcome, bool verbose) {
   std::string source = job.Source.Path.HostForm();
   switch (outcome) {
     case CopyOutcome::Copied:
-      if (verbose) std::cout << "copied " << source << " to " << job.Target.string() << '\n';
+      if (verbose) std::cout << "copied " << VisibleText(source) << " to " << VisibleText(job.Target.string()) << '\n';
       return;
     case CopyOutcome::Exists:
       ReportError("not replaced: " + job.Target.string() + " exists (--force replaces it)");
@@ -135,8 +148,8 @@ int GetCommand(Plugin& plugin, const std::vector<VirtualPath>& paths, const std:
   std::vector<Node> nodes;
   if (!ResolveEach(plugin, paths, nodes)) return kExitUsage;
   PrepareDestination(dest);
-  size_t failures = 0;
-  std::vector<CopyJob> jobs = PlanCopies(plugin, nodes, dest, failures);
+  CopyPlan plan = PlanCopies(plugin, nodes, dest);
+  const std::vector<CopyJob>& jobs = plan.Jobs;
   size_t copied = 0;
   {
     ProgressLine progress(jobs.size());
@@ -148,8 +161,12 @@ int GetCommand(Plugin& plugin, const std::vector<VirtualPath>& paths, const std:
       if (outcome == CopyOutcome::Copied) ++copied;
     }
   }
-  size_t total = jobs.size() + failures;
+  size_t total = jobs.size() + plan.Clashes;
   std::cout << "copied " << (copied == total ? "" : std::to_string(copied) + " of ")
-            << CountOf(total, "file", "files") << " to " << dest << '\n';
-  return copied == total ? kExitOk : kExitFailed;
+            << CountOf(total, "file", "files") << " to " << VisibleText(dest) << '\n';
+  if (plan.Unlisted > 0) {
+    ReportError(CountOf(plan.Unlisted, "folder", "folders") + " could not be listed; " +
+                (plan.Unlisted == 1 ? "its" : "their") + " entries were not copied");
+  }
+  return copied == total && plan.Unlisted == 0 ? kExitOk : kExitFailed;
 }

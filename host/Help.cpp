@@ -37,6 +37,10 @@ constexpr char kProgramHelp[] =
     "example.com/www.example.com/http://www.example.com/a.gif names an entry;\n"
     "/ or nothing is the root. Quote paths in the shell you type them into.\n"
     "\n"
+    "Names from the cache are printed with control characters, direction\n"
+    "controls and bytes that are not UTF-8 escaped: \\x1b for a byte, \\u202e for\n"
+    "a character; ls --json holds them exactly.\n"
+    "\n"
     "Exit status: 0 success, 1 an operation failed, 2 a usage error or a path\n"
     "that does not exist.\n";
 
@@ -46,7 +50,9 @@ constexpr std::array<std::pair<std::string_view, std::string_view>, 9> kCommandH
      "Lists the folder at PATH (default: the root) in the plug-in's order: kind\n"
      "(folder or file), size in bytes, name. The root's first item is the\n"
      "plug-in's reread entry. A file's path lists the file alone.\n"
-     "  --json   one JSON object: {\"path\": ..., \"items\": [{\"kind\", \"size\", \"name\"}]}\n"},
+     "  --json   one JSON object: {\"path\": ..., \"items\": [{\"kind\", \"size\", \"name\"}]};\n"
+     "           a path or name that is not valid UTF-8 also has \"path_hex\" or\n"
+     "           \"name_hex\", its exact bytes in hex\n"},
     {"tree",
      "usage: trovex tree [PATH]\n"
      "Shows every site, host and entry below PATH (default: the root), each\n"
@@ -57,9 +63,10 @@ constexpr std::array<std::pair<std::string_view, std::string_view>, 9> kCommandH
      "An entry lands in DEST itself; a site or host folder (or the root) is\n"
      "copied with everything below it into DEST/SITE/HOST/. Each URL becomes a\n"
      "safe file name: bytes that do not belong in a file name (such as / : ? *\n"
-     "% and control characters) are written as %XX, and overlong names end in\n"
-     "# and a hash; nothing is written outside DEST. An existing file is kept\n"
-     "unless --force is given or you answer yes at the terminal.\n"
+     "%, control characters and every byte from 0x80 up) are written as %XX,\n"
+     "and overlong names end in # and a hash; nothing is written outside DEST.\n"
+     "An existing file is kept unless --force is given or you answer yes at\n"
+     "the terminal. Fails when fewer files were copied than were listed.\n"
      "  -f, --force     replace existing files\n"
      "  -v, --verbose   name every file copied\n"},
     {"rm",
@@ -67,7 +74,8 @@ constexpr std::array<std::pair<std::string_view, std::string_view>, 9> kCommandH
      "Deletes the entries at PATH from the cache, a site or host folder with\n"
      "everything below it, inside one delete operation that the plug-in ends by\n"
      "reading the cache again. Names every entry the plug-in could not delete\n"
-     "and every one still listed afterwards. The root is never deleted.\n"
+     "and every one still listed afterwards, and fails when any is. The root\n"
+     "is never deleted.\n"
      "  -v, --verbose   name every entry deleted\n"},
     {"open",
      "usage: trovex open PATH\n"

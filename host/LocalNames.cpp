@@ -1,6 +1,5 @@
 #include "host/LocalNames.h"
 
-#include <array>
 #include <cstdint>
 
 namespace {
@@ -10,13 +9,20 @@ constexpr char kHashMark = '#';
 constexpr size_t kHashLength = 16;
 constexpr size_t kCutLength = kMaxLocalNameLength - 1 - kHashLength;
 
-// Names Windows takes for devices whatever extension follows.
-constexpr std::array<std::string_view, 22> kDeviceNames = {
-    "CON", "PRN", "AUX", "NUL", "COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7",
-    "COM8", "COM9", "LPT1", "LPT2", "LPT3", "LPT4", "LPT5", "LPT6", "LPT7", "LPT8", "LPT9"};
+// Names Windows takes for devices whatever extension follows, the ports
+// also with the superscript digits 1 to 3 (in UTF-8 and in Windows-1252).
+constexpr std::string_view kDeviceNames[] = {
+    "CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$",
+    "COM0", "COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7", "COM8", "COM9",
+    "LPT0", "LPT1", "LPT2", "LPT3", "LPT4", "LPT5", "LPT6", "LPT7", "LPT8", "LPT9",
+    "COM\xc2\xb9", "COM\xc2\xb2", "COM\xc2\xb3", "LPT\xc2\xb9", "LPT\xc2\xb2", "LPT\xc2\xb3",
+    "COM\xb9", "COM\xb2", "COM\xb3", "LPT\xb9", "LPT\xb2", "LPT\xb3"};
 
+// Bytes from 0x80 up are escaped too: a file system that ignores letter
+// case folds non-ASCII letters by rules of its own, and one that normalizes
+// Unicode merges differently spelled forms; in ASCII alone, names that
+// differ keep differing.
 bool IsKeptByte(unsigned char c) {
-  if (c >= 0x80) return true;
   if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) return true;
   return std::string_view("-_.~!$&'()+,;=@[]").find(static_cast<char>(c)) != std::string_view::npos;
 }
@@ -80,8 +86,15 @@ std::string HexDigits(uint64_t value) {
   return digits;
 }
 
+// Whether the escape at escaped[at] stands for a UTF-8 continuation byte
+// (0x80 to 0xBF).
+bool EscapesContinuationByte(std::string_view escaped, size_t at) {
+  if (at + 2 >= escaped.size() || escaped[at] != '%') return false;
+  return std::string_view("89AB").find(escaped[at + 1]) != std::string_view::npos;
+}
+
 // Where to cut escaped text at most limit bytes long without splitting an
-// escape or a multi-byte character.
+// escape or the escapes of one multi-byte character.
 size_t CutPosition(std::string_view escaped, size_t limit) {
   size_t cut = limit;
   if (cut >= 1 && escaped[cut - 1] == '%') {
@@ -89,7 +102,7 @@ size_t CutPosition(std::string_view escaped, size_t limit) {
   } else if (cut >= 2 && escaped[cut - 2] == '%') {
     cut -= 2;
   }
-  while (cut > 0 && (static_cast<unsigned char>(escaped[cut]) & 0xC0) == 0x80) --cut;
+  while (cut >= 3 && EscapesContinuationByte(escaped, cut)) cut -= 3;
   return cut;
 }
 

@@ -11,11 +11,13 @@
 // a file name may have on common file systems.
 constexpr size_t kMaxLocalNameLength = 200;
 
-// A file name for name that is safe on Linux and Windows alike: letters,
-// digits, bytes from 0x80 up and the harmless punctuation stay; every other
-// byte becomes "%XX" (so no "/", "\", ":", "?", "*", control character or
-// "%" is left), as do a leading or trailing "." and the first letter of a
-// device name such as "CON". A longer result is cut and ends in "#" and a
+// A file name for name that is safe on Linux and Windows alike: ASCII
+// letters, digits and the harmless punctuation stay; every other byte
+// becomes "%XX" (so no "/", "\", ":", "?", "*", control character, "%" or
+// byte from 0x80 up is left, and names that differ other than in the case
+// of ASCII letters differ on a file system that ignores case), as do a
+// leading or trailing "." and the first letter of a device name such as
+// "CON" or "COM1". A longer result is cut and ends in "#" and a
 // hash of the whole name. Never empty, "." or ".."; distinct names give
 // distinct results.
 std::string LocalNameFor(std::string_view name);

@@ -4,33 +4,59 @@
 
 void ReportError(std::string_view message) {
   std::cout.flush();
-  std::cerr << "trovex: " << message << '\n';
+  std::cerr << "trovex: " << VisibleText(message) << '\n';
 }
 
 std::string CountOf(uint64_t count, std::string_view one, std::string_view many) {
   return std::to_string(count) + " " + std::string(count == 1 ? one : many);
 }
 
-std::string JsonString(std::string_view text) {
+namespace {
+
+std::string JsonCharacter(std::string_view text, size_t at, Utf8Char c) {
+  switch (c.CodePoint) {
+    case '"': return "\\\"";
+    case '\\': return "\\\\";
+    case '\n': return "\\n";
+    case '\r': return "\\r";
+    case '\t': return "\\t";
+    default:
+      if (IsHiddenCodePoint(c.CodePoint)) return HexEscape('u', c.CodePoint, 4);
+      return std::string(text.substr(at, c.Length));
+  }
+}
+
+std::string HexBytes(std::string_view bytes) {
   constexpr char kHex[] = "0123456789abcdef";
-  std::string json = "\"";
-  for (char c : text) {
+  std::string hex;
+  hex.reserve(2 * bytes.size());
+  for (char c : bytes) {
     auto byte = static_cast<unsigned char>(c);
-    switch (c) {
-      case '"': json += "\\\""; break;
-      case '\\': json += "\\\\"; break;
-      case '\n': json += "\\n"; break;
-      case '\r': json += "\\r"; break;
-      case '\t': json += "\\t"; break;
-      default:
-        if (byte < 0x20 || byte == 0x7F) {
-          json += "\\u00";
-          json += kHex[byte >> 4];
-          json += kHex[byte & 0x0F];
-        } else {
-          json += c;
-        }
+    hex += kHex[byte >> 4];
+    hex += kHex[byte & 0x0F];
+  }
+  return hex;
+}
+
+}  // namespace
+
+std::string JsonString(std::string_view text) {
+  std::string json = "\"";
+  for (size_t at = 0; at < text.size();) {
+    Utf8Char c = DecodeUtf8(text, at);
+    if (c.Length == 0) {
+      json += "\\ufffd";
+      at += 1;
+    } else {
+      json += JsonCharacter(text, at, c);
+      at += c.Length;
     }
   }
   return json + "\"";
+}
+
+std::string JsonTextField(std::string_view key, std::string_view text) {
+  std::string field = JsonString(key) + ":" + JsonString(text);
+  if (!IsValidUtf8(text)) field += "," + JsonString(std::string(key) + "_hex") + ":\"" + HexBytes(text) + "\"";
+  return field;
 }

@@ -6,14 +6,24 @@
 #include <string>
 #include <string_view>
 
-// Writes "trovex: message" as one line on stderr.
+#include "platform/visibletext.h"
+
+// Writes "trovex: message" as one line on stderr, the message in its
+// visible form (VisibleText): names in it come from the cache.
 void ReportError(std::string_view message);
 
 // "1 entry", "2 entries": count and the noun that fits it.
 std::string CountOf(uint64_t count, std::string_view one, std::string_view many);
 
-// text as a JSON string, quotes included: quotes, backslashes and control
-// characters escaped, every other byte (also from 0x80 up) as it is.
+// text as a JSON string, quotes included. Valid UTF-8 reads back unchanged:
+// quotes, backslashes, and the characters VisibleText escapes are written
+// as JSON escapes, everything else as it is. A byte outside valid UTF-8
+// becomes U+FFFD, so the string alone may lose bytes; see JsonTextField.
 std::string JsonString(std::string_view text);
+
+// "key":JsonString(text), followed by "key_hex":"..." with every byte of
+// text in two lower-case hex digits when text is not valid UTF-8, so that
+// any name can be read back exactly.
+std::string JsonTextField(std::string_view key, std::string_view text);
 
 #endif

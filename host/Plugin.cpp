@@ -108,6 +108,7 @@ std::string CopyOutcomeText(CopyOutcome outcome) {
     case CopyOutcome::Copied: return "copied";
     case CopyOutcome::Exists: return "the file exists";
     case CopyOutcome::Failed: return "the plug-in could not copy it";
+    case CopyOutcome::NoFile: return "the plug-in reported it copied, but wrote no file";
     case CopyOutcome::Unknown: break;
   }
   return "the plug-in gave an unknown copy result";

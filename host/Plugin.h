@@ -19,7 +19,8 @@ struct ListedItem {
 };
 
 // The outcome of a copy, by the plug-in's result code.
-enum class CopyOutcome { Copied, Exists, Failed, Unknown };
+// NoFile: the plug-in reported a copy, but the target is no file.
+enum class CopyOutcome { Copied, Exists, Failed, NoFile, Unknown };
 
 class Plugin {
  public:

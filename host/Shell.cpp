@@ -110,6 +110,9 @@ std::vector<std::string> PathMatches(std::string_view text) {
   std::optional<Node> folder = FindNode(*TheSession.Driven, *folderPath);
   if (!folder || !IsFolder(folder->Kind)) return matches;
   for (const Node& child : ChildrenOf(*TheSession.Driven, *folder, true)) {
+    // A name the terminal would act on is neither shown nor typed for the
+    // person; ls shows it in its visible form instead.
+    if (VisibleText(child.Path.Name()) != child.Path.Name()) continue;
     if (child.Path.Name().starts_with(point.Partial)) matches.push_back(Completed(point, child));
   }
   return matches;
@@ -152,7 +155,7 @@ char** Complete(const char* text, int start, int) {
 }
 
 std::string Prompt() {
-  return "trovex " + TheSession.Folder.HostForm() + "> ";
+  return "trovex " + VisibleText(TheSession.Folder.HostForm()) + "> ";
 }
 
 // The next line typed; nullopt at the end of input.
@@ -190,7 +193,7 @@ int RunShellCommand(const std::vector<std::string>& words) {
   const std::string& name = words.front();
   if (name == "cd") return ChangeFolder(words);
   if (name == "pwd") {
-    std::cout << TheSession.Folder.HostForm() << '\n';
+    std::cout << VisibleText(TheSession.Folder.HostForm()) << '\n';
     return kExitOk;
   }
   if (name == "help") return ShowHelp(words);

@@ -42,12 +42,17 @@ const ListedItem* MatchItem(const std::vector<ListedItem>& items, const std::str
   return nullptr;
 }
 
-void CollectFiles(Plugin& plugin, const Node& node, std::vector<Node>& files) {
+void CollectFiles(Plugin& plugin, const Node& node, FilesFound& found) {
   if (!IsFolder(node.Kind)) {
-    files.push_back(node);
+    found.Files.push_back(node);
     return;
   }
-  for (const Node& child : ChildrenOf(plugin, node, false)) CollectFiles(plugin, child, files);
+  std::optional<std::vector<Node>> children = ListChildren(plugin, node, false);
+  if (!children) {
+    found.Unlisted.push_back(node);
+    return;
+  }
+  for (const Node& child : *children) CollectFiles(plugin, child, found);
 }
 
 }  // namespace
@@ -82,10 +87,10 @@ Node ResolveNode(Plugin& plugin, const VirtualPath& path) {
   throw HostError(kExitUsage, what + path.HostForm());
 }
 
-std::vector<Node> ChildrenOf(Plugin& plugin, const Node& folder, bool withRereadEntry) {
-  std::vector<Node> children;
+std::optional<std::vector<Node>> ListChildren(Plugin& plugin, const Node& folder, bool withRereadEntry) {
   std::optional<std::vector<ListedItem>> items = plugin.ReadFolder(folder.Path.HostForm());
-  if (!items) return children;
+  if (!items) return std::nullopt;
+  std::vector<Node> children;
   for (const ListedItem& item : *items) {
     NodeKind kind = KindInside(folder.Kind, item);
     if (kind == NodeKind::RereadEntry && !withRereadEntry) continue;
@@ -94,18 +99,26 @@ std::vector<Node> ChildrenOf(Plugin& plugin, const Node& folder, bool withReread
   return children;
 }
 
-std::vector<Node> FilesBelow(Plugin& plugin, const Node& node) {
-  std::vector<Node> files;
-  CollectFiles(plugin, node, files);
-  return files;
+std::vector<Node> ChildrenOf(Plugin& plugin, const Node& folder, bool withRereadEntry) {
+  return ListChildren(plugin, folder, withRereadEntry).value_or(std::vector<Node>{});
+}
+
+FilesFound FilesBelow(Plugin& plugin, const Node& node) {
+  FilesFound found;
+  CollectFiles(plugin, node, found);
+  return found;
 }
 
 TreeNode ReadTree(Plugin& plugin, const Node& node) {
   TreeNode tree{node, {}};
   if (!IsFolder(node.Kind)) return tree;
   // The listing is closed before the first child is opened.
-  std::vector<Node> children = ChildrenOf(plugin, node, false);
-  for (const Node& child : children) tree.Children.push_back(ReadTree(plugin, child));
+  std::optional<std::vector<Node>> children = ListChildren(plugin, node, false);
+  if (!children) {
+    tree.Listed = false;
+    return tree;
+  }
+  for (const Node& child : *children) tree.Children.push_back(ReadTree(plugin, child));
   return tree;
 }
 

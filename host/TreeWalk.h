@@ -25,6 +25,14 @@ struct Node {
 struct TreeNode {
   Node Item;
   std::vector<TreeNode> Children;
+  bool Listed = true;  // false for a folder whose listing the plug-in refused
+};
+
+// The files at or below a place, and the folders on the way whose listing
+// the plug-in refused, so that what they hold is known to be missing.
+struct FilesFound {
+  std::vector<Node> Files;
+  std::vector<Node> Unlisted;
 };
 
 // The longest name the plug-in hands out; a longer one arrives cut.
@@ -45,12 +53,16 @@ std::optional<Node> FindNode(Plugin& plugin, const VirtualPath& path);
 Node ResolveNode(Plugin& plugin, const VirtualPath& path);
 
 // The items of a folder from one full listing, the root's reread entry only
-// when withRereadEntry; empty when the plug-in refuses the listing.
+// when withRereadEntry; nullopt when the plug-in refuses the listing.
+std::optional<std::vector<Node>> ListChildren(Plugin& plugin, const Node& folder, bool withRereadEntry);
+
+// As ListChildren, but empty when the plug-in refuses the listing.
 std::vector<Node> ChildrenOf(Plugin& plugin, const Node& folder, bool withRereadEntry);
 
 // Every file at or below node, in the plug-in's order (a file is its own
-// only member); the root's reread entry is left out.
-std::vector<Node> FilesBelow(Plugin& plugin, const Node& node);
+// only member), and every folder there that the plug-in refused to list;
+// the root's reread entry is left out.
+FilesFound FilesBelow(Plugin& plugin, const Node& node);
 
 // The tree at node, the root's reread entry left out.
 TreeNode ReadTree(Plugin& plugin, const Node& node);

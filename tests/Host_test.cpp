@@ -4,7 +4,9 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -135,6 +137,113 @@ TEST_F(Trovex, ListsAsJsonWithEscapedNames) {
             "]}\n");
 }
 
+// URLs a web site may choose, and how trovex shows them on a terminal.
+struct HostileUrl {
+  std::string Url;
+  std::string Shown;
+};
+
+const std::vector<HostileUrl> kHostileUrls = {
+    {"http://www.example.com/\x1b[2J\x1b]8;;http://bank.example.com/\x07",
+     "http://www.example.com/\\x1b[2J\\x1b]8;;http://bank.example.com/\\x07"},
+    {"http://www.example.com/a\rfile 999 http://bank.example.com/FORGED",
+     "http://www.example.com/a\\x0dfile 999 http://bank.example.com/FORGED"},
+    {"http://www.example.com/\xe2\x80\xaegpj.exe", "http://www.example.com/\\u202egpj.exe"},
+    {"http://www.example.com/\xe2\x81\xa6iso\xe2\x81\xa9\xe2\x80\x8f", "http://www.example.com/\\u2066iso\\u2069\\u200f"},
+    {"http://www.example.com/c1\xc2\x9b" "31m\xc2\x85", "http://www.example.com/c1\\u009b31m\\u0085"},
+    {"http://www.example.com/raw\x9b\xff\xc3", "http://www.example.com/raw\\x9b\\xff\\xc3"},
+    {"http://www.example.com/del\x7f\x08\x08\x08", "http://www.example.com/del\\x7f\\x08\\x08\\x08"},
+    {"http://e\x1b[31mvil.example.com/x", "http://e\\x1b[31mvil.example.com/x"},
+};
+
+// True when text holds printable ASCII and line feeds alone.
+bool OnlyPrintable(const std::string& text) {
+  for (char c : text) {
+    if ((c < 0x20 || c > 0x7E) && c != '\n') return false;
+  }
+  return true;
+}
+
+TEST_F(Trovex, ShowsHostileNamesVisiblyInEverythingItWrites) {
+  for (size_t i = 0; i < kHostileUrls.size(); ++i) {
+    // Every other entry lacks its local file, so that get names it in an error.
+    AddEntry(kHostileUrls[i].Url, i % 2 == 0 ? "cache/h" + std::to_string(i) : "", "hostile");
+  }
+  const std::string evilHost = "example.com/e\x1b[31mvil.example.com";
+  const std::vector<std::vector<std::string>> commands = {
+      {"ls", "example.com/www.example.com"},
+      {"ls", "example.com"},
+      {"tree"},
+      {"get", "-v", "example.com", Temp("out\x1b[2J")},
+      {"--no", "open", "example.com/www.example.com/" + kHostileUrls[0].Url},
+      {"ls", evilHost + "/nothing\x1b[2J"},
+      {"shell"},
+      {"rm", "-v", "example.com/www.example.com", evilHost},
+  };
+  std::string shellInput = "cd " + evilHost + "\npwd\nls\ncd \x1b[2J\n";
+  std::string everything;
+  for (const std::vector<std::string>& command : commands) {
+    Result result = Run(command, command.front() == "shell" ? shellInput : "");
+    EXPECT_TRUE(OnlyPrintable(result.Out)) << testing::PrintToString(command) << "\n" << result.Out;
+    EXPECT_TRUE(OnlyPrintable(result.Err)) << testing::PrintToString(command) << "\n" << result.Err;
+    everything += result.Out + result.Err;
+  }
+  for (const HostileUrl& url : kHostileUrls) {
+    EXPECT_NE(everything.find(url.Shown), std::string::npos) << url.Shown;
+  }
+  EXPECT_NE(everything.find("\\example.com\\e\\x1b[31mvil.example.com\n"), std::string::npos);  // pwd
+  EXPECT_NE(everything.find("no such entry: \\example.com\\e\\x1b[31mvil.example.com\\nothing\\x1b[2J\n"),
+            std::string::npos);
+}
+
+// Reads ls --json with a strict JSON parser; each name's exact bytes in hex,
+// one a line, the path's first. Empty when python3 is not installed.
+std::string NamesFromJson(const std::string& json, const std::string& folder) {
+  if (std::system("command -v python3 >/dev/null 2>&1") != 0) return {};
+  WriteFile(folder + "/ls.json", json);
+  WriteFile(folder + "/read.py",
+            "import json, sys\n"
+            "doc = json.loads(open(sys.argv[1], 'rb').read().decode('utf-8'))\n"
+            "def raw(o, k): return bytes.fromhex(o[k + '_hex']) if k + '_hex' in o else o[k].encode('utf-8')\n"
+            "print(raw(doc, 'path').hex())\n"
+            "for item in doc['items']: print(raw(item, 'name').hex())\n");
+  std::string command = "python3 " + Quoted(folder + "/read.py") + " " + Quoted(folder + "/ls.json") + " >" +
+                        Quoted(folder + "/names.txt") + " 2>&1";
+  if (std::system(command.c_str()) != 0) return "python3 rejects it: " + ReadFile(folder + "/names.txt");
+  return ReadFile(folder + "/names.txt");
+}
+
+std::string Hex(const std::string& bytes) {
+  constexpr char kHex[] = "0123456789abcdef";
+  std::string hex;
+  for (char c : bytes) {
+    hex += kHex[static_cast<unsigned char>(c) >> 4];
+    hex += kHex[static_cast<unsigned char>(c) & 0x0F];
+  }
+  return hex + "\n";
+}
+
+TEST_F(Trovex, ListsAsJsonThatGivesBackEveryNameExactly) {
+  const std::vector<std::string> names = {
+      "http://h\xff.example.org/caf\xc3\xa9\r\"q\"\\",  // the host's folder name is no UTF-8 either
+      "http://h\xff.example.org/cut\xe2\x82",
+      "http://h\xff.example.org/\xed\xa0\x80surrogate\xc0\xaf",
+      "http://h\xff.example.org/\x01\x1f\x7f\xc2\x80\xe2\x80\xae\xf0\x9f\x98\x80",
+  };
+  for (const std::string& name : names) AddEntry(name, "", "");
+  std::string folder = "example.org/h\xff.example.org";
+  Result result = Run({"ls", "--json", folder});
+  ASSERT_EQ(result.Status, 0) << result.Err;
+  std::string expected = Hex("\\" + folder.replace(folder.find('/'), 1, "\\"));
+  for (const std::string& name : names) expected += Hex(name);
+  std::string read = NamesFromJson(result.Out, Temp(""));
+  if (read.empty()) GTEST_SKIP() << "python3 is not installed";
+  EXPECT_EQ(read, expected) << result.Out;
+  EXPECT_NE(result.Out.find("\"name\":\"http://h\\ufffd.example.org/caf\xc3\xa9\\r\\\"q\\\"\\\\\",\"name_hex\":"),
+            std::string::npos)
+      << result.Out;
+}
+
 TEST_F(Trovex, NamesAPathThatIsNotThereAndExitsWithTwo) {
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"example.com/nohost", "trovex: no such folder: \\example.com\\nohost\n"},
@@ -206,6 +315,32 @@ TEST_F(Trovex, KeepsEveryCopyInsideDestWhateverTheUrlHolds) {
   }
 }
 
+TEST_F(Trovex, GivesUrlsThatDifferInTheCaseOfNonAsciiLettersFilesOfTheirOwn) {
+  // On a file system that ignores case the second would replace the first:
+  // names must differ in ASCII, which every such file system folds alike.
+  AddEntry("http://www.example.com/\xc3\x89t\xc3\xa9", "cache/e1", "capital");
+  AddEntry("http://www.example.com/\xc3\xa9t\xc3\xa9", "cache/e2", "small");
+  std::string dest = Temp("out");
+  Result result = Run({"get", "--force", "example.com/www.example.com", dest});
+  EXPECT_EQ(result.Status, 0) << result.Err;
+  EXPECT_EQ(result.Out, "copied 4 files to " + dest + "\n");
+  std::set<std::string> folded;
+  std::multiset<std::string> contents;
+  for (const auto& item : fs::recursive_directory_iterator(dest)) {
+    if (!item.is_regular_file()) continue;
+    std::string name = item.path().filename().string();
+    for (char& c : name) {
+      EXPECT_LT(static_cast<unsigned char>(c), 0x80) << item.path();
+      c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    folded.insert(name);
+    contents.insert(ReadFile(item.path().string()));
+  }
+  EXPECT_EQ(folded.size(), 4u);
+  EXPECT_EQ(contents,
+            (std::multiset<std::string>{"<html>alpha</html>", ReadFile(System("cache/b.gif")), "capital", "small"}));
+}
+
 TEST_F(Trovex, KeepsAnExistingFileUnlessForced) {
   std::string dest = Temp("out");
   std::string entry = std::string("example.co.uk/www.example.co.uk/") + kUrlD;
@@ -239,12 +374,20 @@ TEST_F(Trovex, DeletesEntriesTheListingHidesBehindOthers) {
   EXPECT_EQ(result.Status, 0) << result.Err;
   EXPECT_EQ(result.Out, "deleted 4 entries\n");
   EXPECT_EQ(Names("example.com"), (std::vector<std::string>{"img.example.com", "example.com"}));
+
+  // A host whose one URL is held twice is empty only after a second round.
+  AddEntry(kUrlC, "cache/c2.png", "again");
+  Result twice = Run({"rm", "example.com/img.example.com"});
+  EXPECT_EQ(twice.Status, 0) << twice.Err;
+  EXPECT_EQ(twice.Out, "deleted 2 entries\n");
 }
 
 TEST_F(Trovex, NamesTheEntriesThePluginCouldNotDelete) {
   Result result = Run({"rm", "(Reread cache)", std::string("example.co.uk/www.example.co.uk/") + kUrlD});
   EXPECT_EQ(result.Status, 1);
-  EXPECT_EQ(result.Err, "trovex: could not delete \\(Reread cache)\n");
+  EXPECT_EQ(result.Err,
+            "trovex: could not delete \\(Reread cache)\n"
+            "trovex: 1 entry still listed after deletion\n");
   EXPECT_EQ(result.Out, "deleted 1 entry\n");
 }
 
@@ -264,6 +407,53 @@ TEST_F(Trovex, CopiesAndDeletesALongUrlByTheNameItIsListedUnder) {
   EXPECT_EQ(remove.Status, 0) << remove.Err;
   std::vector<std::string> left = Names("example.com/www.example.com");
   EXPECT_EQ(std::find(left.begin(), left.end(), listed), left.end());
+}
+
+TEST_F(Trovex, CountsWhatItDidNotWhatThePluginReported) {
+  // The library lists \example.com\locked.example.com but refuses to open
+  // it, reports every deletion done and changes nothing, and reports the
+  // copy of .../unwritten done without writing it.
+  const std::string kHost = "\\example.com\\www.example.com\\http://www.example.com/";
+  const std::string kLocked = "\\example.com\\locked.example.com";
+  const std::string dest = Temp("out");
+  struct Case {
+    std::vector<std::string> Arguments;
+    std::string Out;
+    std::string Err;
+  };
+  const std::vector<Case> cases = {
+      {{"rm", "example.com"},
+       "deleted 0 entries\n",
+       "trovex: still listed after deletion: " + kHost + "written\n"
+       "trovex: still listed after deletion: " + kHost + "unwritten\n"
+       "trovex: still listed after deletion, but the plug-in refuses to list it: " + kLocked + "\n"
+       "trovex: 2 entries and 1 folder with entries still listed after deletion\n"},
+      {{"rm", "example.com/locked.example.com"},
+       "deleted 0 entries\n",
+       "trovex: still listed after deletion, but the plug-in refuses to list it: " + kLocked + "\n"
+       "trovex: 1 folder with entries still listed after deletion\n"},
+      {{"get", "example.com", dest},
+       "copied 1 of 2 files to " + dest + "\n",
+       "trovex: cannot copy the entries of " + kLocked + ": the plug-in refused to list it\n"
+       "trovex: cannot copy " + kHost + "unwritten: the plug-in reported it copied, but wrote no file\n"
+       "trovex: 1 folder could not be listed; its entries were not copied\n"},
+      {{"tree", "example.com"},
+       "\\example.com (2 hosts, 2 entries, 14 bytes)\n"
+       "|-- www.example.com (2 entries, 14 bytes)\n"
+       "|   |-- http://www.example.com/written (7 bytes)\n"
+       "|   `-- http://www.example.com/unwritten (7 bytes)\n"
+       "`-- locked.example.com (the plug-in refused to list it)\n",
+       "trovex: 1 folder could not be listed; the counts leave out what it holds\n"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> arguments = {"--plugin", TROVEX_STUBBORN_PLUGIN_PATH};
+    arguments.insert(arguments.end(), c.Arguments.begin(), c.Arguments.end());
+    Result result = RunBare(arguments);
+    EXPECT_EQ(result.Status, 1) << testing::PrintToString(c.Arguments);
+    EXPECT_EQ(result.Out, c.Out) << testing::PrintToString(c.Arguments);
+    EXPECT_EQ(result.Err, c.Err) << testing::PrintToString(c.Arguments);
+  }
+  EXPECT_EQ(ReadFile(dest + "/example.com/www.example.com/http%3A%2F%2Fwww.example.com%2Fwritten"), "written");
 }
 
 TEST_F(Trovex, RunsTheVerbsAndShowsTheFolderThePluginAsksFor) {

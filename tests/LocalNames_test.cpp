@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <set>
 #include <string>
 #include <vector>
@@ -24,7 +25,8 @@ const std::vector<NameCase> kNameCases = {
     {"100%", "100%25"},
     {"tab\there\nnew", "tab%09here%0Anew"},
     {"with space", "with%20space"},
-    {"caf\xc3\xa9", "caf\xc3\xa9"},
+    {"caf\xc3\xa9", "caf%C3%A9"},
+    {"\xe9t\xe9", "%E9t%E9"},
     {"#hash", "%23hash"},
     {".", "%2E"},
     {"..", "%2E%2E"},
@@ -32,6 +34,15 @@ const std::vector<NameCase> kNameCases = {
     {"trailing.", "trailing%2E"},
     {"CON", "%43ON"},
     {"nul.txt", "%6Eul.txt"},
+    {"COM0", "%43OM0"},
+    {"lpt0.txt", "%6Cpt0.txt"},
+    {"CONIN$", "%43ONIN$"},
+    {"COM\xc2\xb9", "%43OM%C2%B9"},
+    {"lpt\xc2\xb2.log", "%6Cpt%C2%B2.log"},
+    {"LPT\xb3.log", "%4CPT%B3.log"},
+    {"COM\xb9", "%43OM%B9"},
+    {"COM10", "COM10"},
+    {"COM\xc2\xb4", "COM%C2%B4"},
     {"console", "console"},
     {"", "#"},
 };
@@ -60,6 +71,28 @@ TEST(LocalNameFor, GivesDistinctNamesForNamesThatLookAlike) {
   EXPECT_EQ(locals.size(), names.size());
 }
 
+TEST(LocalNameFor, KeepsNamesApartOnFileSystemsThatIgnoreCase) {
+  // Each pair differs only in the letter case of non-ASCII letters, or in
+  // how a letter is composed, which such file systems may merge.
+  const std::vector<std::pair<std::string, std::string>> pairs = {
+      {"http://h/\xc3\xa9t\xc3\xa9", "http://h/\xc3\x89t\xc3\xa9"},
+      {"http://h/\xcf\x83", "http://h/\xce\xa3"},
+      {"http://h/\xe9", "http://h/\xc9"},
+      {"http://h/\xc3\xa9", "http://h/e\xcc\x81"},
+      {"http://h/\xd0\xb4" + std::string(200, 'x'), "http://h/\xd0\x94" + std::string(200, 'x')},
+  };
+  auto folded = [](std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+  };
+  for (const auto& [one, two] : pairs) {
+    std::string localOne = LocalNameFor(one);
+    std::string localTwo = LocalNameFor(two);
+    EXPECT_NE(folded(localOne), folded(localTwo)) << localOne << " and " << localTwo;
+    for (char c : localOne + localTwo) EXPECT_LT(static_cast<unsigned char>(c), 0x80) << localOne << localTwo;
+  }
+}
+
 TEST(LocalNameFor, CutsLongNamesAndKeepsThemApart) {
   std::string base = "http://www.example.com/" + std::string(300, 'x');
   std::string one = LocalNameFor(base + "1");
@@ -82,12 +115,16 @@ TEST(LocalNameFor, NeverCutsInsideAnEscape) {
 }
 
 TEST(LocalNameFor, NeverCutsInsideAMultiByteCharacter) {
-  std::string name = "x";
-  for (int i = 0; i < 150; ++i) name += "\xc3\xa9";
-  std::string local = LocalNameFor(name);
-  std::string kept = local.substr(0, local.find('#'));
-  EXPECT_EQ((kept.size() - 1) % 2, 0u);
-  EXPECT_EQ(kept.back(), '\xa9');
+  // "\xc3\xa9" is escaped as six bytes; every prefix length moves the cut.
+  for (size_t prefix = 0; prefix < 6; ++prefix) {
+    std::string name = std::string(prefix, 'p');
+    for (int i = 0; i < 150; ++i) name += "\xc3\xa9";
+    std::string local = LocalNameFor(name);
+    std::string kept = local.substr(0, local.find('#'));
+    EXPECT_EQ((kept.size() - prefix) % 6, 0u) << local;
+    EXPECT_TRUE(kept.ends_with("%C3%A9")) << local;
+    EXPECT_LE(local.size(), kMaxLocalNameLength);
+  }
 }
 
 }  // namespace

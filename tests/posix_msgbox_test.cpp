@@ -58,13 +58,32 @@ TEST(MessageBox, AnswersFromThePresetOrDeclinesWithoutATerminal) {
   }
 }
 
-TEST(MessageBox, CarriageReturnsBreakLinesAndNullTextsAreEmpty) {
+TEST(MessageBox, BreaksLinesAsAWindowsBoxAndShowsControlsVisibly) {
   TempSystemFolder dir;
-  Shown shown = ShowWithoutTerminal(dir, "ok", MB_OK, "one\rtwo\r\nthree", "About");
-  EXPECT_EQ(shown.stderrText, "[About]\none\ntwo\nthree\n");
-  shown = ShowWithoutTerminal(dir, nullptr, MB_OK, nullptr, nullptr);
-  EXPECT_EQ(shown.answer, IDOK);
-  EXPECT_EQ(shown.stderrText, "[]\n");
+  struct Case {
+    const char* text;
+    const char* caption;
+    const char* shown;
+  } cases[] = {
+      {"one\rtwo\r\nthree", "About", "[About]\none\ntwo\nthree\n"},
+      {"lf\nends\r", "About", "[About]\nlf\nends\n"},
+      {"two breaks\r\r", "About", "[About]\ntwo breaks\n\n"},
+      {nullptr, nullptr, "[]\n"},
+      {"", "", "[]\n"},
+      {"Open?\r\rhttp://x/\x1b]8;;http://bank/\x07y\x1b[2J", "T\x1b[1m",
+       "[T\\x1b[1m]\nOpen?\n\nhttp://x/\\x1b]8;;http://bank/\\x07y\\x1b[2J\n"},
+      {"tab\there\x7f\x9b\xc2\x9b", "T", "[T]\ntab\\x09here\\x7f\\x9b\\u009b\n"},
+      {"abc\xe2\x80\xaetxt.exe \xe2\x81\xa6x\xe2\x80\x8e", "T", "[T]\nabc\\u202etxt.exe \\u2066x\\u200e\n"},
+      {"caf\xc3\xa9 \xff\xc3", "T", "[T]\ncaf\xc3\xa9 \\xff\\xc3\n"},
+      // overlong, surrogate, above U+10FFFF, a valid four-byte character, cut
+      {"\xc0\xaf\xed\xa0\x80\xf4\x90\x80\x80\xf0\x9f\x98\x80\xe2\x80", "T",
+       "[T]\n\\xc0\\xaf\\xed\\xa0\\x80\\xf4\\x90\\x80\\x80\xf0\x9f\x98\x80\\xe2\\x80\n"},
+  };
+  for (const Case& c : cases) {
+    Shown shown = ShowWithoutTerminal(dir, "ok", MB_OK, c.text, c.caption);
+    EXPECT_EQ(shown.answer, IDOK);
+    EXPECT_EQ(shown.stderrText, c.shown) << (c.text ? c.text : "(null)");
+  }
 }
 
 }  // namespace

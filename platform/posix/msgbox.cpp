@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/visibletext.h"
 #include "platform/win32api.h"
 #include "sysfolder.h"
 
@@ -41,19 +42,22 @@ std::optional<int> PresetAnswer() {
   return std::nullopt;
 }
 
-// The caption, then the text; a carriage return (alone or before a line
-// feed) breaks the line as it does in a box on Windows.
+// The caption, then the text, each line in its visible form (no control
+// character, direction control or stray byte reaches the terminal). A
+// carriage return, a line feed or the two together break the line, as they
+// do in a box on Windows; the box cannot tell a break the caller meant from
+// one inside a URL, so a caller shows a URL's own breaks in a visible form.
 std::string FormatBox(std::string_view caption, std::string_view text) {
-  std::string box = "[" + std::string(caption) + "]\n";
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r') {
-      box += '\n';
-      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
-    } else {
-      box += text[i];
-    }
+  std::string box = "[" + VisibleText(caption) + "]\n";
+  size_t lineStart = 0;
+  for (size_t i = 0; i <= text.size(); ++i) {
+    if (i < text.size() && text[i] != '\r' && text[i] != '\n') continue;
+    if (i == text.size() && lineStart == i) break;  // nothing follows the last break
+    box += VisibleText(text.substr(lineStart, i - lineStart));
+    box += '\n';
+    if (i + 1 < text.size() && text[i] == '\r' && text[i + 1] == '\n') ++i;
+    lineStart = i + 1;
   }
-  if (box.back() != '\n') box += '\n';
   return box;
 }
 
