@@ -8,8 +8,6 @@ namespace {
 
 constexpr uint64_t kMul = (uint64_t{0xc6a4a793} << 32) + 0x5bd1e995;
 constexpr uint64_t kSeed = 0xc70f6907;
-constexpr uint32_t kWindowLowBits = 14;  // free: the window's width
-constexpr uint32_t kWindowClearBits = 8;  // clear above them
 constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz012345";  // 32 characters
 
 uint64_t ShiftMix(uint64_t v) {
@@ -59,11 +57,7 @@ uint32_t OldIndexHash(std::string_view text) {
   return static_cast<uint32_t>(OldHash64(text));
 }
 
-bool InAttackedWindow(uint32_t hash) {
-  return ((hash >> kWindowLowBits) & ((1u << kWindowClearBits) - 1)) == 0;
-}
-
-NameCrafter::NameCrafter() {
+NameCrafter::NameCrafter(uint32_t clearBits) : clearBits_(clearBits) {
   std::string probe;
   for (int i = 0; i < 64; ++i) {
     if (OldHash64(probe) != std::hash<std::string_view>()(probe)) {
@@ -84,11 +78,11 @@ std::string NameCrafter::Craft(std::string head, std::string_view tail) {
   for (;; ++next_) {
     for (size_t i = 0; i < 8; ++i) candidate[i] = kAlphabet[(next_ >> (5 * i)) & 31];
     uint64_t state = MixBlocks(MixBlock(before, LoadBlock(candidate)), tail.substr(0, tailWhole));
-    if (InAttackedWindow(static_cast<uint32_t>(Finish(state, tail.substr(tailWhole))))) break;
+    if ((static_cast<uint32_t>(Finish(state, tail.substr(tailWhole))) & clearBits_) == 0) break;
   }
   ++next_;
   head.append(candidate, 8).append(tail);
-  if (!InAttackedWindow(static_cast<uint32_t>(std::hash<std::string_view>()(head)))) {
+  if ((static_cast<uint32_t>(std::hash<std::string_view>()(head)) & clearBits_) != 0) {
     throw std::logic_error("a crafted name misses the window");
   }
   return head;

@@ -13,23 +13,26 @@
 // The old index hash of text.
 uint32_t OldIndexHash(std::string_view text);
 
-// True when hash lands in the attacked window: the same few thousand slots
-// of every table of 2^14 to 2^22 slots, so that a linearly probed table of
-// such keys becomes one long run.
-bool InAttackedWindow(uint32_t hash);
+// The hash bits a crafted name has clear. kWindowBits puts a name in the
+// same 2^14 slots of every table of 2^14 to 2^22 slots, so that a linearly
+// probed table of such keys becomes one long run; kSameSlotBits puts it in
+// the very first slot of every table of up to 2^16 slots.
+constexpr uint32_t kWindowBits = 0xFFu << 14;
+constexpr uint32_t kSameSlotBits = 0xFFFFu;
 
 // Finds names head + filler + eight characters + tail whose old index hash
-// is in the attacked window; the characters are lowercase letters and
+// has the chosen bits clear; the characters are lowercase letters and
 // digits, so the name stays a valid host label or URL path.
 class NameCrafter {
  public:
   // Throws std::logic_error when the model differs from the standard
   // library's hash on this system, since the names would then attack nothing.
-  NameCrafter();
+  explicit NameCrafter(uint32_t clearBits = kWindowBits);
 
   std::string Craft(std::string head, std::string_view tail);
 
  private:
+  uint32_t clearBits_;
   uint64_t next_ = 0;  // the next candidate's number, never reused
 };
 
