@@ -7,7 +7,7 @@
 // (bench/CraftedNames.h), beside the ordinary cache's figures.
 //
 //   trovex_bench [--sizes=10000,100000,1000000] [--operations=Fill,RootListing,...]
-//                [google benchmark flags]
+//                [--names=ordinary,crafted] [google benchmark flags]
 //   trovex_bench --crafted-hosts=COUNT
 //       prints COUNT host names whose old index hash has its low 16 bits
 //       clear, one a line: the crafted keys of the index's unit test
@@ -357,6 +357,8 @@ std::optional<Memory> MeasurePeakMemory(size_t entries) {
 // ---- The summary: every figure with its ratio and its target ----
 
 std::vector<std::string> operations;  // the operations to run; all when empty
+bool ordinaryNames = true;  // run the ordinary cache's figures
+bool craftedNames = true;   // run the crafted cache's
 
 bool Wanted(const std::string& operation) {
   return operations.empty() || std::find(operations.begin(), operations.end(), operation) != operations.end();
@@ -488,7 +490,7 @@ void PrintSummary(const SummaryReporter& report, const std::vector<size_t>& size
   std::printf("\n%-22s %9s %13s %13s %13s %13s %9s  %s\n", "memory", "entries", "store", "names", "steady", "peak",
               "ratio", "target");
   for (size_t entries : sizes) {
-    if (!Wanted("PeakMemory")) break;
+    if (!Wanted("PeakMemory") || caches.count(entries) == 0) break;
     auto found = memory.find(entries);
     double names = static_cast<double>(caches.at(entries).nameBytes);
     double store = static_cast<double>(caches.at(entries).storeBytes);
@@ -563,7 +565,8 @@ void RegisterCrafted(size_t n) {
 }
 
 void RegisterSize(size_t n) {
-  RegisterCrafted(n);
+  if (craftedNames) RegisterCrafted(n);
+  if (!ordinaryNames) return;
   Repeat(Register(Name("Fill", "trovex", n), FillBench, n, Names::Ordinary));
   Repeat(Register(Name("Fill", "reference", n), ReferenceFillBench, n));
   for (const Folder& folder : kFolders) {
@@ -583,7 +586,7 @@ void RegisterSize(size_t n) {
 // them cached.
 int PrintCraftedHosts(size_t count) {
   NameCrafter crafter(kSameSlotBits);
-  for (size_t i = 0; i < count; ++i) std::printf("%s\n", crafter.Craft("h" + std::to_string(i), ".flood.example").c_str());
+  for (size_t i = 0; i < count; ++i) std::printf("%s\n", crafter.Craft("h" + std::to_string(i) + "-", ".flood.example").c_str());
   return 0;
 }
 
@@ -599,6 +602,9 @@ int main(int argc, char** argv) {
     sizes.push_back(std::stoul(size));
   }
   operations = TakeListFlag(argc, argv, "operations", {});
+  std::vector<std::string> names = TakeListFlag(argc, argv, "names", {"ordinary", "crafted"});
+  ordinaryNames = std::find(names.begin(), names.end(), "ordinary") != names.end();
+  craftedNames = std::find(names.begin(), names.end(), "crafted") != names.end();
   benchmark::Initialize(&argc, argv);
   for (size_t n : sizes) RegisterSize(n);
 
@@ -610,8 +616,8 @@ int main(int argc, char** argv) {
   // peak memory of a size is measured while its cache still exists.
   for (size_t n : sizes) {
     benchmark::RunSpecifiedBenchmarks(&report, std::string("/") + std::to_string(n) + "(/|$)");
+    if (!ordinaryNames || !Wanted("PeakMemory")) continue;
     caches[n] = WorldOf(n).Cache();
-    if (!Wanted("PeakMemory")) continue;
     if (std::optional<Memory> measured = MeasurePeakMemory(n)) memory[n] = *measured;
   }
   current.reset();

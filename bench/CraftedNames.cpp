@@ -9,6 +9,8 @@ namespace {
 constexpr uint64_t kMul = (uint64_t{0xc6a4a793} << 32) + 0x5bd1e995;
 constexpr uint64_t kSeed = 0xc70f6907;
 constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz012345";  // 32 characters
+// Six of them give 2^30 candidates: enough for every name of a million-entry
+// cache to have its own, so no two crafted names are equal.
 
 uint64_t ShiftMix(uint64_t v) {
   return v ^ (v >> 47);
@@ -67,23 +69,26 @@ NameCrafter::NameCrafter(uint32_t clearBits) : clearBits_(clearBits) {
   }
 }
 
-std::string NameCrafter::Craft(std::string head, std::string_view tail) {
-  // The eight characters fill one whole block of their own, so the blocks
-  // before them are mixed once and each candidate costs a few blocks.
-  while (head.size() % 8 != 0) head += kAlphabet[head.size() % 26];
-  size_t length = head.size() + 8 + tail.size();
-  uint64_t before = MixBlocks(Start(length), head);
-  size_t tailWhole = tail.size() & ~size_t{7};
-  char candidate[8];
+std::string NameCrafter::Craft(std::string_view head, std::string_view tail) {
+  // The whole blocks of head are mixed once; each candidate costs the few
+  // blocks from there on.
+  size_t length = head.size() + kCraftedLength + tail.size();
+  size_t headWhole = head.size() & ~size_t{7};
+  uint64_t before = MixBlocks(Start(length), head.substr(0, headWhole));
+  std::string rest(head.substr(headWhole));
+  size_t at = rest.size();
+  rest.append(kCraftedLength, ' ').append(tail);
+  size_t restWhole = rest.size() & ~size_t{7};
+  std::string_view last = std::string_view(rest).substr(restWhole);
   for (;; ++next_) {
-    for (size_t i = 0; i < 8; ++i) candidate[i] = kAlphabet[(next_ >> (5 * i)) & 31];
-    uint64_t state = MixBlocks(MixBlock(before, LoadBlock(candidate)), tail.substr(0, tailWhole));
-    if ((static_cast<uint32_t>(Finish(state, tail.substr(tailWhole))) & clearBits_) == 0) break;
+    for (size_t i = 0; i < kCraftedLength; ++i) rest[at + i] = kAlphabet[(next_ >> (5 * i)) & 31];
+    uint64_t state = MixBlocks(before, std::string_view(rest).substr(0, restWhole));
+    if ((static_cast<uint32_t>(Finish(state, last)) & clearBits_) == 0) break;
   }
   ++next_;
-  head.append(candidate, 8).append(tail);
-  if ((static_cast<uint32_t>(std::hash<std::string_view>()(head)) & clearBits_) != 0) {
+  std::string name = std::string(head.substr(0, headWhole)) + rest;
+  if ((static_cast<uint32_t>(std::hash<std::string_view>()(name)) & clearBits_) != 0) {
     throw std::logic_error("a crafted name misses the window");
   }
-  return head;
+  return name;
 }

@@ -20,7 +20,10 @@ uint32_t OldIndexHash(std::string_view text);
 constexpr uint32_t kWindowBits = 0xFFu << 14;
 constexpr uint32_t kSameSlotBits = 0xFFFFu;
 
-// Finds names head + filler + eight characters + tail whose old index hash
+// The characters a crafted name holds beyond its head and tail.
+constexpr size_t kCraftedLength = 6;
+
+// Finds names head + kCraftedLength characters + tail whose old index hash
 // has the chosen bits clear; the characters are lowercase letters and
 // digits, so the name stays a valid host label or URL path.
 class NameCrafter {
@@ -29,7 +32,7 @@ class NameCrafter {
   // library's hash on this system, since the names would then attack nothing.
   explicit NameCrafter(uint32_t clearBits = kWindowBits);
 
-  std::string Craft(std::string head, std::string_view tail);
+  std::string Craft(std::string_view head, std::string_view tail);
 
  private:
   uint32_t clearBits_;

@@ -123,20 +123,19 @@ class Generator {
     return label;
   }
 
-  // head then tail, or a crafted name between them.
+  // head then tail; crafted, the last characters of head are replaced by
+  // crafted ones, so that names keep about the ordinary lengths.
   std::string Name(std::string head, std::string_view tail) {
-    return crafted_ ? crafter_.Craft(std::move(head), tail) : head.append(tail);
+    if (!crafted_) return head.append(tail);
+    head.resize(std::max(head.size(), kCraftedLength) - kCraftedLength);
+    return crafter_.Craft(head, tail);
   }
 
   // url with a path that makes it about length bytes long; a crafted URL
   // ends in its crafted characters.
   std::string Path(std::string url, size_t length) {
-    if (!crafted_) {
-      AppendPath(url, length);
-      return url;
-    }
-    AppendPath(url, length > 16 ? length - 16 : 0);
-    return crafter_.Craft(std::move(url), "");
+    AppendPath(url, crafted_ ? std::max(length, url.size() + kCraftedLength) : length);
+    return Name(std::move(url), "");
   }
 
   void AppendPath(std::string& url, size_t length) {
