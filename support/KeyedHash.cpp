@@ -1,6 +1,8 @@
 #include "support/KeyedHash.h"
 
+#include <bit>
 #include <chrono>
+#include <cstring>
 #include <exception>
 #include <random>
 
@@ -10,12 +12,20 @@ uint64_t RotateLeft(uint64_t x, int bits) {
   return (x << bits) | (x >> (64 - bits));
 }
 
-// Bytes in little-endian order, as the function defines its words,
+// Eight bytes in little-endian order, as the function defines its words,
 // whatever the processor's order.
-uint64_t LoadWord(const char* p, size_t count) {
+uint64_t LoadWord(const char* p) {
   uint64_t word = 0;
-  for (size_t i = count; i-- > 0;) word = (word << 8) | static_cast<unsigned char>(p[i]);
+  std::memcpy(&word, p, sizeof word);
+  if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
   return word;
+}
+
+// The last count (fewer than eight) bytes, the word's upper bytes zero.
+uint64_t LoadPartialWord(const char* p, size_t count) {
+  char bytes[8] = {};
+  if (count > 0) std::memcpy(bytes, p, count);
+  return LoadWord(bytes);
 }
 
 // The eight bytes of word with 'a' to 'z' turned into 'A' to 'Z', all at
@@ -69,9 +79,9 @@ uint64_t SipHash(std::string_view bytes, const HashKey& key) {
   auto prepared = [](uint64_t word) { return FoldCase ? FoldUpper(word) : word; };
   SipState state(key);
   size_t whole = bytes.size() & ~size_t{7};
-  for (size_t at = 0; at < whole; at += 8) state.Absorb(prepared(LoadWord(bytes.data() + at, 8)), CompressionRounds);
+  for (size_t at = 0; at < whole; at += 8) state.Absorb(prepared(LoadWord(bytes.data() + at)), CompressionRounds);
   // The last word holds the bytes left over and, in its top byte, the length.
-  uint64_t last = prepared(LoadWord(bytes.data() + whole, bytes.size() - whole));
+  uint64_t last = prepared(LoadPartialWord(bytes.data() + whole, bytes.size() - whole));
   state.Absorb(last | (static_cast<uint64_t>(bytes.size()) << 56), CompressionRounds);
   return state.Finish(FinalRounds);
 }
