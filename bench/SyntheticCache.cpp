@@ -5,8 +5,11 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <random>
 #include <stdexcept>
+
+#include "bench/CraftedNames.h"
 
 namespace {
 
@@ -29,17 +32,19 @@ struct Site {
 
 class Generator {
  public:
-  Generator(const std::string& folder, size_t entries) : folder_(folder), random_(20240607u + entries) {}
+  Generator(const std::string& folder, size_t entries, Names names)
+      : folder_(folder), random_(20240607u + entries), crafted_(names == Names::Crafted) {
+    if (crafted_) crafter_.emplace();
+  }
 
   std::vector<Site> MakeSites(size_t count) {
     std::vector<Site> sites(count);
     for (size_t i = 0; i < count; ++i) {
-      sites[i].name = Label(i) + "." + kTopLevels[Pick(std::size(kTopLevels))];
+      sites[i].name = Name(Label(i), std::string(".") + kTopLevels[Pick(std::size(kTopLevels))]);
       size_t hosts = 1 + Pick(5);
       size_t first = Pick(std::size(kHostLabels));
       for (size_t h = 0; h < hosts; ++h) {
-        sites[i].hosts.push_back(std::string(kHostLabels[(first + h) % std::size(kHostLabels)]) + "." +
-                                 sites[i].name);
+        sites[i].hosts.push_back(Name(kHostLabels[(first + h) % std::size(kHostLabels)], "." + sites[i].name));
       }
     }
     return sites;
@@ -63,6 +68,7 @@ class Generator {
   // A few per cent of entries spell their host with capitals, as some pages
   // link to it.
   std::string Spelled(const std::string& host) {
+    if (crafted_) return host;
     size_t roll = Pick(100);
     std::string spelled = host;
     if (roll < 3) {
@@ -78,14 +84,12 @@ class Generator {
     url += host;
     if (Pick(100) == 0) url += ":8080";
     url += '/';
-    AppendPath(url, kMinUrl + Pick(kMaxUrl - kMinUrl + 1));
-    return url;
+    return Path(url, kMinUrl + Pick(kMaxUrl - kMinUrl + 1));
   }
 
   std::string CookieUrl(const std::string& host) {
     std::string url = "Cookie:user" + std::to_string(Pick(4)) + "@" + host + "/";
-    AppendPath(url, kMinUrl + Pick(40));
-    return url;
+    return Path(url, kMinUrl + Pick(40));
   }
 
   std::string ContentFile() {
@@ -122,6 +126,21 @@ class Generator {
     return label;
   }
 
+  // head then tail; crafted, the last characters of head are replaced by
+  // crafted ones, so that names keep about the ordinary lengths.
+  std::string Name(std::string head, std::string_view tail) {
+    if (!crafted_) return head.append(tail);
+    head.resize(std::max(head.size(), kCraftedLength) - kCraftedLength);
+    return crafter_->Craft(head, tail);
+  }
+
+  // url with a path that makes it about length bytes long; a crafted URL
+  // ends in its crafted characters.
+  std::string Path(std::string url, size_t length) {
+    AppendPath(url, crafted_ ? std::max(length, url.size() + kCraftedLength) : length);
+    return Name(std::move(url), "");
+  }
+
   void AppendPath(std::string& url, size_t length) {
     if (url.size() < length) AppendRandom(url, length - url.size(), kPathBytes);
   }
@@ -132,6 +151,8 @@ class Generator {
 
   std::string folder_;
   std::mt19937_64 random_;
+  bool crafted_;
+  std::optional<NameCrafter> crafter_;  // only for crafted names: it checks its model
 };
 
 class StoreWriter {
@@ -163,7 +184,7 @@ void WriteLocalFile(const std::string& path, size_t size, size_t seed) {
 }  // namespace
 
 SyntheticCache WriteSyntheticCache(const std::string& systemFolder, const std::string& copyFolder,
-                                   size_t entries) {
+                                   size_t entries, Names names) {
   if (entries < 4 * kSpecialHostEntries) throw std::invalid_argument("too few entries for the special hosts");
   namespace fs = std::filesystem;
   fs::create_directories(systemFolder);
@@ -175,7 +196,7 @@ SyntheticCache WriteSyntheticCache(const std::string& systemFolder, const std::s
   cache.copyHost = "files." + cache.copySite;
   cache.bareHost = "bare." + cache.copySite;
 
-  Generator generate(systemFolder, entries);
+  Generator generate(systemFolder, entries, names);
   std::vector<Site> sites = generate.MakeSites(std::max<size_t>(1, entries / kEntriesPerSite));
   std::vector<double> shares = generate.ZipfShares(sites.size());
   std::vector<size_t> listed(sites.size(), 0);

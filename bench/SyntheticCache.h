@@ -24,13 +24,18 @@ struct SyntheticCache {
 
 constexpr size_t kSpecialHostEntries = 1000;
 
+// Ordinary names, or names an attacker crafted so that the old index hash
+// puts them in the same slots (bench/CraftedNames.h): every site, host and
+// visible URL but those of the two special hosts, none spelled with capitals.
+enum class Names { Ordinary, Crafted };
+
 // Writes a cache of `entries` entries into systemFolder/urlcache.txt, and the
 // local files of copyHost into copyFolder. About one site per
 // 20 entries, a Zipf share of entries per site, one to five hosts per site,
 // URLs of 40 to 200 bytes, a few per cent cookie and history entries, and a
-// few per cent host names spelled with capitals. The same size always gives
-// the same cache.
+// few per cent host names spelled with capitals. The same size and names
+// always give the same cache.
 SyntheticCache WriteSyntheticCache(const std::string& systemFolder, const std::string& copyFolder,
-                                   size_t entries);
+                                   size_t entries, Names names = Names::Ordinary);
 
 #endif

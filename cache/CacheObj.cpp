@@ -7,6 +7,7 @@
 #include "cache/SiteGroups.h"
 #include "platform/system.h"
 #include "support/FProc.h"
+#include "support/KeyedHash.h"
 #include "support/RegProc.h"
 #include "support/SysUtils1.h"
 
@@ -261,21 +262,9 @@ int32_t CountChar(std::string_view s, char c) {
 
 // ---- FolderList ----
 
-namespace {
-
-unsigned char FoldUpper(unsigned char c) {
-  return (c >= 'a' && c <= 'z') ? static_cast<unsigned char>(c - 0x20) : c;
-}
-
-}  // namespace
-
+// Keyed, since the names are a web site's choice.
 size_t FolderList::NameHash::operator()(std::string_view name) const {
-  uint64_t hash = 14695981039346656037ull;  // FNV-1a over the folded bytes
-  for (char c : name) {
-    hash ^= FoldUpper(static_cast<unsigned char>(c));
-    hash *= 1099511628211ull;
-  }
-  return static_cast<size_t>(hash);
+  return static_cast<size_t>(KeyedHashNoCase(name));
 }
 
 bool FolderList::SameNameNoCase(std::string_view a, std::string_view b) {

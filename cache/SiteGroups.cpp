@@ -44,7 +44,7 @@ void SiteGroups::Name(const CacheList& snapshot, std::vector<uint32_t>& hostOfEn
     int32_t count = std::min(kBatch, snapshot.Count() - start);
     for (int32_t i = 0; i < count; ++i) {
       batch[i].parts = splitter.Split(snapshot.Entry(start + i).SourceUrl);
-      batch[i].hash = FirstIndex::HashOf(batch[i].parts.Host);
+      batch[i].hash = hostIds_.HashOf(batch[i].parts.Host);
       hostIds_.Prefetch(batch[i].hash);
     }
     for (int32_t i = 0; i < count; ++i) {

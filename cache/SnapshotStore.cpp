@@ -1,5 +1,6 @@
 #include "cache/SnapshotStore.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -38,6 +39,16 @@ void TextBlocks::Clear() {
 void FirstIndex::Clear() {
   std::vector<Slot>().swap(slots_);
   used_ = 0;
+}
+
+size_t FirstIndex::LongestProbe() const {
+  size_t mask = slots_.size() - 1;
+  size_t longest = 0;
+  for (size_t at = 0; at < slots_.size(); ++at) {
+    if (slots_[at].Position == kEmpty) continue;
+    longest = std::max(longest, (at - slots_[at].Hash) & mask);
+  }
+  return longest;
 }
 
 void FirstIndex::Reserve(size_t keys) {

@@ -5,11 +5,12 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string_view>
 #include <vector>
+
+#include "support/KeyedHash.h"
 
 // Bytes kept until Clear. A block never moves once written, so views into
 // it stay valid while more is kept.
@@ -29,8 +30,13 @@ class TextBlocks {
 
 // Positions by key, the first position added under each key only. The keys
 // stay with their owner, which names the key of a position through keyAt.
+// Keys are hashed under a secret key, this load's unless the index is given
+// one, so that names a web site chose cannot be made to share slots.
 class FirstIndex {
  public:
+  FirstIndex() = default;
+  explicit FirstIndex(const HashKey& hashKey) : hashKey_(hashKey) {}
+
   // The position under key, after adding position under it when it had
   // none.
   template <typename KeyAt>
@@ -63,8 +69,8 @@ class FirstIndex {
     return slot.Position;
   }
 
-  static uint32_t HashOf(std::string_view key) {
-    return static_cast<uint32_t>(std::hash<std::string_view>()(key));
+  uint32_t HashOf(std::string_view key) const {
+    return static_cast<uint32_t>(KeyedHash(key, hashKey_ ? *hashKey_ : LoadKey()));
   }
 
   // The position first added under key.
@@ -73,6 +79,10 @@ class FirstIndex {
 
   // Forgets every key and releases the table.
   void Clear();
+
+  // The farthest any key lies from the slot its hash points at: what a
+  // look-up walks past at worst.
+  size_t LongestProbe() const;
 
  private:
   struct Slot {
@@ -90,6 +100,10 @@ class FirstIndex {
   void Reserve(size_t keys);
   void Resize(size_t slots);
 
+  // This load's key is drawn at the first hash, not when the library loads
+  // and constructs its indexes: the system's loader may not be asked for
+  // randomness then.
+  std::optional<HashKey> hashKey_;
   std::vector<Slot> slots_;
   size_t used_ = 0;
 };

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -41,4 +43,57 @@ TEST(FirstIndex, TheFirstPositionOfAKeyStaysWhetherAddedOneByOneOrAllAtOnce) {
   EXPECT_EQ(allAtOnce.Find("k1000", keys), std::nullopt);
   allAtOnce.Clear();
   EXPECT_EQ(allAtOnce.Find("k0", keys), std::nullopt);
+}
+
+namespace {
+
+std::vector<std::string> LinesOf(const std::string& path) {
+  std::vector<std::string> lines;
+  std::ifstream file(path);
+  for (std::string line; std::getline(file, line);) lines.push_back(line);
+  return lines;
+}
+
+// An index of names, each under its position.
+struct NameIndex {
+  explicit NameIndex(std::vector<std::string> all, const HashKey& key) : names(std::move(all)), index(key) {
+    for (uint32_t p = 0; p < names.size(); ++p) index.Add(names[p], p, keys);
+  }
+  std::vector<std::string> names;
+  std::function<std::string_view(uint32_t)> keys = [this](uint32_t p) { return std::string_view(names[p]); };
+  FirstIndex index;
+};
+
+}  // namespace
+
+TEST(FirstIndex, NamesThatShareASlotUnderOneKeySpreadUnderAnother) {
+  const HashKey known{1, 2};
+  const HashKey secret{0x243f6a8885a308d3, 0x13198a2e03707344};
+  // Twenty names whose hashes under the known key agree in their low eight
+  // bits: in a table of at most 256 slots they all want the same one.
+  std::vector<std::string> crafted;
+  for (uint32_t i = 0; crafted.size() < 20; ++i) {
+    std::string name = "h" + std::to_string(i) + ".flood.example";
+    if ((FirstIndex(known).HashOf(name) & 0xFF) == 0) crafted.push_back(name);
+  }
+  EXPECT_EQ(NameIndex(crafted, known).index.LongestProbe(), 19u);
+  NameIndex spread(crafted, secret);
+  EXPECT_LT(spread.index.LongestProbe(), 8u);
+  for (uint32_t p = 0; p < crafted.size(); ++p) EXPECT_EQ(spread.index.Find(crafted[p], spread.keys), p);
+}
+
+TEST(FirstIndex, NamesCraftedAgainstAnUnkeyedHashSpreadOut) {
+  // Host names whose hashes under the standard library's string hash
+  // (libstdc++, 64 bits) have their low 16 bits clear, the index's hash
+  // before it was keyed: under it they all wanted the first slot.
+  std::vector<std::string> crafted = LinesOf(TROVEX_TEST_DATA "/crafted_hosts.txt");
+  ASSERT_EQ(crafted.size(), 1024u);
+  if (sizeof(size_t) == 8) {
+    for (const std::string& name : crafted) ASSERT_EQ(std::hash<std::string_view>()(name) & 0xFFFF, 0u) << name;
+  }
+  for (const HashKey& key : {HashKey{1, 2}, HashKey{0x243f6a8885a308d3, 0x13198a2e03707344}, LoadKey()}) {
+    NameIndex index(crafted, key);
+    EXPECT_LT(index.index.LongestProbe(), 64u) << key.K0;
+    for (uint32_t p = 0; p < crafted.size(); ++p) ASSERT_EQ(index.index.Find(crafted[p], index.keys), p);
+  }
 }
