@@ -1,36 +1,15 @@
 #include "cache/ListedNames.h"
 
 #include <algorithm>
-#include <chrono>
 #include <unordered_set>
 
+#include "support/KeyedHash.h"
 #include "support/SysUtils1.h"
 
 namespace {
 
 constexpr size_t kHashDigits = 16;
 constexpr size_t kSuffixSize = 1 + kHashDigits;  // '~' and the digits
-
-unsigned char FoldUpper(unsigned char c) {
-  return (c >= 'a' && c <= 'z') ? static_cast<unsigned char>(c - 0x20) : c;
-}
-
-uint64_t StartUpKey() {
-  static const uint64_t key = [] {
-    uint64_t clock = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
-    uint64_t place = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(&clock));
-    return (clock * 0x9E3779B97F4A7C15ull) ^ (place << 17) ^ 0xD6E8FEB86659FD93ull;
-  }();
-  return key;
-}
-
-uint64_t Mix(uint64_t h) {
-  h ^= h >> 33;
-  h *= 0xFF51AFD7ED558CCDull;
-  h ^= h >> 33;
-  h *= 0xC4CEB9FE1A85EC53ull;
-  return h ^ (h >> 33);
-}
 
 // FNV-1a 64 over bytes, continuing from hash.
 uint64_t Fnv1a(std::string_view bytes, uint64_t hash = 14695981039346656037ull) {
@@ -67,9 +46,7 @@ bool KeepsItsName(std::string_view name, bool endsPath) {
 }  // namespace
 
 size_t FoldedHash::operator()(std::string_view name) const {
-  uint64_t hash = StartUpKey();
-  for (char c : name) hash = (hash ^ FoldUpper(static_cast<unsigned char>(c))) * 0x100000001B3ull;
-  return static_cast<size_t>(Mix(hash ^ name.size()));
+  return static_cast<size_t>(KeyedHashNoCase(name));
 }
 
 bool FoldedEqual::operator()(std::string_view a, std::string_view b) const {
