@@ -11,7 +11,6 @@ SiteGroups::SiteGroups(const CacheList& snapshot)
   std::vector<uint32_t> hostOfEntry;
   std::vector<uint32_t> siteOfHost;
   Name(snapshot, hostOfEntry, siteOfHost);
-  merged_.Clear();
   ArrangeHosts(siteOfHost);
   ArrangeEntries(hostOfEntry);
 }
@@ -74,14 +73,7 @@ uint32_t SiteGroups::HostId(const UrlParts& parts, uint32_t hash, std::vector<ui
   auto newSite = static_cast<uint32_t>(siteNames_.size());
   uint32_t site = siteIds_.Add(parts.Site, newSite, [this](uint32_t id) { return siteNames_[id]; });
   siteOfHost.push_back(site);
-  if (site == newSite) {
-    siteNames_.push_back(Keep(parts.Site));
-    // Merged as the root folder merges, a new spelling that differs from an
-    // earlier one in case alone is not listed.
-    int32_t before = merged_.Count();
-    merged_.AddUnique(parts.Site, 0);
-    if (merged_.Count() > before) sites_.push_back(siteNames_.back());
-  }
+  if (site == newSite) siteNames_.push_back(Keep(parts.Site));
   return host;
 }
 

@@ -24,12 +24,8 @@ class SiteGroups {
   // the groups were made under.
   bool MatchesSettings() const;
 
-  // Every site name, names equal but for ASCII case given once, spelled as
-  // first met. Names are views into the groups, valid while they are.
-  const std::vector<std::string_view>& Sites() const { return sites_; }
-
   // Every site name, each byte-exact spelling once, in order of first
-  // appearance.
+  // appearance. Names are views into the groups, valid while they are.
   const std::vector<std::string_view>& SiteSpellings() const { return siteNames_; }
 
   // The host names of the entries whose site name is site byte for byte,
@@ -66,8 +62,6 @@ class SiteGroups {
   std::string skipList_;
 
   TextBlocks names_;
-  std::vector<std::string_view> sites_;
-  FolderList merged_;  // the sites as the root merges them, while naming
   std::vector<std::string_view> siteNames_;  // by id
   std::vector<std::string_view> hostNames_;  // by id, into hostRecords_
   std::string hostRecords_;

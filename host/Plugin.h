@@ -1,6 +1,6 @@
 // The plug-in as the host drives it: each call goes through one of the nine
 // entry points, and listings are read whole and closed at once, so that the
-// plug-in's stack of open listings never holds more than one of ours.
+// plug-in's table of open listings never holds more than one of ours.
 #ifndef TROVEX_HOST_PLUGIN_H
 #define TROVEX_HOST_PLUGIN_H
 
