@@ -1,10 +1,14 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <stdio.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/win32api.h"
@@ -243,6 +247,88 @@ TEST_F(UrlCache, DeleteNeverRemovesANeighbourWithTheSameNamePrefixOrAStore) {
   EXPECT_EQ(folder.Read("urlcache.txt"), "1\thttp://last/\t\n");
   EXPECT_TRUE(std::filesystem::exists(folder.File("urlcache.txt.lock")));
   std::filesystem::remove_all(sibling);
+}
+
+void WriteCacheFolderValue(const TempSystemFolder& folder, const std::string& value) {
+  folder.Write("registry.reg",
+               "Windows Registry Editor Version 5.00\n\n"
+               "[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders]\n"
+               "\"Cache\"=\"" + value + "\"\n");
+}
+
+// Which local files go with their entries: only those inside the cache
+// folder that the registry names, or inside the system folder's subfolders
+// when it names none; never the system folder's own files.
+TEST_F(UrlCache, DeleteRemovesLocalFilesOnlyInsideTheCacheFolder) {
+  struct Row {
+    const char* cacheValue;  // "@" stands for the system folder; nullptr: no value
+    const char* localFile;   // relative to the system folder
+    bool removed;
+  };
+  const Row rows[] = {
+      {"@/cache", "cache/in.bin", true},
+      {"@/cache/", "cache/sub/in.bin", true},
+      {"@/cache", "browser.sh", false},
+      {"@/cache", "other/x.bin", false},
+      {"@/cache", "cache/../browser.sh", false},
+      {"@/cache", "cache/../other/x.bin", false},
+      {"@", "browser.sh", false},
+      {"@", "cache/in.bin", true},
+      {"cache", "cache/in.bin", false},  // a relative folder names none
+      {nullptr, "browser.sh", false},
+      {nullptr, "cache/in.bin", true},
+      {nullptr, "other/x.bin", true},
+  };
+  for (const Row& row : rows) {
+    std::filesystem::remove(folder.File("registry.reg"));
+    if (row.cacheValue != nullptr) {
+      std::string value = row.cacheValue;
+      if (value[0] == '@') value = folder.Path() + value.substr(1);
+      WriteCacheFolderValue(folder, value);
+    }
+    for (const char* file : {"browser.sh", "cache/in.bin", "cache/sub/in.bin", "other/x.bin"}) {
+      std::filesystem::create_directories(std::filesystem::path(folder.File(file)).parent_path());
+      folder.Write(file, "data");
+    }
+    folder.Write("urlcache.txt", std::string("1\thttp://a/\t") + row.localFile + "\n1\thttp://abs/\t" +
+                                     folder.File(row.localFile) + "\n");
+    std::string where = std::string(row.cacheValue ? row.cacheValue : "(none)") + " " + row.localFile;
+    EXPECT_TRUE(DeleteUrlCacheEntryA("http://a/")) << where;
+    EXPECT_EQ(std::filesystem::exists(folder.File(row.localFile)), !row.removed) << where;
+    folder.Write(row.localFile, "data");
+    EXPECT_TRUE(DeleteUrlCacheEntryA("http://abs/")) << where << " (absolute)";
+    EXPECT_EQ(std::filesystem::exists(folder.File(row.localFile)), !row.removed) << where << " (absolute)";
+  }
+}
+
+// A folder on the way to the local file is swapped again and again with a
+// link to a folder outside while entries are deleted: the file outside stays.
+TEST_F(UrlCache, DeleteNeverFollowsAFolderSwappedForALink) {
+  TempSystemFolder outside;
+  setenv("TROVEX_SYSTEM", folder.Path().c_str(), 1);
+  TempSystemFolder::WriteBytes(outside.File("victim"), "precious");
+  std::filesystem::create_directories(folder.File("cache/sub"));
+  std::filesystem::create_directory_symlink(outside.Path(), folder.File("cache/swap"));
+  int inside = open(folder.File("cache/sub").c_str(), O_PATH | O_DIRECTORY);  // wherever it moves
+  ASSERT_GE(inside, 0);
+  std::atomic<bool> stop{false};
+  std::thread swapper([&] {
+    while (!stop) renameat2(AT_FDCWD, folder.File("cache/sub").c_str(), AT_FDCWD, folder.File("cache/swap").c_str(),
+                            RENAME_EXCHANGE);
+  });
+  const int kTries = 300;
+  int removedInside = 0;
+  for (int i = 0; i < kTries && std::filesystem::exists(outside.File("victim")); ++i) {
+    close(openat(inside, "victim", O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+    folder.Write("urlcache.txt", "1\thttp://race/\tcache/sub/victim\n");
+    EXPECT_TRUE(DeleteUrlCacheEntryA("http://race/"));
+    removedInside += faccessat(inside, "victim", F_OK, 0) != 0 ? 1 : 0;
+  }
+  stop = true;
+  swapper.join();
+  close(inside);
+  EXPECT_EQ(TempSystemFolder::ReadBytes(outside.File("victim")), "precious");
+  EXPECT_GT(removedInside, 0) << "the race never let a deletion through";
 }
 
 // True when every entry of `seen` is one of `all`, in the same order.

@@ -11,7 +11,6 @@
 // own must not pay for the store a second time.
 #include "textstore.h"
 
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -24,6 +23,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cachefiles.h"
 #include "hextext.h"
 #include "sysfolder.h"
 
@@ -211,33 +211,6 @@ void Store::WriteRecord(size_t i, INTERNET_CACHE_ENTRY_INFOA* record) const {
   }
 }
 
-// The store files themselves are never a cache entry's data.
-bool IsStoreFile(std::string_view name) {
-  return name == "urlcache.txt" || name == "urlcache.txt.lock" || name == "registry.reg" ||
-         name == "registry.reg.lock";
-}
-
-std::string RealPath(const std::string& path) {
-  char* resolved = realpath(path.c_str(), nullptr);
-  if (resolved == nullptr) return {};
-  std::string result(resolved);
-  free(resolved);
-  return result;
-}
-
-// Deletes a local file only when, links and ".." resolved, it lies inside
-// the system folder: a cache entry must never take a file outside with it.
-void DeleteLocalFile(const std::string& folder, const std::string& file) {
-  std::string realFolder = RealPath(folder);
-  std::string realFile = RealPath(file);
-  if (realFolder.empty() || realFile.empty()) return;
-  if (realFolder.back() != '/') realFolder += '/';
-  if (realFile.size() <= realFolder.size() || realFile.compare(0, realFolder.size(), realFolder) != 0)
-    return;
-  if (IsStoreFile(std::string_view(realFile).substr(realFolder.size()))) return;
-  unlink(realFile.c_str());
-}
-
 BOOL Fail(DWORD code) {
   SetLastError(code);
   return FALSE;
@@ -276,6 +249,6 @@ BOOL DeleteFromTextStore(const char* url) {
   if (found->relative) localFile = folder + "/" + localFile;
   text.erase(lineStart, lineEnd - lineStart);
   if (!ReplaceFile(path, text)) return Fail(LastErrorFromErrno());
-  if (!localFile.empty()) DeleteLocalFile(folder, localFile);
+  if (!localFile.empty()) DeleteCacheFile(localFile);
   return TRUE;
 }

@@ -14,7 +14,7 @@ constexpr char kTextStoreName[] = "urlcache.txt";
 std::shared_ptr<const UrlSnapshot> TextStoreSnapshot();
 
 // Deletes url's entry from the store, and its local file when that lies in
-// the system folder. FALSE with the last error set on failure
+// the cache folder (see DeleteCacheFile). FALSE with the last error set on failure
 // (ERROR_FILE_NOT_FOUND when there is no store or no such entry).
 BOOL DeleteFromTextStore(const char* url);
 
