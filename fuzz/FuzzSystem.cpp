@@ -32,8 +32,8 @@ std::string RealPath(const std::string& path) {
 }
 
 bool IsStore(std::string_view name) {
-  return name == "urlcache.txt" || name == "urlcache.txt.lock" || name == "registry.reg" ||
-         name == "registry.reg.lock";
+  return name == "urlcache.txt" || name == "urlcache.txt.lock" || name == "urlcache.txt.deleted" ||
+         name == "registry.reg" || name == "registry.reg.lock";
 }
 
 // The path that unlinkat(dir, name) names.

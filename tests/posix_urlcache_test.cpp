@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <optional>
@@ -249,6 +250,52 @@ TEST_F(UrlCache, DeleteNeverRemovesANeighbourWithTheSameNamePrefixOrAStore) {
   std::filesystem::remove_all(sibling);
 }
 
+size_t CountOf(const std::vector<std::string>& urls, const std::string& url) {
+  return static_cast<size_t>(std::count(urls.begin(), urls.end(), url));
+}
+
+// In a store of some size, deletions go to the record beside it, which every
+// reader applies, until the record would outgrow a sixteenth of the store and
+// is folded into it.
+TEST_F(UrlCache, DeletionsGoToARecordThatReadersApplyAndThatIsFolded) {
+  std::string text = "# kept\n";
+  for (int i = 0; i < 200; ++i) text += "1\thttp://e" + std::to_string(i) + "/\t\n";
+  text += "1\thttp://dup/\tfirst\n1\thttp://dup/\tsecond\n1\thttp://dup/\tthird\n";
+  folder.Write("urlcache.txt", text);
+  for (const char* url : {"http://dup/", "http://e7/", "http://dup/"}) ASSERT_TRUE(DeleteUrlCacheEntryA(url)) << url;
+  EXPECT_EQ(folder.Read("urlcache.txt"), text);
+  EXPECT_EQ(folder.RecordedUrls(), (std::vector<std::string>{"http://dup/", "http://e7/", "http://dup/"}));
+  std::vector<Seen> seen = EnumerateAll();
+  EXPECT_EQ(seen.size(), 200u);
+  EXPECT_EQ(CountOf(Urls(seen), "http://e7/"), 0u);
+  EXPECT_EQ(seen.back().localFile, folder.File("third"));
+
+  // A last line that a killed writer left torn is no deletion, and the next
+  // deletion takes its place.
+  TempSystemFolder::WriteBytes(folder.File("urlcache.txt.deleted"), folder.Read("urlcache.txt.deleted") + "http://e8");
+  EXPECT_EQ(CountOf(Urls(EnumerateAll()), "http://e8/"), 1u);
+  ASSERT_TRUE(DeleteUrlCacheEntryA("http://e9/"));
+  EXPECT_EQ(folder.RecordedUrls(), (std::vector<std::string>{"http://dup/", "http://e7/", "http://dup/", "http://e9/"}));
+  EXPECT_EQ(EnumerateAll().size(), 199u);
+
+  // A record left beside another store deletes nothing there.
+  folder.Write("urlcache.txt", text + "1\thttp://new/\t\n");
+  EXPECT_EQ(EnumerateAll().size(), 204u);
+  ASSERT_TRUE(DeleteUrlCacheEntryA("http://dup/"));
+  EXPECT_EQ(folder.RecordedUrls(), std::vector<std::string>{"http://dup/"});
+  EXPECT_EQ(CountOf(Urls(EnumerateAll()), "http://dup/"), 2u);
+
+  // Enough deletions fold the record into the store, its other lines kept.
+  for (int i = 0; i < 150; ++i) ASSERT_TRUE(DeleteUrlCacheEntryA(("http://e" + std::to_string(i) + "/").c_str())) << i;
+  std::string store = folder.Read("urlcache.txt");
+  EXPECT_TRUE(store.starts_with("# kept\n"));
+  EXPECT_LT(store.size(), text.size() / 2);
+  EXPECT_EQ(folder.UrlsAsStored(), Urls(EnumerateAll()));
+  EXPECT_EQ(EnumerateAll().size(), 53u);
+  EXPECT_FALSE(DeleteUrlCacheEntryA("http://e0/"));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
 void WriteCacheFolderValue(const TempSystemFolder& folder, const std::string& value) {
   folder.Write("registry.reg",
                "Windows Registry Editor Version 5.00\n\n"
@@ -377,9 +424,7 @@ TEST_F(UrlCache, ConcurrentDeletesFromSeveralProcessesLoseNone) {
   for (pid_t deleter : deleters) EXPECT_TRUE(Succeeded(deleter)) << "a deletion failed";
   EXPECT_TRUE(Succeeded(reader)) << "a reader saw a broken cache";
   EXPECT_EQ(Urls(EnumerateAll()), stays);
-  std::string expected;
-  for (const std::string& url : stays) expected += "1\t" + url + "\t\n";
-  EXPECT_EQ(folder.Read("urlcache.txt"), expected);
+  EXPECT_EQ(folder.UrlsAsStored(), stays) << "the store and its record of deletions disagree";
 }
 
 TEST_F(UrlCache, BadArgumentsFailCleanly) {
