@@ -55,9 +55,27 @@ struct Entry {
   size_t LineStart() const { return url - typeLength - 1; }
 };
 
+// What identifies one version of the store file.
+struct Version {
+  std::string path;
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = 0;
+  timespec modified{};
+  timespec changed{};
+
+  bool operator==(const Version& other) const {
+    return path == other.path && device == other.device && inode == other.inode &&
+           size == other.size && modified.tv_sec == other.modified.tv_sec &&
+           modified.tv_nsec == other.modified.tv_nsec && changed.tv_sec == other.changed.tv_sec &&
+           changed.tv_nsec == other.changed.tv_nsec;
+  }
+};
+
 class Store final : public UrlSnapshot {
  public:
   std::string folder;  // the system folder, for relative local files
+  Version version;     // of the file the text was read from
   std::string text;
   std::vector<Entry> entries;
 
@@ -94,23 +112,6 @@ class Remaining final : public UrlSnapshot {
  private:
   std::shared_ptr<const Store> store_;
   std::vector<uint32_t> entries_;
-};
-
-// What identifies one version of the store file.
-struct Version {
-  std::string path;
-  dev_t device = 0;
-  ino_t inode = 0;
-  off_t size = 0;
-  timespec modified{};
-  timespec changed{};
-
-  bool operator==(const Version& other) const {
-    return path == other.path && device == other.device && inode == other.inode &&
-           size == other.size && modified.tv_sec == other.modified.tv_sec &&
-           modified.tv_nsec == other.modified.tv_nsec && changed.tv_sec == other.changed.tv_sec &&
-           changed.tv_nsec == other.changed.tv_nsec;
-  }
 };
 
 std::mutex sharedMutex;
@@ -180,11 +181,11 @@ std::string WithoutTrailingSlashes(std::string folder) {
   return folder;
 }
 
-std::shared_ptr<const Store> ReadStore(const std::string& path, Version& version) {
+std::shared_ptr<const Store> ReadStore(const std::string& path) {
   auto store = std::make_shared<Store>();
   struct stat info {};
   if (!ReadWholeFile(path, store->text, &info)) return nullptr;
-  version = VersionOf(path, info);
+  store->version = VersionOf(path, info);
   store->folder = WithoutTrailingSlashes(SystemFolder());
   store->entries.reserve(store->text.size() / 64);
   ForEachEntry(store->text, [&](const Entry& entry, size_t, size_t) {
@@ -210,10 +211,9 @@ std::shared_ptr<const Store> CurrentStore() {
   if (shared && sharedVersion == VersionOf(path, info)) return shared;
   shared.reset();
   sharedStore.reset();
-  Version version;
-  std::shared_ptr<const Store> store = ReadStore(path, version);
+  std::shared_ptr<const Store> store = ReadStore(path);
   if (store) {
-    sharedVersion = version;
+    sharedVersion = store->version;
     sharedStore = store;
   }
   return store;
@@ -423,10 +423,7 @@ bool FollowStore(Deleter& state, const std::string& path) {
   state = Deleter();
   state.store = CurrentStore();
   if (!state.store) return false;
-  // The parse may be of a later version than the stat above; both are taken
-  // under the lock, so no writer of ours changed it in between.
-  if (stat(path.c_str(), &info) != 0) return false;
-  state.version = VersionOf(path, info);
+  state.version = state.store->version;
   state.index = std::make_unique<UrlIndex>(*state.store);
   return true;
 }
