@@ -296,6 +296,24 @@ TEST_F(UrlCache, DeletionsGoToARecordThatReadersApplyAndThatIsFolded) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 }
 
+// Readers pass over entries by the length of their URL before they compare
+// them with the record; lengths from a few kilobytes on count as one.
+TEST_F(UrlCache, TheRecordTakesEntriesOfEveryUrlLength) {
+  std::string text;
+  std::vector<std::string> urls;
+  for (size_t length : {4095u, 4096u, 4097u, 9000u}) {
+    for (char c : {'a', 'b'}) urls.push_back("http://long/" + std::string(length - 12, c));
+  }
+  for (int i = 0; i < 40000; ++i) text += "1\thttp://e" + std::to_string(i) + "/\t\n";
+  for (const std::string& url : urls) text += "1\t" + url + "\t\n";
+  folder.Write("urlcache.txt", text);
+  for (size_t i = 0; i < urls.size(); i += 2) ASSERT_TRUE(DeleteUrlCacheEntryA(urls[i].c_str())) << urls[i].size();
+  EXPECT_EQ(folder.Read("urlcache.txt"), text);
+  std::vector<std::string> left = Urls(EnumerateAll());
+  ASSERT_EQ(left.size(), 40000u + urls.size() / 2);
+  for (size_t i = 0; i < urls.size(); ++i) EXPECT_EQ(CountOf(left, urls[i]), i % 2) << urls[i].size();
+}
+
 void WriteCacheFolderValue(const TempSystemFolder& folder, const std::string& value) {
   folder.Write("registry.reg",
                "Windows Registry Editor Version 5.00\n\n"

@@ -22,6 +22,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include <cstring>
@@ -294,6 +295,8 @@ std::string ReadRecord(const std::string& storePath) {
   return record;
 }
 
+constexpr size_t kLengthsApart = 4096;
+
 // The store as its record leaves it: each recorded URL takes the first entry
 // of that URL that is left. Since deletions of different URLs never meet, the
 // first n entries of a URL recorded n times go, wherever they lie.
@@ -302,12 +305,19 @@ std::shared_ptr<const UrlSnapshot> ApplyRecord(std::shared_ptr<const Store> stor
   std::optional<RecordHeader> header = ReadHeader(record, at);
   if (!header || !store->Matches(*header)) return store;
   std::unordered_map<std::string_view, uint32_t, KeyedStringHash> deletions;
-  ForEachRecordedUrl(record, at, [&](std::string_view url) { ++deletions[url]; });
+  // Entries whose URL is as long as no recorded one are passed over unhashed;
+  // lengths from kLengthsApart on count as one.
+  std::vector<bool> recordedLength(kLengthsApart + 1);
+  ForEachRecordedUrl(record, at, [&](std::string_view url) {
+    ++deletions[url];
+    recordedLength[std::min(url.size(), kLengthsApart)] = true;
+  });
   if (deletions.empty()) return store;
   std::vector<uint32_t> remaining;
   remaining.reserve(store->Count());
   for (size_t i = 0; i < store->Count(); ++i) {
-    auto found = deletions.find(store->Url(i));
+    std::string_view url = store->Url(i);
+    auto found = recordedLength[std::min(url.size(), kLengthsApart)] ? deletions.find(url) : deletions.end();
     if (found != deletions.end() && found->second > 0) {
       --found->second;
       continue;
