@@ -1,5 +1,6 @@
-// Trovex at scale: filling the snapshot, listing the three levels and copying
-// entries out of synthetic caches of 10 000 to 1 000 000 entries, each figure
+// Trovex at scale: filling the snapshot, listing the three levels, copying
+// entries out and deleting a host's entries, on synthetic caches of 10 000 to
+// 1 000 000 entries, each figure
 // beside the straightforward algorithms' (bench/Reference.h) measured in the
 // same run, and the peak memory of a process that serves the whole cache.
 // Filling and the root listing are measured again on a cache of the same
@@ -7,7 +8,7 @@
 // (bench/CraftedNames.h), beside the ordinary cache's figures.
 //
 //   trovex_bench [--sizes=10000,100000,1000000] [--operations=Fill,RootListing,...]
-//                [--names=ordinary,crafted] [google benchmark flags]
+//                [--names=ordinary,crafted] [--deletions=1000] [google benchmark flags]
 //   trovex_bench --crafted-hosts=COUNT
 //       prints COUNT host names whose old index hash has its low 16 bits
 //       clear, one a line: the crafted keys of the index's unit test
@@ -303,6 +304,39 @@ void CpBench(benchmark::State& state, size_t entries) {
   if (failed) state.SkipWithError("cp failed");
 }
 
+// ---- Deleting the entries of one host folder ----
+
+size_t deletions = kSpecialHostEntries;  // how many entries of the bare host DeleteHost deletes
+
+// Puts the store back as it was generated, without a record of deletions.
+void RestoreStore(World& world, const std::string& pristine) {
+  std::error_code ignored;
+  fs::remove(world.Folder("system/urlcache.txt.deleted"), ignored);
+  WriteFile(world.Folder("system/urlcache.txt"), pristine);
+}
+
+// FsDeleteFile of the bare host's entries one by one, as a host deletes a
+// selection; each round starts from the whole store, put back outside the
+// timing, and the store is whole again afterwards for the figures that follow.
+void DeleteBench(benchmark::State& state, size_t entries) {
+  World& world = WorldOf(entries);
+  const SyntheticCache& cache = world.Cache();
+  std::string pristine = ReadFile(world.Folder("system/urlcache.txt"));
+  std::string host = HostPath(cache.copySite, cache.bareHost) + "\\";
+  size_t count = std::min(deletions, cache.bareUrls.size());
+  bool failed = false;
+  for (auto _ : state) {
+    state.PauseTiming();
+    RestoreStore(world, pristine);
+    state.ResumeTiming();
+    for (size_t k = 0; k < count; ++k)
+      failed |= world.Plugin().FsDeleteFile((host + cache.bareUrls[k]).c_str()) != kFsTrue;
+  }
+  RestoreStore(world, pristine);
+  if (failed) state.SkipWithError("a deletion failed");
+  state.counters["deletions"] = static_cast<double>(count);
+}
+
 // ---- Peak memory, in a process of its own ----
 
 long KilobytesOf(const char* field) {
@@ -449,6 +483,25 @@ const Target kTargets[] = {
     {"RootListing crafted", "RootListing", 0.150, "trovex", "crafted", 1.5},
 };
 
+// Deleting the same number of entries should cost the same in any store:
+// each size against the smallest, with a goal of at most twice.
+void PrintDeletions(const SummaryReporter& report, const std::vector<size_t>& sizes) {
+  if (!Wanted("DeleteHost") || sizes.empty()) return;
+  std::printf("\n%-22s %9s %9s %13s %13s %9s  %s\n", "deletion", "entries", "deleted", "trovex", "per entry",
+              "ratio", "target");
+  std::optional<double> smallest = report.Seconds(Name("DeleteHost", "trovex", sizes.front()));
+  size_t count = std::min(deletions, kSpecialHostEntries);
+  for (size_t entries : sizes) {
+    std::optional<double> own = report.Seconds(Name("DeleteHost", "trovex", entries));
+    std::optional<double> each = own ? std::optional<double>(*own / static_cast<double>(count)) : std::nullopt;
+    std::optional<double> ratio = Ratio(own, smallest);
+    std::string notes = !own ? "no figure: MISSED" : entries == sizes.front() ? "" :
+                        std::string("<= 2x smallest: ") + (ratio && *ratio <= 2.0 ? "ok" : "MISSED");
+    std::printf("%-22s %9zu %9zu %13s %13s %9s  %s\n", "DeleteHost", entries, count, Milliseconds(own).c_str(),
+                Milliseconds(each).c_str(), Times(ratio).c_str(), notes.c_str());
+  }
+}
+
 void PrintSummary(const SummaryReporter& report, const std::vector<size_t>& sizes,
                   const std::map<size_t, Memory>& memory, const std::map<size_t, SyntheticCache>& caches) {
   auto verdict = [](bool ok) { return ok ? "ok" : "MISSED"; };
@@ -487,6 +540,7 @@ void PrintSummary(const SummaryReporter& report, const std::vector<size_t>& size
       previousSize = entries;
     }
   }
+  PrintDeletions(report, sizes);
   std::printf("\n%-22s %9s %13s %13s %13s %13s %9s  %s\n", "memory", "entries", "store", "names", "steady", "peak",
               "ratio", "target");
   for (size_t entries : sizes) {
@@ -578,6 +632,15 @@ void RegisterSize(size_t n) {
   Register(Name("Copy1000", "trovex", n), CopyBench, n);
   Register(Name("Copy1000", "reference", n), ReferenceCopyBench, n);
   Register(Name("Copy1000", "cp", n), CpBench, n);
+  // Each round rewrites the whole store outside the timing: a few rounds, the median.
+  if (Wanted("DeleteHost")) {
+    benchmark::RegisterBenchmark(Name("DeleteHost", "trovex", n).c_str(), DeleteBench, n)
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime()
+        ->Iterations(1)
+        ->Repetitions(3)
+        ->ReportAggregatesOnly(true);
+  }
 }
 
 }  // namespace
@@ -605,6 +668,7 @@ int main(int argc, char** argv) {
   std::vector<std::string> names = TakeListFlag(argc, argv, "names", {"ordinary", "crafted"});
   ordinaryNames = std::find(names.begin(), names.end(), "ordinary") != names.end();
   craftedNames = std::find(names.begin(), names.end(), "crafted") != names.end();
+  deletions = std::stoul(TakeListFlag(argc, argv, "deletions", {std::to_string(deletions)}).at(0));
   benchmark::Initialize(&argc, argv);
   for (size_t n : sizes) RegisterSize(n);
 

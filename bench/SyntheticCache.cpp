@@ -218,6 +218,7 @@ SyntheticCache WriteSyntheticCache(const std::string& systemFolder, const std::s
       std::string url = "http://" + (withFile ? cache.copyHost : cache.bareHost) + "/object/" + std::to_string(k);
       if (!withFile) {
         write(kNormalType, url, "");
+        cache.bareUrls.push_back(url);
         continue;
       }
       std::string file = copyFolder + "/" + std::to_string(k) + ".bin";

@@ -20,6 +20,7 @@ struct SyntheticCache {
   std::string bareHost;     // kSpecialHostEntries entries without a local file
   std::vector<std::string> copyUrls;   // the URLs of copyHost, in cache order
   std::vector<std::string> copyFiles;  // their local files, in the same order
+  std::vector<std::string> bareUrls;   // the URLs of bareHost, in cache order
 };
 
 constexpr size_t kSpecialHostEntries = 1000;

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -31,8 +32,18 @@ std::string RealPath(const std::string& path) {
 }
 
 bool IsStore(std::string_view name) {
-  return name == "urlcache.txt" || name == "urlcache.txt.lock" || name == "registry.reg" ||
-         name == "registry.reg.lock";
+  return name == "urlcache.txt" || name == "urlcache.txt.lock" || name == "urlcache.txt.deleted" ||
+         name == "registry.reg" || name == "registry.reg.lock";
+}
+
+// The path that unlinkat(dir, name) names.
+std::string PathAt(int dir, const char* name) {
+  if (name[0] == '/') return name;
+  if (dir == AT_FDCWD) return std::filesystem::current_path().string() + "/" + name;
+  char folder[4096];
+  ssize_t n = readlink(("/proc/self/fd/" + std::to_string(dir)).c_str(), folder, sizeof folder - 1);
+  FUZZ_CHECK(n > 0);
+  return std::string(folder, static_cast<size_t>(n)) + "/" + name;
 }
 
 // Where unlink(path) would take its file from, and whether that is allowed.
@@ -49,12 +60,16 @@ bool MayDelete(const FuzzSystemFolder& folder, std::string_view path) {
 
 }  // namespace
 
-// Every unlink() of the code under test comes here first.
-extern "C" int unlink(const char* path) {
-  if (guarded != nullptr && !MayDelete(*guarded, path)) {
-    std::fprintf(stderr, "deletion outside the system folder or of a store: %s\n", path);
+// Every unlink() and unlinkat() of the code under test comes here first.
+extern "C" int unlinkat(int dir, const char* name, int flags) {
+  if (guarded != nullptr && !MayDelete(*guarded, PathAt(dir, name))) {
+    std::fprintf(stderr, "deletion outside the system folder or of a store: %s\n", PathAt(dir, name).c_str());
     std::abort();
   }
+  return static_cast<int>(syscall(SYS_unlinkat, dir, name, flags));
+}
+
+extern "C" int unlink(const char* path) {
   return unlinkat(AT_FDCWD, path, 0);
 }
 

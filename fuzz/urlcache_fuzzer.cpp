@@ -1,12 +1,17 @@
-// The URL cache store, urlcache.txt, as any program (or a damaged disk) may
-// leave it. Input: a byte that picks the enumeration pattern, a byte that
-// picks the entry to delete, then the file.
+// The URL cache store, urlcache.txt, and its record of deletions, as any
+// program (or a damaged disk) may leave them. Input: a byte that picks the
+// enumeration pattern, a byte whose low six bits pick the entry to delete and
+// whose high two bits pick the record (none; the bytes after the store's
+// first NUL as they are; or those bytes after a header that matches the
+// store), then the store.
 //
 // The enumeration hands out, in the size protocol, exactly the entries a
-// plain reading of the line format finds, each record's strings inside the
-// buffer it was given. Deleting an entry's URL removes that entry's line
-// (the first with the URL) and no other byte, and deletes no file outside
-// the system folder and no store.
+// plain reading of the line format finds, less those a matching record takes
+// (each whole line the first entry left with that URL), each record's
+// strings inside the buffer it was given. Deleting an entry's URL takes the
+// first entry left with it: the store file keeps its bytes or loses exactly
+// the lines of the entries taken, and no file outside the cache folder, no
+// file of the system folder itself and no store is deleted.
 #include <cstring>
 #include <optional>
 #include <string>
@@ -16,6 +21,7 @@
 #include "fuzz/FuzzCheck.h"
 #include "fuzz/FuzzInput.h"
 #include "fuzz/FuzzSystem.h"
+#include "deletionrecord.h"
 #include "platform/win32api.h"
 
 namespace {
@@ -141,6 +147,33 @@ std::vector<Entry> Enumerate(const char* pattern) {
   return entries;
 }
 
+// Takes from `entries` what each whole line of a record body takes.
+void ApplyRecordBody(std::string_view body, std::vector<Entry>& entries) {
+  ForEachRecordedUrl(body, 0, [&](std::string_view url) {
+    for (auto at = entries.begin(); at != entries.end(); ++at) {
+      if (at->url != url) continue;
+      entries.erase(at);
+      break;
+    }
+  });
+}
+
+// The text without the lines of `gone`.
+std::string Without(const std::string& text, const std::vector<Entry>& all, const std::vector<Entry>& left) {
+  std::string kept;
+  size_t from = 0, next = 0;
+  for (const Entry& entry : all) {
+    bool stays = next < left.size() && left[next].lineStart == entry.lineStart;
+    if (stays) {
+      ++next;
+      continue;
+    }
+    kept.append(text, from, entry.lineStart - from);
+    from = entry.lineEnd;
+  }
+  return kept.append(text, from);
+}
+
 const char* Pattern(uint8_t choice) {
   switch (choice % 4) {
     case 0: return nullptr;
@@ -166,15 +199,22 @@ const FuzzSystemFolder& Folder() {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzInput input(data, size);
   const char* pattern = Pattern(input.Byte());
-  uint8_t victim = input.Byte();
-  std::string text(input.Rest());
+  uint8_t choice = input.Byte();
+  size_t victim = choice & 63;
+  int recordKind = choice >> 6;
+  std::string text(recordKind == 0 ? input.Rest() : input.Part('\0'));
+  std::string body(input.Rest());
   const FuzzSystemFolder& folder = Folder();
   folder.Put("urlcache.txt", text);
+  std::string record = recordKind >= 2 ? HeaderLine({0x5eed, KeyedHash(0x5eed, text)}) + body : body;
+  folder.Put("urlcache.txt.deleted", recordKind == 0 ? "" : record);
   folder.Put("a", "local file");
   folder.Put("d/b", "local file");
   DeletionGuard guard(folder);
 
-  std::vector<Entry> expected = ReadEntries(text, folder.Path());
+  std::vector<Entry> all = ReadEntries(text, folder.Path());
+  std::vector<Entry> expected = all;
+  if (recordKind >= 2) ApplyRecordBody(body, expected);
   std::vector<Entry> selected;
   for (const Entry& entry : expected)
     if (pattern == nullptr || std::strcmp(pattern, "*") == 0 || StartsWithNoCase(entry.url, pattern))
@@ -185,13 +225,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const Entry& doomed = expected[victim % expected.size()];
   size_t first = 0;
   while (expected[first].url != doomed.url) ++first;
+  std::optional<std::string> file = expected[first].file;
   FUZZ_CHECK(DeleteUrlCacheEntryA(doomed.url.c_str()));
-  std::string after = text;
-  after.erase(expected[first].lineStart, expected[first].lineEnd - expected[first].lineStart);
-  FUZZ_CHECK(folder.Read("urlcache.txt") == after);
-  if (expected[first].file == folder.File("a")) FUZZ_CHECK(!folder.Exists("a"));
-  FUZZ_CHECK(folder.Exists("out-file") && folder.Exists("out/keep"));
   expected.erase(expected.begin() + static_cast<std::ptrdiff_t>(first));
+  std::string after = folder.Read("urlcache.txt");
+  FUZZ_CHECK(after == text || after == Without(text, all, expected));
+  if (file == folder.File("d/b")) FUZZ_CHECK(!folder.Exists("d/b"));
+  FUZZ_CHECK(folder.Exists("a") && folder.Exists("out-file") && folder.Exists("out/keep"));
   FUZZ_CHECK(Enumerate(nullptr) == expected);
   return 0;
 }

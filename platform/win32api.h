@@ -50,6 +50,16 @@
 //   CopyFileA(source, target, failIfExists): copies the bytes; with
 //   failIfExists set an existing target fails with ERROR_FILE_EXISTS. A failed
 //   copy leaves an existing target unchanged.
+//   CreateFileA(name, GENERIC_WRITE, share, nullptr, creation, flags, nullptr):
+//   opens a file for writing, CREATE_NEW only where nothing exists yet (else
+//   ERROR_FILE_EXISTS), CREATE_ALWAYS emptying an existing file. With
+//   FILE_FLAG_OPEN_REPARSE_POINT a symbolic link at the name is never written
+//   through: the file it leads to stays as it is. Opening something that
+//   cannot hold a file's bytes (a folder, a pipe, a device) fails rather than
+//   waits. WriteFile(file, data, size, &written, nullptr) writes at the
+//   file's position; CloseHandle releases the file.
+//   GetFileAttributesA(name): the attributes of exactly that name (no
+//   wildcards; a link's own), or INVALID_FILE_ATTRIBUTES when nothing is there.
 //   GetModuleFileNameA(module, buffer, size): the full path of the module's
 //   file and a NUL; returns its length. A path that does not fit is cut to
 //   size - 1 bytes and the result is size, with ERROR_INSUFFICIENT_BUFFER

@@ -1,26 +1,47 @@
 #include "plugin/FileOps.h"
 
-#include <cstdio>
-
 #include "cache/CacheObj.h"
 #include "plugin/Trovex.h"
 #include "plugin/TreePath.h"
 #include "plugin/fsplugin.h"
-#include "support/FProc.h"
 
 namespace {
 
-bool WriteWholeFile(const std::string& path, std::string_view bytes) {
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) return false;
-  bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-  bool closed = std::fclose(file) == 0;
-  return written && closed;
-}
+// A file opened for writing, closed by the destructor unless Close came first.
+class WrittenFile {
+ public:
+  explicit WrittenFile(HANDLE handle) : handle_(handle) {}
+  ~WrittenFile() {
+    if (Valid()) CloseHandle(handle_);
+  }
+  WrittenFile(const WrittenFile&) = delete;
+  WrittenFile& operator=(const WrittenFile&) = delete;
 
+  bool Valid() const { return handle_ != INVALID_HANDLE_VALUE; }
+  bool Write(std::string_view bytes) {
+    DWORD written = 0;
+    return WriteFile(handle_, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+           written == bytes.size();
+  }
+  bool Close() {
+    HANDLE handle = handle_;
+    handle_ = INVALID_HANDLE_VALUE;
+    return CloseHandle(handle) != FALSE;
+  }
+
+ private:
+  HANDLE handle_;
+};
+
+// The target is a name the host chose, so '*' and '?' in it are no patterns;
+// a link there is not written through, and a pipe there is not waited on.
 int32_t WritePlaceholder(const std::string& localPath, bool overwrite) {
-  if (!overwrite && PathExists(localPath)) return kFsCopyExists;
-  return WriteWholeFile(localPath, "?") ? kFsCopyOk : kFsCopyFailed;
+  if (!overwrite && GetFileAttributesA(localPath.c_str()) != INVALID_FILE_ATTRIBUTES) return kFsCopyExists;
+  WrittenFile file(CreateFileA(localPath.c_str(), GENERIC_WRITE, 0, nullptr, overwrite ? CREATE_ALWAYS : CREATE_NEW,
+                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!file.Valid()) return GetLastError() == ERROR_FILE_EXISTS ? kFsCopyExists : kFsCopyFailed;
+  bool written = file.Write("?");
+  return file.Close() && written ? kFsCopyOk : kFsCopyFailed;
 }
 
 int32_t CopyLocalFile(const std::string& source, const std::string& localPath, bool overwrite) {

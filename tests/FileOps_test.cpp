@@ -1,5 +1,6 @@
 // Copying entries out and deleting them, through the loaded library.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "tests/HostileCache.h"
 #include "tests/PluginFixture.h"
@@ -50,6 +51,40 @@ TEST_F(FileOps, CopyingTheRereadEntryWritesAOneBytePlaceholder) {
   EXPECT_EQ(ReadFile(Temp("reread")), "?");
   // Another letter case is not the RereadEntry, and names no entry.
   EXPECT_EQ(Get("\\(REREAD)", Temp("upper")), kFsCopyFailed);
+}
+
+// What lies at the target decides, not what a pattern would match; a link
+// there is not written through, and a pipe there does not stall the copy.
+TEST_F(FileOps, ThePlaceholderIsWrittenOnlyToAFileOfExactlyItsName) {
+  Load();
+  WriteFile(Temp("linked"), "outside");
+  std::filesystem::create_symlink(Temp("linked"), Temp("link"));
+  std::filesystem::create_symlink(Temp("nowhere"), Temp("dangling"));
+  ASSERT_EQ(mkfifo(Temp("fifo").c_str(), 0600), 0);
+  WriteFile(Temp("a1"), "a file that a pattern a? would match");
+  struct Row {
+    const char* target;
+    int32_t flags;
+    int32_t result;
+    bool placeholder;  // the target holds "?" afterwards
+  };
+  const Row rows[] = {
+      {"a?", 0, kFsCopyOk, true},
+      {"*", 0, kFsCopyOk, true},
+      {"link", 0, kFsCopyExists, false},
+      {"link", kFsCopyOverwrite, kFsCopyFailed, false},
+      {"dangling", kFsCopyOverwrite, kFsCopyFailed, false},
+      {"fifo", 0, kFsCopyExists, false},
+      {"fifo", kFsCopyOverwrite, kFsCopyFailed, false},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(Get("\\(Reread)", Temp(row.target), row.flags), row.result) << row.target;
+    EXPECT_EQ(!std::filesystem::is_fifo(Temp(row.target)) && ReadFile(Temp(row.target)) == "?", row.placeholder)
+        << row.target;
+  }
+  EXPECT_EQ(ReadFile(Temp("linked")), "outside");
+  EXPECT_FALSE(std::filesystem::exists(Temp("nowhere")));
+  EXPECT_EQ(ReadFile(Temp("a1")), "a file that a pattern a? would match");
 }
 
 TEST_F(FileOps, NeverOverwritesWithoutTheOverwriteFlag) {

@@ -84,9 +84,9 @@ class KilledWriter : public ::testing::Test {
     change_ = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
   }
 
-  // A pause of up to three changes.
-  std::chrono::microseconds RandomPause() {
-    int most = static_cast<int>(3 * change_.count()) + 100;
+  // A pause of up to `changes` changes.
+  std::chrono::microseconds RandomPause(int changes = 3) {
+    int most = static_cast<int>(changes * change_.count()) + 100;
     return std::chrono::microseconds(std::uniform_int_distribution<int>(0, most)(random_));
   }
 
@@ -194,22 +194,43 @@ std::vector<std::string> EnumeratedUrls() {
   return urls;
 }
 
+// A fresh cache: the store without a record of deletions.
+void WriteFreshCache(const TempSystemFolder& folder) {
+  std::filesystem::remove(folder.File("urlcache.txt.deleted"));
+  folder.Write("urlcache.txt", CacheWithout(0));
+}
+
+// Deletions go to a record beside the store, which is folded into the store
+// now and then; the kills fall anywhere in a run of deletions long enough to
+// hold several folds. The store file is always whole: the original or a
+// fold, its comment kept. Its record names the deletions since, in order, or
+// is left over from before the last fold and then deletes nothing.
 TEST_F(KilledWriter, LeavesTheUrlCacheOldOrNewAndWhole) {
   std::filesystem::create_directories(folder.File("data"));
-  folder.Write("urlcache.txt", CacheWithout(0));
-  Time([] { DeleteUrlCacheEntryA(Url(0).c_str()); });
+  WriteFreshCache(folder);
+  Time([] { DeleteUrlCacheEntryA(Url(1).c_str()); });
+  int foldedRounds = 0, recordedRounds = 0;
   for (int round = 0; round < kRounds; ++round) {
-    folder.Write("urlcache.txt", CacheWithout(0));
+    WriteFreshCache(folder);
     for (int i = 0; i < kEntries; i += 10) folder.Write(LocalFile(i), "x");
     Writer writer([] {
       for (int i = 0; i < kEntries; ++i) DeleteUrlCacheEntryA(Url(i).c_str());
     });
     ASSERT_TRUE(writer.Started());
-    writer.KillAfter(RandomPause());
+    writer.KillAfter(RandomPause(60));
 
     std::vector<std::string> urls = EnumeratedUrls();
     int deleted = kEntries - static_cast<int>(urls.size());
-    ASSERT_EQ(folder.Read("urlcache.txt"), CacheWithout(deleted)) << "round " << round;
+    std::string store = folder.Read("urlcache.txt");
+    int folded = kEntries - static_cast<int>(TempSystemFolder::UrlsOfLines(store).size());
+    ASSERT_EQ(store, CacheWithout(folded)) << "round " << round;
+    std::vector<std::string> recorded = folder.RecordedUrls();
+    if (deleted > folded) {
+      ASSERT_EQ(recorded.size(), static_cast<size_t>(deleted - folded)) << "round " << round;
+      for (int i = folded; i < deleted; ++i) ASSERT_EQ(recorded[static_cast<size_t>(i - folded)], Url(i));
+    }
+    foldedRounds += folded > 0 ? 1 : 0;
+    recordedRounds += deleted > folded ? 1 : 0;
     for (int i = deleted; i < kEntries; ++i) {
       ASSERT_EQ(urls[static_cast<size_t>(i - deleted)], Url(i)) << "round " << round;
       if (!LocalFile(i).empty()) {
@@ -218,11 +239,13 @@ TEST_F(KilledWriter, LeavesTheUrlCacheOldOrNewAndWhole) {
       }
     }
   }
+  EXPECT_GT(foldedRounds, 0) << "no kill came after a fold";
+  EXPECT_GT(recordedRounds, 0) << "no kill left deletions in the record";
   // The lock died with its holder, and the next change clears what was left.
-  folder.Write("urlcache.txt", CacheWithout(0));
+  WriteFreshCache(folder);
   ASSERT_TRUE(DeleteUrlCacheEntryA(Url(0).c_str()));
-  EXPECT_EQ(folder.Read("urlcache.txt"), CacheWithout(1));
-  EXPECT_EQ(Leftovers(folder, {"urlcache.txt", "data"}), std::vector<std::string>{});
+  EXPECT_EQ(folder.UrlsAsStored(), TempSystemFolder::UrlsOfLines(CacheWithout(1)));
+  EXPECT_EQ(Leftovers(folder, {"urlcache.txt", "urlcache.txt.deleted", "data"}), std::vector<std::string>{});
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <iterator>
 #include <string>
 #include <string_view>
+#include <vector>
 
 class TempSystemFolder {
  public:
@@ -41,7 +42,47 @@ class TempSystemFolder {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
 
+ // The URLs of a store text's entry lines, in order.
+  static std::vector<std::string> UrlsOfLines(std::string_view text) {
+    std::vector<std::string> urls;
+    for (std::string_view line : Lines(text)) {
+      size_t tab1 = line.find('\t'), tab2 = line.find('\t', tab1 + 1);
+      if (!line.starts_with('#') && tab2 != std::string_view::npos) urls.emplace_back(line.substr(tab1 + 1, tab2 - tab1 - 1));
+    }
+    return urls;
+  }
+
+  // The URLs that the record of deletions beside urlcache.txt names: its
+  // whole lines after the first, in order.
+  std::vector<std::string> RecordedUrls() const {
+    std::vector<std::string> lines = Lines(Read("urlcache.txt.deleted"));
+    if (!lines.empty()) lines.erase(lines.begin());
+    return lines;
+  }
+
+  // The URLs of the store as a reader sees it, for a record that belongs to
+  // the store beside it: each recorded URL takes the first line left with it.
+  std::vector<std::string> UrlsAsStored() const {
+    std::vector<std::string> urls = UrlsOfLines(Read("urlcache.txt"));
+    for (const std::string& gone : RecordedUrls()) {
+      for (auto at = urls.begin(); at != urls.end(); ++at) {
+        if (*at != gone) continue;
+        urls.erase(at);
+        break;
+      }
+    }
+    return urls;
+  }
+
  private:
+  // The whole lines of text, without their '\n'; a last line without one is left out.
+  static std::vector<std::string> Lines(std::string_view text) {
+    std::vector<std::string> lines;
+    for (size_t end; (end = text.find('\n')) != std::string_view::npos; text.remove_prefix(end + 1))
+      lines.emplace_back(text.substr(0, end));
+    return lines;
+  }
+
   std::string path_;
 };
 

@@ -1,10 +1,15 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <stdio.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/win32api.h"
@@ -245,6 +250,152 @@ TEST_F(UrlCache, DeleteNeverRemovesANeighbourWithTheSameNamePrefixOrAStore) {
   std::filesystem::remove_all(sibling);
 }
 
+size_t CountOf(const std::vector<std::string>& urls, const std::string& url) {
+  return static_cast<size_t>(std::count(urls.begin(), urls.end(), url));
+}
+
+// In a store of some size, deletions go to the record beside it, which every
+// reader applies, until the record would outgrow a sixteenth of the store and
+// is folded into it.
+TEST_F(UrlCache, DeletionsGoToARecordThatReadersApplyAndThatIsFolded) {
+  std::string text = "# kept\n";
+  for (int i = 0; i < 200; ++i) text += "1\thttp://e" + std::to_string(i) + "/\t\n";
+  text += "1\thttp://dup/\tfirst\n1\thttp://dup/\tsecond\n1\thttp://dup/\tthird\n";
+  folder.Write("urlcache.txt", text);
+  for (const char* url : {"http://dup/", "http://e7/", "http://dup/"}) ASSERT_TRUE(DeleteUrlCacheEntryA(url)) << url;
+  EXPECT_EQ(folder.Read("urlcache.txt"), text);
+  EXPECT_EQ(folder.RecordedUrls(), (std::vector<std::string>{"http://dup/", "http://e7/", "http://dup/"}));
+  std::vector<Seen> seen = EnumerateAll();
+  EXPECT_EQ(seen.size(), 200u);
+  EXPECT_EQ(CountOf(Urls(seen), "http://e7/"), 0u);
+  EXPECT_EQ(seen.back().localFile, folder.File("third"));
+
+  // A last line that a killed writer left torn is no deletion, and the next
+  // deletion takes its place.
+  TempSystemFolder::WriteBytes(folder.File("urlcache.txt.deleted"), folder.Read("urlcache.txt.deleted") + "http://e8");
+  EXPECT_EQ(CountOf(Urls(EnumerateAll()), "http://e8/"), 1u);
+  ASSERT_TRUE(DeleteUrlCacheEntryA("http://e9/"));
+  EXPECT_EQ(folder.RecordedUrls(), (std::vector<std::string>{"http://dup/", "http://e7/", "http://dup/", "http://e9/"}));
+  EXPECT_EQ(EnumerateAll().size(), 199u);
+
+  // A record left beside another store deletes nothing there.
+  folder.Write("urlcache.txt", text + "1\thttp://new/\t\n");
+  EXPECT_EQ(EnumerateAll().size(), 204u);
+  ASSERT_TRUE(DeleteUrlCacheEntryA("http://dup/"));
+  EXPECT_EQ(folder.RecordedUrls(), std::vector<std::string>{"http://dup/"});
+  EXPECT_EQ(CountOf(Urls(EnumerateAll()), "http://dup/"), 2u);
+
+  // Enough deletions fold the record into the store, its other lines kept.
+  for (int i = 0; i < 150; ++i) ASSERT_TRUE(DeleteUrlCacheEntryA(("http://e" + std::to_string(i) + "/").c_str())) << i;
+  std::string store = folder.Read("urlcache.txt");
+  EXPECT_TRUE(store.starts_with("# kept\n"));
+  EXPECT_LT(store.size(), text.size() / 2);
+  EXPECT_EQ(folder.UrlsAsStored(), Urls(EnumerateAll()));
+  EXPECT_EQ(EnumerateAll().size(), 53u);
+  EXPECT_FALSE(DeleteUrlCacheEntryA("http://e0/"));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
+// Readers pass over entries by the length of their URL before they compare
+// them with the record; lengths from a few kilobytes on count as one.
+TEST_F(UrlCache, TheRecordTakesEntriesOfEveryUrlLength) {
+  std::string text;
+  std::vector<std::string> urls;
+  for (size_t length : {4095u, 4096u, 4097u, 9000u}) {
+    for (char c : {'a', 'b'}) urls.push_back("http://long/" + std::string(length - 12, c));
+  }
+  for (int i = 0; i < 40000; ++i) text += "1\thttp://e" + std::to_string(i) + "/\t\n";
+  for (const std::string& url : urls) text += "1\t" + url + "\t\n";
+  folder.Write("urlcache.txt", text);
+  for (size_t i = 0; i < urls.size(); i += 2) ASSERT_TRUE(DeleteUrlCacheEntryA(urls[i].c_str())) << urls[i].size();
+  EXPECT_EQ(folder.Read("urlcache.txt"), text);
+  std::vector<std::string> left = Urls(EnumerateAll());
+  ASSERT_EQ(left.size(), 40000u + urls.size() / 2);
+  for (size_t i = 0; i < urls.size(); ++i) EXPECT_EQ(CountOf(left, urls[i]), i % 2) << urls[i].size();
+}
+
+void WriteCacheFolderValue(const TempSystemFolder& folder, const std::string& value) {
+  folder.Write("registry.reg",
+               "Windows Registry Editor Version 5.00\n\n"
+               "[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders]\n"
+               "\"Cache\"=\"" + value + "\"\n");
+}
+
+// Which local files go with their entries: only those inside the cache
+// folder that the registry names, or inside the system folder's subfolders
+// when it names none; never the system folder's own files.
+TEST_F(UrlCache, DeleteRemovesLocalFilesOnlyInsideTheCacheFolder) {
+  struct Row {
+    const char* cacheValue;  // "@" stands for the system folder; nullptr: no value
+    const char* localFile;   // relative to the system folder
+    bool removed;
+  };
+  const Row rows[] = {
+      {"@/cache", "cache/in.bin", true},
+      {"@/cache/", "cache/sub/in.bin", true},
+      {"@/cache", "browser.sh", false},
+      {"@/cache", "other/x.bin", false},
+      {"@/cache", "cache/../browser.sh", false},
+      {"@/cache", "cache/../other/x.bin", false},
+      {"@", "browser.sh", false},
+      {"@", "cache/in.bin", true},
+      {"cache", "cache/in.bin", false},  // a relative folder names none
+      {nullptr, "browser.sh", false},
+      {nullptr, "cache/in.bin", true},
+      {nullptr, "other/x.bin", true},
+  };
+  for (const Row& row : rows) {
+    std::filesystem::remove(folder.File("registry.reg"));
+    if (row.cacheValue != nullptr) {
+      std::string value = row.cacheValue;
+      if (value[0] == '@') value = folder.Path() + value.substr(1);
+      WriteCacheFolderValue(folder, value);
+    }
+    for (const char* file : {"browser.sh", "cache/in.bin", "cache/sub/in.bin", "other/x.bin"}) {
+      std::filesystem::create_directories(std::filesystem::path(folder.File(file)).parent_path());
+      folder.Write(file, "data");
+    }
+    folder.Write("urlcache.txt", std::string("1\thttp://a/\t") + row.localFile + "\n1\thttp://abs/\t" +
+                                     folder.File(row.localFile) + "\n");
+    std::string where = std::string(row.cacheValue ? row.cacheValue : "(none)") + " " + row.localFile;
+    EXPECT_TRUE(DeleteUrlCacheEntryA("http://a/")) << where;
+    EXPECT_EQ(std::filesystem::exists(folder.File(row.localFile)), !row.removed) << where;
+    folder.Write(row.localFile, "data");
+    EXPECT_TRUE(DeleteUrlCacheEntryA("http://abs/")) << where << " (absolute)";
+    EXPECT_EQ(std::filesystem::exists(folder.File(row.localFile)), !row.removed) << where << " (absolute)";
+  }
+}
+
+// A folder on the way to the local file is swapped again and again with a
+// link to a folder outside while entries are deleted: the file outside stays.
+TEST_F(UrlCache, DeleteNeverFollowsAFolderSwappedForALink) {
+  TempSystemFolder outside;
+  setenv("TROVEX_SYSTEM", folder.Path().c_str(), 1);
+  TempSystemFolder::WriteBytes(outside.File("victim"), "precious");
+  std::filesystem::create_directories(folder.File("cache/sub"));
+  std::filesystem::create_directory_symlink(outside.Path(), folder.File("cache/swap"));
+  int inside = open(folder.File("cache/sub").c_str(), O_PATH | O_DIRECTORY);  // wherever it moves
+  ASSERT_GE(inside, 0);
+  std::atomic<bool> stop{false};
+  std::thread swapper([&] {
+    while (!stop) renameat2(AT_FDCWD, folder.File("cache/sub").c_str(), AT_FDCWD, folder.File("cache/swap").c_str(),
+                            RENAME_EXCHANGE);
+  });
+  const int kTries = 300;
+  int removedInside = 0;
+  for (int i = 0; i < kTries && std::filesystem::exists(outside.File("victim")); ++i) {
+    close(openat(inside, "victim", O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+    folder.Write("urlcache.txt", "1\thttp://race/\tcache/sub/victim\n");
+    EXPECT_TRUE(DeleteUrlCacheEntryA("http://race/"));
+    removedInside += faccessat(inside, "victim", F_OK, 0) != 0 ? 1 : 0;
+  }
+  stop = true;
+  swapper.join();
+  close(inside);
+  EXPECT_EQ(TempSystemFolder::ReadBytes(outside.File("victim")), "precious");
+  EXPECT_GT(removedInside, 0) << "the race never let a deletion through";
+}
+
 // True when every entry of `seen` is one of `all`, in the same order.
 bool IsInOrderPartOf(const std::vector<std::string>& seen, const std::vector<std::string>& all) {
   size_t at = 0;
@@ -291,9 +442,7 @@ TEST_F(UrlCache, ConcurrentDeletesFromSeveralProcessesLoseNone) {
   for (pid_t deleter : deleters) EXPECT_TRUE(Succeeded(deleter)) << "a deletion failed";
   EXPECT_TRUE(Succeeded(reader)) << "a reader saw a broken cache";
   EXPECT_EQ(Urls(EnumerateAll()), stays);
-  std::string expected;
-  for (const std::string& url : stays) expected += "1\t" + url + "\t\n";
-  EXPECT_EQ(folder.Read("urlcache.txt"), expected);
+  EXPECT_EQ(folder.UrlsAsStored(), stays) << "the store and its record of deletions disagree";
 }
 
 TEST_F(UrlCache, BadArgumentsFailCleanly) {

@@ -1,4 +1,4 @@
-// Directory searches and file copies.
+// Directory searches, file copies and files opened for writing.
 #include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>
@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "files.h"
 #include "handles.h"
 #include "platform/win32api.h"
 #include "sysfolder.h"
@@ -65,12 +66,17 @@ FILETIME ToFileTime(const timespec& time) {
   return {static_cast<DWORD>(ticks & 0xFFFFFFFFu), static_cast<DWORD>(ticks >> 32)};
 }
 
+DWORD AttributesOf(const struct stat& info) {
+  DWORD attributes = S_ISDIR(info.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+  if (S_ISLNK(info.st_mode)) attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+  // Read-only is a property of the file, not of who asks: no write bit at all.
+  if ((info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) attributes |= FILE_ATTRIBUTE_READONLY;
+  return attributes;
+}
+
 void FillRecord(const struct stat& info, std::string_view name, WIN32_FIND_DATAA* record) {
   std::memset(record, 0, sizeof *record);
-  record->dwFileAttributes = S_ISDIR(info.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
-  // Read-only is a property of the file, not of who asks: no write bit at all.
-  if ((info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
-    record->dwFileAttributes |= FILE_ATTRIBUTE_READONLY;
+  record->dwFileAttributes = AttributesOf(info);
   uint64_t size = S_ISDIR(info.st_mode) ? 0 : static_cast<uint64_t>(info.st_size);
   record->nFileSizeHigh = static_cast<DWORD>(size >> 32);
   record->nFileSizeLow = static_cast<DWORD>(size & 0xFFFFFFFFu);
@@ -223,6 +229,37 @@ bool Exists(const char* path) {
   return lstat(path, &info) == 0;
 }
 
+// ---- Files opened for writing ---------------------------------------------
+
+struct OpenFile {
+  UniqueFd fd;
+};
+
+TROVEX_MODULE_STATE HandleTable<OpenFile> openFiles;
+
+HANDLE FailHandle(DWORD code) {
+  SetLastError(code);
+  return INVALID_HANDLE_VALUE;
+}
+
+// Opens without blocking, so that a pipe is refused rather than waited on,
+// and keeps only a regular file.
+UniqueFd OpenRegularForWriting(const char* name, DWORD creation, DWORD flags) {
+  int mode = O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+  if (creation == CREATE_NEW) mode |= O_EXCL;
+  if ((flags & FILE_FLAG_OPEN_REPARSE_POINT) != 0) mode |= O_NOFOLLOW;
+  UniqueFd fd(open(name, mode, 0666));
+  struct stat info {};
+  if (!fd.Valid() || fstat(fd.Get(), &info) != 0) return UniqueFd();
+  if (!S_ISREG(info.st_mode)) {
+    errno = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
+    return UniqueFd();
+  }
+  // Emptied only once it is known to be a file.
+  if ((creation == CREATE_ALWAYS && ftruncate(fd.Get(), 0) != 0) || fcntl(fd.Get(), F_SETFL, 0) != 0) return UniqueFd();
+  return fd;
+}
+
 }  // namespace
 
 HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA record) {
@@ -279,4 +316,51 @@ BOOL CopyFileA(LPCSTR source, LPCSTR target, BOOL failIfExists) {
     return Fail(LastErrorFromErrno());
   }
   return TRUE;
+}
+
+HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD, void*, DWORD creation, DWORD flags, HANDLE) {
+  if (name == nullptr || name[0] == '\0' || (access & GENERIC_WRITE) == 0 ||
+      (creation != CREATE_NEW && creation != CREATE_ALWAYS))
+    return FailHandle(ERROR_INVALID_PARAMETER);
+  auto file = std::make_unique<OpenFile>();
+  file->fd = OpenRegularForWriting(name, creation, flags);
+  if (!file->fd.Valid()) {
+    // A link not followed, and a pipe without a reader, are refused access.
+    if (errno == ELOOP || errno == ENXIO) return FailHandle(ERROR_ACCESS_DENIED);
+    return FailHandle(LastErrorFromErrno());
+  }
+  return openFiles.Add(std::move(file));
+}
+
+BOOL WriteFile(HANDLE handle, LPCVOID data, DWORD size, LPDWORD written, void*) {
+  std::shared_ptr<OpenFile> file = openFiles.Find(handle);
+  if (!file) return Fail(ERROR_INVALID_HANDLE);
+  if (written != nullptr) *written = 0;
+  if (data == nullptr && size > 0) return Fail(ERROR_INVALID_PARAMETER);
+  const char* bytes = static_cast<const char*>(data);
+  for (DWORD done = 0; done < size;) {
+    ssize_t n = write(file->fd.Get(), bytes + done, size - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return Fail(n < 0 ? LastErrorFromErrno() : ERROR_WRITE_FAULT);
+    done += static_cast<DWORD>(n);
+    if (written != nullptr) *written = done;
+  }
+  return TRUE;
+}
+
+DWORD GetFileAttributesA(LPCSTR name) {
+  struct stat info {};
+  if (name == nullptr || name[0] == '\0') {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  if (lstat(name, &info) != 0) {
+    LastErrorFromErrno();
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  return AttributesOf(info);
+}
+
+bool CloseFileHandle(HANDLE handle) {
+  return openFiles.Remove(handle);
 }

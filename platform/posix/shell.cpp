@@ -27,6 +27,7 @@
 #include <thread>
 #include <vector>
 
+#include "files.h"
 #include "handles.h"
 #include "platform/win32api.h"
 #include "sysfolder.h"
@@ -336,7 +337,9 @@ DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds) {
 }
 
 BOOL CloseHandle(HANDLE object) {
-  if (object != nullptr && object != INVALID_HANDLE_VALUE && processes.Remove(object)) return TRUE;
+  bool closed = object != nullptr && object != INVALID_HANDLE_VALUE &&
+                (processes.Remove(object) || CloseFileHandle(object));
+  if (closed) return TRUE;
   SetLastError(ERROR_INVALID_HANDLE);
   return FALSE;
 }

@@ -30,6 +30,7 @@ typedef DWORD* LPDWORD;
 typedef CHAR* LPSTR;
 typedef const CHAR* LPCSTR;
 typedef void* LPVOID;
+typedef const void* LPCVOID;
 typedef void* HANDLE;
 typedef struct HKEY__* HKEY;
 typedef HKEY* PHKEY;
@@ -80,6 +81,12 @@ typedef LONG LSTATUS;
 #define FILE_ATTRIBUTE_DIRECTORY 0x00000010u
 #define FILE_ATTRIBUTE_ARCHIVE 0x00000020u
 #define FILE_ATTRIBUTE_NORMAL 0x00000080u
+#define FILE_ATTRIBUTE_REPARSE_POINT 0x00000400u
+#define INVALID_FILE_ATTRIBUTES 0xFFFFFFFFu
+#define GENERIC_WRITE 0x40000000u
+#define CREATE_NEW 1u
+#define CREATE_ALWAYS 2u
+#define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000u
 
 struct FILETIME {
   DWORD dwLowDateTime;
@@ -213,6 +220,10 @@ HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA record);
 BOOL FindNextFileA(HANDLE search, LPWIN32_FIND_DATAA record);
 BOOL FindClose(HANDLE search);
 BOOL CopyFileA(LPCSTR source, LPCSTR target, BOOL failIfExists);
+HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, void* security, DWORD creation, DWORD flags,
+                   HANDLE templateFile);
+BOOL WriteFile(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, void* overlapped);
+DWORD GetFileAttributesA(LPCSTR name);
 
 // Shell and processes
 BOOL ShellExecuteExA(LPSHELLEXECUTEINFOA info);

@@ -52,6 +52,11 @@ class StoreLock {
   UniqueFd fd_;
 };
 
+// Removes the temporary files of ReplaceFile that writers killed mid-write
+// left beside `file`; call it with the lock that guards the file held, so
+// that no live writer has one.
+void RemoveAbandonedTemporaries(const std::string& file);
+
 // The absolute path of the system folder; never fails (a relative
 // $TROVEX_SYSTEM is taken from the working folder).
 std::string SystemFolder();

@@ -2,18 +2,28 @@
 // TYPE<TAB>SOURCE_URL<TAB>LOCAL_FILE, in enumeration order. TYPE is the entry
 // type in hexadecimal; LOCAL_FILE is empty, absolute, or relative to the
 // system folder. Blank lines, '#' lines and malformed lines are not entries.
+// Deletions since the store was last written are in its record beside it
+// (deletionrecord.h); whoever reads the store applies them.
 //
 // A parsed file is shared: every enumeration opened on the same version of
 // the file (same inode, size and times) reads one parsed copy, and keeps it
 // alive as its snapshot however the file changes later. The copy lives only
 // as long as an enumeration (or a size query waiting for the call that
-// follows it) uses it: a caller that has read the cache into memory of its
-// own must not pay for the store a second time.
+// follows it, or the deleter of this process) uses it: a caller that has read
+// the cache into memory of its own must not pay for the store a second time.
+//
+// The deleter keeps the parsed store and an index of its URLs while the file
+// is unchanged, follows the record as other processes append to it, and
+// folds the record into the store when it would outgrow a sixteenth of it,
+// so that a deletion costs the same however large the store.
 #include "textstore.h"
 
-#include <stdlib.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 
 #include <cstring>
 #include <limits>
@@ -22,8 +32,11 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
+#include "cachefiles.h"
+#include "deletionrecord.h"
 #include "hextext.h"
 #include "sysfolder.h"
 
@@ -36,21 +49,11 @@ struct Entry {
   uint32_t urlLength = 0;
   uint32_t fileLength = 0;
   uint32_t type = 0;
+  uint8_t typeLength = 0;
   bool relative = false;
 
   size_t File() const { return url + urlLength + 1; }
-};
-
-class Store final : public UrlSnapshot {
- public:
-  std::string folder;  // the system folder, for relative local files
-  std::string text;
-  std::vector<Entry> entries;
-
-  size_t Count() const override { return entries.size(); }
-  std::string_view Url(size_t i) const override;
-  size_t RecordSize(size_t i) const override;
-  void WriteRecord(size_t i, INTERNET_CACHE_ENTRY_INFOA* record) const override;
+  size_t LineStart() const { return url - typeLength - 1; }
 };
 
 // What identifies one version of the store file.
@@ -68,6 +71,48 @@ struct Version {
            modified.tv_nsec == other.modified.tv_nsec && changed.tv_sec == other.changed.tv_sec &&
            changed.tv_nsec == other.changed.tv_nsec;
   }
+};
+
+class Store final : public UrlSnapshot {
+ public:
+  std::string folder;  // the system folder, for relative local files
+  Version version;     // of the file the text was read from
+  std::string text;
+  std::vector<Entry> entries;
+
+  size_t Count() const override { return entries.size(); }
+  std::string_view Url(size_t i) const override;
+  size_t RecordSize(size_t i) const override;
+  void WriteRecord(size_t i, INTERNET_CACHE_ENTRY_INFOA* record) const override;
+
+  // The hash of the text under key, worked out once per key.
+  uint64_t Hash(uint64_t key) const;
+  // Whether a record with this header applies to this text.
+  bool Matches(const RecordHeader& header) const { return Hash(header.key) == header.storeHash; }
+  // The text without the lines of the entries that `removed` marks.
+  std::string TextWithout(const std::vector<bool>& removed) const;
+
+ private:
+  mutable std::mutex hashMutex_;
+  mutable std::optional<RecordHeader> hashed_;
+};
+
+// The entries of a store that its record leaves.
+class Remaining final : public UrlSnapshot {
+ public:
+  Remaining(std::shared_ptr<const Store> store, std::vector<uint32_t> entries)
+      : store_(std::move(store)), entries_(std::move(entries)) {}
+
+  size_t Count() const override { return entries_.size(); }
+  std::string_view Url(size_t i) const override { return store_->Url(entries_[i]); }
+  size_t RecordSize(size_t i) const override { return store_->RecordSize(entries_[i]); }
+  void WriteRecord(size_t i, INTERNET_CACHE_ENTRY_INFOA* out) const override {
+    store_->WriteRecord(entries_[i], out);
+  }
+
+ private:
+  std::shared_ptr<const Store> store_;
+  std::vector<uint32_t> entries_;
 };
 
 std::mutex sharedMutex;
@@ -104,12 +149,14 @@ bool ParseLine(std::string_view line, size_t offset, Entry& entry) {
   size_t tab2 = line.find('\t', tab1 + 1);
   if (tab2 == std::string_view::npos || tab2 == tab1 + 1) return false;
   if (line.find('\t', tab2 + 1) != std::string_view::npos) return false;
+  if (tab1 > 10) return false;  // "0x" and eight digits at most
   std::optional<uint32_t> type = ParseType(line.substr(0, tab1));
   if (!type) return false;
   entry.url = offset + tab1 + 1;
   entry.urlLength = static_cast<uint32_t>(tab2 - tab1 - 1);
   entry.fileLength = static_cast<uint32_t>(line.size() - tab2 - 1);
   entry.type = *type;
+  entry.typeLength = static_cast<uint8_t>(tab1);
   entry.relative = entry.fileLength > 0 && line[tab2 + 1] != '/';
   return true;
 }
@@ -135,11 +182,11 @@ std::string WithoutTrailingSlashes(std::string folder) {
   return folder;
 }
 
-std::shared_ptr<const Store> ReadStore(const std::string& path, Version& version) {
+std::shared_ptr<const Store> ReadStore(const std::string& path) {
   auto store = std::make_shared<Store>();
   struct stat info {};
   if (!ReadWholeFile(path, store->text, &info)) return nullptr;
-  version = VersionOf(path, info);
+  store->version = VersionOf(path, info);
   store->folder = WithoutTrailingSlashes(SystemFolder());
   store->entries.reserve(store->text.size() / 64);
   ForEachEntry(store->text, [&](const Entry& entry, size_t, size_t) {
@@ -165,10 +212,9 @@ std::shared_ptr<const Store> CurrentStore() {
   if (shared && sharedVersion == VersionOf(path, info)) return shared;
   shared.reset();
   sharedStore.reset();
-  Version version;
-  std::shared_ptr<const Store> store = ReadStore(path, version);
+  std::shared_ptr<const Store> store = ReadStore(path);
   if (store) {
-    sharedVersion = version;
+    sharedVersion = store->version;
     sharedStore = store;
   }
   return store;
@@ -211,31 +257,269 @@ void Store::WriteRecord(size_t i, INTERNET_CACHE_ENTRY_INFOA* record) const {
   }
 }
 
-// The store files themselves are never a cache entry's data.
-bool IsStoreFile(std::string_view name) {
-  return name == "urlcache.txt" || name == "urlcache.txt.lock" || name == "registry.reg" ||
-         name == "registry.reg.lock";
+uint64_t Store::Hash(uint64_t key) const {
+  std::lock_guard<std::mutex> hold(hashMutex_);
+  if (!hashed_ || hashed_->key != key) hashed_ = RecordHeader{key, KeyedHash(key, text)};
+  return hashed_->storeHash;
 }
 
-std::string RealPath(const std::string& path) {
-  char* resolved = realpath(path.c_str(), nullptr);
-  if (resolved == nullptr) return {};
-  std::string result(resolved);
-  free(resolved);
-  return result;
+std::string Store::TextWithout(const std::vector<bool>& removed) const {
+  std::string kept;
+  kept.reserve(text.size());
+  size_t from = 0;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    if (!removed[i]) continue;
+    size_t end = entries[i].File() + entries[i].fileLength;
+    if (end < text.size() && text[end] == '\r') ++end;
+    if (end < text.size() && text[end] == '\n') ++end;
+    kept.append(text, from, entries[i].LineStart() - from);
+    from = end;
+  }
+  kept.append(text, from);
+  return kept;
 }
 
-// Deletes a local file only when, links and ".." resolved, it lies inside
-// the system folder: a cache entry must never take a file outside with it.
-void DeleteLocalFile(const std::string& folder, const std::string& file) {
-  std::string realFolder = RealPath(folder);
-  std::string realFile = RealPath(file);
-  if (realFolder.empty() || realFile.empty()) return;
-  if (realFolder.back() != '/') realFolder += '/';
-  if (realFile.size() <= realFolder.size() || realFile.compare(0, realFolder.size(), realFolder) != 0)
-    return;
-  if (IsStoreFile(std::string_view(realFile).substr(realFolder.size()))) return;
-  unlink(realFile.c_str());
+std::string LocalFileOf(const Store& store, size_t i) {
+  const Entry& entry = store.entries[i];
+  std::string file = store.text.substr(entry.File(), entry.fileLength);
+  return entry.relative ? store.folder + "/" + file : file;
+}
+
+// ---- Applying the record -------------------------------------------------
+
+// The record beside the store, or an empty text when there is none or it
+// cannot be read.
+std::string ReadRecord(const std::string& storePath) {
+  std::string record;
+  if (!ReadWholeFile(DeletionRecordPath(storePath), record)) record.clear();
+  return record;
+}
+
+constexpr size_t kLengthsApart = 4096;
+
+// The store as its record leaves it: each recorded URL takes the first entry
+// of that URL that is left. Since deletions of different URLs never meet, the
+// first n entries of a URL recorded n times go, wherever they lie.
+std::shared_ptr<const UrlSnapshot> ApplyRecord(std::shared_ptr<const Store> store, std::string_view record) {
+  size_t at = 0;
+  std::optional<RecordHeader> header = ReadHeader(record, at);
+  if (!header || !store->Matches(*header)) return store;
+  std::unordered_map<std::string_view, uint32_t, KeyedStringHash> deletions;
+  // Entries whose URL is as long as no recorded one are passed over unhashed;
+  // lengths from kLengthsApart on count as one.
+  std::vector<bool> recordedLength(kLengthsApart + 1);
+  ForEachRecordedUrl(record, at, [&](std::string_view url) {
+    ++deletions[url];
+    recordedLength[std::min(url.size(), kLengthsApart)] = true;
+  });
+  if (deletions.empty()) return store;
+  std::vector<uint32_t> remaining;
+  remaining.reserve(store->Count());
+  for (size_t i = 0; i < store->Count(); ++i) {
+    std::string_view url = store->Url(i);
+    auto found = recordedLength[std::min(url.size(), kLengthsApart)] ? deletions.find(url) : deletions.end();
+    if (found != deletions.end() && found->second > 0) {
+      --found->second;
+      continue;
+    }
+    remaining.push_back(static_cast<uint32_t>(i));
+  }
+  return std::make_shared<Remaining>(std::move(store), std::move(remaining));
+}
+
+// ---- The deleter ----------------------------------------------------------
+
+constexpr uint32_t kNoEntry = UINT32_MAX;
+constexpr size_t kMaxRecordRead = size_t{1} << 30;
+
+// The entries of one store by URL, as the record leaves them: the first left
+// of each URL, and after each entry the next of the same URL.
+class UrlIndex {
+ public:
+  // Walks the store from its end, so that each URL's slot ends at its first
+  // entry with the later ones chained behind it.
+  explicit UrlIndex(const Store& store) : next_(store.Count(), kNoEntry), removed_(store.Count()) {
+    first_.reserve(store.Count());
+    for (size_t i = store.Count(); i-- > 0;) {
+      auto [slot, added] = first_.try_emplace(store.Url(i), static_cast<uint32_t>(i));
+      if (!added) {
+        next_[i] = slot->second;
+        slot->second = static_cast<uint32_t>(i);
+      }
+    }
+  }
+
+  // The entry a deletion of url takes now; kNoEntry when none is left.
+  uint32_t First(std::string_view url) const {
+    auto found = first_.find(url);
+    return found == first_.end() ? kNoEntry : found->second;
+  }
+
+  // Takes the first entry left of url; nothing when none is left.
+  void Remove(std::string_view url) {
+    auto found = first_.find(url);
+    if (found == first_.end() || found->second == kNoEntry) return;
+    removed_[found->second] = true;
+    found->second = next_[found->second];
+    touched_ = true;
+  }
+
+  const std::vector<bool>& Removed() const { return removed_; }
+  bool Touched() const { return touched_; }
+
+ private:
+  std::unordered_map<std::string_view, uint32_t, KeyedStringHash> first_;
+  std::vector<uint32_t> next_;
+  std::vector<bool> removed_;
+  bool touched_ = false;
+};
+
+// What this process knows of the store and its record between deletions;
+// rebuilt when another writer replaced either.
+struct Deleter {
+  Version version;
+  std::shared_ptr<const Store> store;
+  std::unique_ptr<UrlIndex> index;
+  bool recordKnown = false;  // the record below was read
+  dev_t recordDevice = 0;
+  ino_t recordInode = 0;
+  size_t recordEnd = 0;     // past the last whole line of the record read so far
+  bool recordLive = false;  // the record applies to this store
+
+  // Forgets the record: the index as the store alone has it.
+  void ForgetRecord() {
+    if (index->Touched()) index = std::make_unique<UrlIndex>(*store);
+    recordKnown = recordLive = false;
+    recordEnd = 0;
+  }
+};
+
+std::mutex deleterMutex;
+std::unique_ptr<Deleter> deleter;
+
+// Reads `count` bytes from `offset` of fd into `out`.
+bool ReadAt(int fd, size_t offset, size_t count, std::string& out) {
+  out.resize(count);
+  for (size_t done = 0; done < count;) {
+    ssize_t n = pread(fd, out.data() + done, count - done, static_cast<off_t>(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = EIO;  // it shrank while held under the lock: not ours
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool WriteAt(int fd, size_t offset, std::string_view bytes) {
+  for (size_t done = 0; done < bytes.size();) {
+    ssize_t n = pwrite(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = EIO;
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// Brings the deleter up to the store file as it is now; false with errno.
+bool FollowStore(Deleter& state, const std::string& path) {
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0) return false;
+  if (state.store && state.version == VersionOf(path, info)) return true;
+  state = Deleter();
+  state.store = CurrentStore();
+  if (!state.store) return false;
+  state.version = state.store->version;
+  state.index = std::make_unique<UrlIndex>(*state.store);
+  return true;
+}
+
+// Brings the deleter up to the record as it is now: what other processes
+// appended since, or the whole record when it was replaced. `record` is the
+// open record, or invalid when there is none. False with errno.
+bool FollowRecord(Deleter& state, const UniqueFd& record) {
+  if (!record.Valid()) {
+    state.ForgetRecord();
+    return true;
+  }
+  struct stat info {};
+  if (fstat(record.Get(), &info) != 0) return false;
+  size_t size = static_cast<size_t>(info.st_size);
+  bool known = state.recordKnown && info.st_dev == state.recordDevice && info.st_ino == state.recordInode &&
+               size >= state.recordEnd;
+  if (!known) {
+    state.ForgetRecord();
+    state.recordKnown = true;
+    state.recordDevice = info.st_dev;
+    state.recordInode = info.st_ino;
+  }
+  if (size - state.recordEnd > kMaxRecordRead) {
+    errno = EFBIG;  // no fold lets a record grow near this
+    return false;
+  }
+  std::string tail;
+  if (!ReadAt(record.Get(), state.recordEnd, size - state.recordEnd, tail)) return false;
+  size_t at = 0;
+  if (!known) {
+    std::optional<RecordHeader> header = ReadHeader(tail, at);
+    state.recordLive = header && state.store->Matches(*header);
+    if (!state.recordLive) {
+      state.recordEnd = size;  // replaced before it is added to
+      return true;
+    }
+  }
+  if (!state.recordLive) return true;
+  state.recordEnd += ForEachRecordedUrl(tail, at, [&](std::string_view url) { state.index->Remove(url); });
+  return true;
+}
+
+// The record's size once it holds the deletion of url too.
+size_t RecordSizeWith(const Deleter& state, std::string_view url) {
+  return (state.recordLive ? state.recordEnd : kHeaderLineLength) + url.size() + 1;
+}
+
+// Adds the deletion of url to the record and flushes it to disk: after the
+// last whole line of a live record, or as a new record. False with errno;
+// then the record holds what it held before, or a torn last line.
+bool Record(Deleter& state, UniqueFd& record, const std::string& recordPath, std::string_view url) {
+  std::string line = std::string(url) + "\n";
+  if (!state.recordLive) {
+    RecordHeader header{RandomKey(), 0};
+    header.storeHash = state.store->Hash(header.key);
+    std::string fresh = HeaderLine(header) + line;
+    if (!ReplaceFile(recordPath, fresh)) return false;
+    record.Reset(open(recordPath.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC));
+    struct stat info {};
+    if (!record.Valid() || fstat(record.Get(), &info) != 0) return false;
+    state.recordKnown = state.recordLive = true;
+    state.recordDevice = info.st_dev;
+    state.recordInode = info.st_ino;
+    state.recordEnd = fresh.size();
+    return true;
+  }
+  // What follows the last whole line is a write that a killed writer never
+  // finished; the new line goes in its place.
+  if (ftruncate(record.Get(), static_cast<off_t>(state.recordEnd)) != 0) return false;
+  if (!WriteAt(record.Get(), state.recordEnd, line) || fdatasync(record.Get()) != 0) return false;
+  state.recordEnd += line.size();
+  return true;
+}
+
+// Writes the store again without the entries the index took, and empties the
+// record. A crash between the two leaves a record that no longer matches the
+// store, and so deletes nothing. False with errno; then the store is as it
+// was.
+bool Fold(Deleter& state, const UniqueFd& record, const std::string& path) {
+  if (!ReplaceFile(path, state.store->TextWithout(state.index->Removed()))) return false;
+  if (record.Valid() && ftruncate(record.Get(), 0) != 0) {
+    // a record that does not match the new store deletes nothing
+  }
+  state = Deleter();
+  return true;
 }
 
 BOOL Fail(DWORD code) {
@@ -243,39 +527,71 @@ BOOL Fail(DWORD code) {
   return FALSE;
 }
 
+// Opens the record, without following a link or waiting on a pipe, into
+// `record`; left invalid when there is none. False with errno when something
+// else than a file is there or it cannot be opened.
+bool OpenRecord(const std::string& recordPath, UniqueFd& record) {
+  record.Reset(open(recordPath.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (!record.Valid()) return errno == ENOENT;
+  struct stat info {};
+  if (fstat(record.Get(), &info) != 0) return false;
+  if (!S_ISREG(info.st_mode)) {
+    errno = EINVAL;
+    return false;
+  }
+  return true;
+}
+
+// Runs one step of a deletion; on failure the deleter starts afresh next time
+// and the last error says why.
+template <typename Step>
+bool Done(Deleter& state, Step step) {
+  if (step()) return true;
+  LastErrorFromErrno();
+  int error = errno;
+  state = Deleter();
+  errno = error;
+  return false;
+}
+
 }  // namespace
 
 std::shared_ptr<const UrlSnapshot> TextStoreSnapshot() {
-  return CurrentStore();
+  std::string path = SystemFile(kTextStoreName);
+  // The record before the store: a fold that comes between the two leaves a
+  // record that no longer matches, and the store already without its entries.
+  std::string record = ReadRecord(path);
+  std::shared_ptr<const Store> store = CurrentStore();
+  if (!store || record.empty()) return store;
+  return ApplyRecord(std::move(store), record);
 }
 
 BOOL DeleteFromTextStore(const char* url) {
-  std::string folder = WithoutTrailingSlashes(SystemFolder());
   std::string path = SystemFile(kTextStoreName);
+  std::string recordPath = DeletionRecordPath(path);
   struct stat info {};
   if (stat(path.c_str(), &info) != 0) return Fail(ERROR_FILE_NOT_FOUND);
 
   StoreLock lock(path);
   if (!lock.Held()) return Fail(LastErrorFromErrno());
-  std::string text;
-  if (!ReadWholeFile(path, text)) return Fail(LastErrorFromErrno());
+  RemoveAbandonedTemporaries(recordPath);
+  std::lock_guard<std::mutex> hold(deleterMutex);
+  if (!deleter) deleter = std::make_unique<Deleter>();
+  Deleter& state = *deleter;
+  UniqueFd record;
+  if (!Done(state, [&] { return OpenRecord(recordPath, record); }) ||
+      !Done(state, [&] { return FollowStore(state, path) && FollowRecord(state, record); }))
+    return FALSE;
 
-  std::string_view wanted(url);
-  std::optional<Entry> found;
-  size_t lineStart = 0, lineEnd = 0;
-  ForEachEntry(text, [&](const Entry& entry, size_t start, size_t end) {
-    if (std::string_view(text).substr(entry.url, entry.urlLength) != wanted) return true;
-    found = entry;
-    lineStart = start;
-    lineEnd = end;
-    return false;
-  });
-  if (!found) return Fail(ERROR_FILE_NOT_FOUND);
-
-  std::string localFile = text.substr(found->File(), found->fileLength);
-  if (found->relative) localFile = folder + "/" + localFile;
-  text.erase(lineStart, lineEnd - lineStart);
-  if (!ReplaceFile(path, text)) return Fail(LastErrorFromErrno());
-  if (!localFile.empty()) DeleteLocalFile(folder, localFile);
+  uint32_t entry = state.index->First(url);
+  if (entry == kNoEntry) return Fail(ERROR_FILE_NOT_FOUND);
+  std::string localFile = LocalFileOf(*state.store, entry);
+  // A record that would outgrow a sixteenth of the store is folded into it
+  // instead, so a small store is simply written again.
+  bool fold = RecordSizeWith(state, url) > state.store->text.size() / 16;
+  state.index->Remove(url);
+  if (!Done(state, [&] { return fold ? Fold(state, record, path) : Record(state, record, recordPath, url); }))
+    return FALSE;
+  if (!localFile.empty()) DeleteCacheFile(localFile);
   return TRUE;
 }

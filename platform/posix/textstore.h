@@ -13,9 +13,11 @@ constexpr char kTextStoreName[] = "urlcache.txt";
 // The store as the file is now; null when there is no file.
 std::shared_ptr<const UrlSnapshot> TextStoreSnapshot();
 
-// Deletes url's entry from the store, and its local file when that lies in
-// the system folder. FALSE with the last error set on failure
-// (ERROR_FILE_NOT_FOUND when there is no store or no such entry).
+// Deletes the first entry left in the store whose URL is url, byte for byte,
+// and its local file when that lies in the cache folder (see
+// DeleteCacheFile); the deletion is on disk when it returns. FALSE with the
+// last error set on failure (ERROR_FILE_NOT_FOUND when there is no store or
+// no such entry).
 BOOL DeleteFromTextStore(const char* url);
 
 #endif

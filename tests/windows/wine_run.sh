@@ -197,6 +197,16 @@ check_copies() {
   done
 }
 
+# Copying the reread entry writes the one-byte placeholder.
+check_placeholder() {
+  local written
+  trovex get '\(Reread cache)' 'C:\out\reread'
+  expect_status "get the reread entry" 0
+  written=$(find "$drive/out/reread" -type f 2>/dev/null)
+  [ -n "$written" ] && [ "$(wc -l <<<"$written")" -eq 1 ] && [ "$(cat "$written")" == "?" ] ||
+    fail "the reread entry was copied as [$written], not as a one-byte placeholder"
+}
+
 cache_urls() {
   in_wine "$install_dir\\seedcache.exe" list | cut -f 2
 }
@@ -297,6 +307,7 @@ in_wine reg add "$settings_key" /v GlobalUserOffline /t REG_DWORD /d 0 /f >/dev/
 
 check_listing ""
 check_copies
+check_placeholder
 check_delete
 check_listing "$doomed"
 check_open 4
@@ -307,4 +318,4 @@ check_open_refused 11
 check_open_without_browser
 check_reread
 
-finish_checks "Wine: listings, copies (two long URLs among them), deletion, open with and without a browser, refusals and reread as expected"
+finish_checks "Wine: listings, copies (two long URLs among them), the placeholder, deletion, open with and without a browser, refusals and reread as expected"

@@ -1,0 +1,125 @@
+// A cache entry's local file is named by a stranger (the web site chose the
+// URL the file is cached for, and anything may have written the store), so it
+// is removed only through folder handles opened from the cache folder down,
+// none of them through a symbolic link: a folder on the way that is swapped
+// for a link while this runs makes the removal fail instead of leading it
+// outside.
+#include "cachefiles.h"
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/win32api.h"
+#include "sysfolder.h"
+
+namespace {
+
+constexpr char kShellFolders[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+
+std::string WithoutTrailingSlashes(std::string folder) {
+  while (!folder.empty() && folder.back() == '/') folder.pop_back();
+  return folder;
+}
+
+// The text of the registry's "Cache" value; nullopt when it is missing, empty
+// or no text.
+std::optional<std::string> RegisteredCacheFolder() {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, kShellFolders, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return std::nullopt;
+  std::optional<std::string> folder;
+  DWORD type = 0, size = 0;
+  if (RegQueryValueExA(key, "Cache", nullptr, &type, nullptr, &size) == ERROR_SUCCESS && type == REG_SZ) {
+    std::string data(size, '\0');
+    if (RegQueryValueExA(key, "Cache", nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size) ==
+            ERROR_SUCCESS &&
+        type == REG_SZ) {
+      data.resize(std::min<size_t>(size, data.size()));
+      data.resize(data.find('\0') == std::string::npos ? data.size() : data.find('\0'));
+      if (!data.empty()) folder = data;
+    }
+  }
+  RegCloseKey(key);
+  return folder;
+}
+
+std::string RealPath(const std::string& path) {
+  char* resolved = realpath(path.c_str(), nullptr);
+  if (resolved == nullptr) return {};
+  std::string result(resolved);
+  free(resolved);
+  return result;
+}
+
+// The names on the way from `root` (without a trailing slash) down to
+// `path`; nullopt when path does not begin with root and a slash, names no
+// file below it, or steps up with "..".
+std::optional<std::vector<std::string>> NamesBelow(std::string_view root, std::string_view path) {
+  if (path.size() <= root.size() || !path.starts_with(root) || path[root.size()] != '/') return std::nullopt;
+  std::vector<std::string> names;
+  std::string_view rest = path.substr(root.size());
+  while (!rest.empty()) {
+    size_t slash = rest.find('/');
+    std::string_view name = rest.substr(0, slash);
+    rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
+    if (name == "..") return std::nullopt;
+    if (!name.empty() && name != ".") names.emplace_back(name);
+  }
+  if (names.empty()) return std::nullopt;
+  return names;
+}
+
+bool SameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Opens the folder `name` inside `dir` only when it is a folder itself, not
+// a link to one.
+UniqueFd OpenFolderIn(int dir, const std::string& name) {
+  return UniqueFd(openat(dir, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+}
+
+// Walks `names` down from the folder `root` and removes the last one when it
+// is a regular file whose folder is not the system folder.
+void RemoveBelow(const std::string& root, const std::vector<std::string>& names) {
+  struct stat system {};
+  if (stat(SystemFolder().c_str(), &system) != 0) return;
+  // The cache folder itself is the system's own choice: links in its path are
+  // followed.
+  UniqueFd dir(open(root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  for (size_t i = 0; dir.Valid() && i + 1 < names.size(); ++i) dir = OpenFolderIn(dir.Get(), names[i]);
+  struct stat folder {}, file {};
+  if (!dir.Valid() || fstat(dir.Get(), &folder) != 0 || SameFile(folder, system)) return;
+  if (fstatat(dir.Get(), names.back().c_str(), &file, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(file.st_mode)) return;
+  // Should the name be swapped for a link or a folder after the check, the
+  // removal takes the link itself or fails: it never leaves this folder.
+  unlinkat(dir.Get(), names.back().c_str(), 0);
+}
+
+}  // namespace
+
+void DeleteCacheFile(const std::string& file) {
+  int saved = errno;
+  std::optional<std::string> registered = RegisteredCacheFolder();
+  std::string root = WithoutTrailingSlashes(registered ? *registered : SystemFolder());
+  // A cache folder named relative to nothing in particular names no folder.
+  if (registered && (*registered)[0] != '/') {
+    errno = saved;
+    return;
+  }
+  std::optional<std::vector<std::string>> names = NamesBelow(root, file);
+  if (!names) {
+    std::string real = WithoutTrailingSlashes(RealPath(root.empty() ? "/" : root));
+    names = NamesBelow(real, file);
+    root = real;
+  }
+  if (names) RemoveBelow(root.empty() ? "/" : root, *names);
+  errno = saved;
+}
