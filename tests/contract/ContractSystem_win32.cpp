@@ -1,6 +1,7 @@
 // The Windows half: the URL cache is the system's own, filled through
-// wininet; each test starts by emptying it, and takes a registry key and a
-// scratch folder of its own.
+// wininet. Each test starts by emptying it, so the program refuses to run
+// unless told that the user is a throwaway one; each takes a registry key and
+// a scratch folder of its own.
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -48,6 +49,11 @@ Half ThisHalf() {
 }
 
 ContractSystem::ContractSystem() {
+  // Each test empties the URL cache of the user it runs as.
+  const char* throwaway = std::getenv("TROVEX_CONTRACT_THROWAWAY_USER");
+  if (throwaway == nullptr || std::string(throwaway) != "1")
+    Die("these tests empty the user's URL cache: run them only in a throwaway Wine prefix or account, with "
+        "TROVEX_CONTRACT_THROWAWAY_USER=1");
   static int made = 0;
   std::string unique = std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++made);
   registryKey_ = "Software\\TrovexContract\\" + unique;

@@ -16,4 +16,6 @@ if [ ! -f "$program" ]; then
 fi
 start_wine_prefix
 cp "$program" "$WINEPREFIX/drive_c/"
+# The prefix is a throwaway one: the tests may empty its URL cache.
+export TROVEX_CONTRACT_THROWAWAY_USER=1
 "$WINE64" 'C:\win32_contract_test.exe' 2>&1 | tr -d '\r'
