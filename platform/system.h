@@ -24,7 +24,8 @@ bool IsDirSeparator(char c);
 
 // The text to put into SHELLEXECUTEINFOA::lpParameters so that the started
 // program receives exactly `argument` as its one argument, whatever spaces,
-// quotes or backslashes it holds.
+// quotes or backslashes it holds; an empty argument arrives as none on Linux,
+// where the parameters are the argument as they are.
 std::string QuoteArgument(std::string_view argument);
 
 #endif

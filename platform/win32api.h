@@ -8,7 +8,9 @@
 // platform/posix/sysfolder.h). The build puts the right folder on the include path;
 // nothing above this header asks which system it runs on.
 //
-// The contracts both implementations keep, service by service:
+// The contracts both implementations keep, service by service. The tests in
+// tests/contract check them on both, and mark where the two are known to
+// differ.
 //
 // Last error
 //   SetLastError(code) / GetLastError(): the calling thread's last-error code.
@@ -25,8 +27,14 @@
 //   needs (or none) fails with ERROR_INSUFFICIENT_BUFFER and stores the size
 //   needed in *size; the position does not advance. The end of the
 //   enumeration fails with ERROR_NO_MORE_ITEMS; an empty cache gives no handle
-//   from the first call. A handle enumerates the cache as it was when the
-//   handle was opened. FindCloseUrlCache releases the handle.
+//   from the first call. Ours enumerates the cache as it was when the handle
+//   was opened; Wine reads its index at each call, so an entry deleted or
+//   added meanwhile may or may not show; the plug-in relies on neither.
+//   FindCloseUrlCache releases the handle. The pattern is null for every
+//   entry, or "Cookie:" or "Visited:" for the cookies or the history alone.
+//   Other spellings differ: Wine compares the pattern with those two byte for
+//   byte and finds nothing for "*", ours ignores case and takes "*" as every
+//   entry.
 //   DeleteUrlCacheEntryA(url): removes the entry whose URL equals url byte for
 //   byte, or fails with ERROR_FILE_NOT_FOUND.
 //
@@ -42,11 +50,19 @@
 //   GetPrivateProfileStringA(section, key, default, buffer, size, file): the
 //   value, cut to size - 1 bytes and NUL-terminated, or the default when the
 //   file, section or key is missing; returns the number of bytes copied.
+//   Names compare without regard to ASCII case; the keys before the first
+//   section header are found by the empty section name, and a section headed
+//   "[]" by no name. With key null the buffer receives the section's key
+//   names, with section null the section names: each followed by a NUL, the
+//   list by one more; the result counts all but the last NUL. A list that
+//   does not fit is cut to size - 2 bytes and a NUL, and the result is
+//   size - 2; the buffer's last byte is then unspecified.
 //
 // Files
 //   FindFirstFileA(pattern, record) / FindNextFileA / FindClose: searches a
 //   folder for names matching '*' and '?' in the last component of pattern;
 //   INVALID_HANDLE_VALUE with ERROR_FILE_NOT_FOUND when nothing matches.
+//   FindNextFileA gives the next match, or FALSE with ERROR_NO_MORE_FILES.
 //   CopyFileA(source, target, failIfExists): copies the bytes; with
 //   failIfExists set an existing target fails with ERROR_FILE_EXISTS. A failed
 //   copy leaves an existing target unchanged.
@@ -61,14 +77,20 @@
 //   GetFileAttributesA(name): the attributes of exactly that name (no
 //   wildcards; a link's own), or INVALID_FILE_ATTRIBUTES when nothing is there.
 //   GetModuleFileNameA(module, buffer, size): the full path of the module's
-//   file and a NUL; returns its length. A path that does not fit is cut to
-//   size - 1 bytes and the result is size, with ERROR_INSUFFICIENT_BUFFER
-//   (older Windows leaves such a buffer without its NUL); 0 on failure.
+//   file; returns its length. A path that does not fit fills the buffer, and
+//   the result is size with ERROR_INSUFFICIENT_BUFFER; whether the last byte
+//   is then a NUL differs (Wine and Windows XP: no), so callers go by the
+//   result.
 //
 // Shell
 //   ShellExecuteExA(info): starts info->lpFile with info->lpParameters; FALSE
-//   when it cannot be started. With SEE_MASK_NOCLOSEPROCESS, info->hProcess is
-//   a handle that WaitForSingleObject waits on and CloseHandle releases.
+//   when it cannot be started (ERROR_FILE_NOT_FOUND for a missing file). With
+//   SEE_MASK_NOCLOSEPROCESS, info->hProcess is a handle that
+//   WaitForSingleObject waits on and CloseHandle releases. Windows splits
+//   lpParameters into arguments as a command line; ours passes it as the one
+//   argument, as it is. QuoteArgument (platform/system.h) spells an argument
+//   so that it arrives whole on both, but an empty one: Windows gives the
+//   program one empty argument, ours none.
 //
 // User interface
 //   MessageBoxA(owner, text, caption, type): shows the box and returns the

@@ -2,7 +2,9 @@
 // regard to ASCII case, blanks around names and values dropped, one pair of
 // matching quotes around a value dropped, ';' lines are comments, and the
 // first matching section and key win. Lines that are none of these are
-// skipped.
+// skipped. Keys before the first section header form a nameless section,
+// which an empty section name finds; a header with an empty name ("[]")
+// starts a section that no name finds.
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -22,6 +24,7 @@ struct Pair {
 struct Section {
   std::string_view name;
   std::vector<Pair> pairs;
+  bool headed = true;  // false for the keys before the first header
 };
 
 bool IsBlank(char c) {
@@ -76,7 +79,8 @@ std::vector<Section> ParseProfile(std::string_view text) {
       continue;
     }
     size_t equals = line.find('=');
-    if (sections.empty() || equals == std::string_view::npos) continue;
+    if (equals == std::string_view::npos) continue;
+    if (sections.empty()) sections.push_back({{}, {}, false});
     std::string_view key = Trim(line.substr(0, equals));
     if (key.empty()) continue;
     sections.back().pairs.push_back({key, Unquoted(Trim(line.substr(equals + 1)))});
@@ -86,7 +90,7 @@ std::vector<Section> ParseProfile(std::string_view text) {
 
 const Section* FindSection(const std::vector<Section>& sections, std::string_view name) {
   for (const Section& section : sections)
-    if (EqualNoCase(section.name, name)) return &section;
+    if (EqualNoCase(section.name, name) && section.headed != name.empty()) return &section;
   return nullptr;
 }
 
@@ -163,7 +167,8 @@ DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultValue, 
 
   UniqueNames names;
   if (section == nullptr) {
-    for (const Section& each : sections) names.Add(each.name);
+    for (const Section& each : sections)
+      if (each.headed) names.Add(each.name);
     return CopyList(buffer, size, names.Names());
   }
   const Section* found = FindSection(sections, section);

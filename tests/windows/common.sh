@@ -30,6 +30,26 @@ require_wine64() {
   skip_for "the Wine server" "wine wine64"
 }
 
+# Starts 64-bit Wine (require_wine64 first) in a fresh prefix inside a
+# temporary folder WORK, removed with the prefix when the script ends.
+start_wine_prefix() {
+  work=$(mktemp -d "${TMPDIR:-/tmp}/trovex-wine.XXXXXX")
+  export WINEPREFIX=$work/prefix WINEDEBUG=-all HOME=$work/home
+  # No Mono, no Gecko, no menu entries: nothing to download, nothing written
+  # outside the prefix.
+  export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+  unset DISPLAY WAYLAND_DISPLAY
+  mkdir -p "$HOME" "$WINEPREFIX"
+  trap stop_wine_prefix EXIT
+  "$WINESERVER" -p
+  "$WINE64" wineboot --init >/dev/null 2>&1
+}
+
+stop_wine_prefix() {
+  "$WINESERVER" -k 2>/dev/null || true
+  rm -rf "$work"
+}
+
 failures=0
 
 fail() {

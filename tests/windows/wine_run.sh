@@ -20,19 +20,7 @@ for file in Trovex.dll Trovex.ini Trovex.lng trovex.exe tests/seedcache.exe test
   exit 1
 done
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/trovex-wine.XXXXXX")
-export WINEPREFIX=$work/prefix WINEDEBUG=-all HOME=$work/home
-# No Mono, no Gecko, no menu entries: nothing to download, nothing written
-# outside the prefix.
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-unset DISPLAY WAYLAND_DISPLAY
-mkdir -p "$HOME" "$WINEPREFIX"
-
-finish() {
-  "$WINESERVER" -k 2>/dev/null || true
-  rm -rf "$work"
-}
-trap finish EXIT
+start_wine_prefix
 
 drive=$WINEPREFIX/drive_c
 install_dir='C:\Trovex'
@@ -286,9 +274,6 @@ check_reread() {
 }
 
 # ---------------------------------------------------------------- the run
-"$WINESERVER" -p
-"$WINE64" wineboot --init >/dev/null 2>&1
-
 mkdir -p "$drive/Trovex" "$browser_dir"
 cp "$build"/{Trovex.dll,Trovex.lng,trovex.exe,tests/seedcache.exe} "$drive/Trovex/"
 # Opening is not to ask: the question needs a window.
