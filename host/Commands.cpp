@@ -5,6 +5,7 @@
 #include <iostream>
 
 #include "host/HostError.h"
+#include "host/HostSystem.h"
 #include "host/Output.h"
 #include "host/TreeWalk.h"
 
@@ -27,7 +28,7 @@ void PrintItemsAsText(const std::vector<ListedItem>& items) {
   for (const ListedItem& item : items) {
     std::string size = std::to_string(item.Size);
     std::cout << KindWord(item.IsFolder) << (item.IsFolder ? "  " : "    ")
-              << std::string(sizeWidth - size.size(), ' ') << size << "  " << item.Name << '\n';
+              << std::string(sizeWidth - size.size(), ' ') << size << "  " << Shown(item.Name) << '\n';
   }
 }
 
@@ -84,7 +85,7 @@ void PrintBranches(const TreeNode& tree, const std::string& indent) {
   for (size_t i = 0; i < tree.Children.size(); ++i) {
     const TreeNode& child = tree.Children[i];
     bool last = i + 1 == tree.Children.size();
-    std::cout << indent << (last ? "`-- " : "|-- ") << child.Item.Path.Name() << ' ' << Summary(child) << '\n';
+    std::cout << indent << (last ? "`-- " : "|-- ") << Shown(child.Item.Path.Name()) << ' ' << Summary(child) << '\n';
     PrintBranches(child, indent + (last ? "    " : "|   "));
   }
 }
@@ -101,11 +102,11 @@ int RunVerb(Plugin& plugin, const std::string& hostPath, const char* verb) {
   int32_t result = plugin.ExecuteFile(buffer, verb);
   std::string what = std::string(verb) + " " + hostPath + ": ";
   if (result == kFsExecDone) {
-    std::cout << what << ExecuteResultText(result) << '\n';
+    std::cout << Shown(what) << ExecuteResultText(result) << '\n';
     return kExitOk;
   }
   if (result == kFsExecShowFolder) {
-    std::cout << what << ExecuteResultText(result) << ", " << buffer << '\n';
+    std::cout << Shown(what) << ExecuteResultText(result) << ", " << Shown(buffer) << '\n';
     return ShowFolder(plugin, buffer);
   }
   ReportError(what + ExecuteResultText(result));
@@ -127,7 +128,7 @@ int ListCommand(Plugin& plugin, const VirtualPath& path, bool json) {
 
 int TreeCommand(Plugin& plugin, const VirtualPath& path) {
   TreeNode tree = ReadTree(plugin, ResolveNode(plugin, path));
-  std::cout << tree.Item.Path.HostForm() << ' ' << Summary(tree) << '\n';
+  std::cout << Shown(tree.Item.Path.HostForm()) << ' ' << Summary(tree) << '\n';
   PrintBranches(tree, "");
   return kExitOk;
 }
@@ -141,8 +142,14 @@ int OpenCommand(Plugin& plugin, const VirtualPath& path) {
   return status;
 }
 
+// The about box names the registry's cache folder; the folders the plug-in
+// reads instead, when it is given any, follow it.
 int AboutCommand(Plugin& plugin) {
-  return RunVerb(plugin, VirtualPath{}.HostForm(), "properties");
+  int status = RunVerb(plugin, VirtualPath{}.HostForm(), "properties");
+  std::vector<std::string> folders = CacheFoldersInUse();
+  if (!folders.empty()) std::cout << "Cache folders in use:\n";
+  for (const std::string& folder : folders) std::cout << "  " << Shown(folder) << '\n';
+  return status;
 }
 
 int RereadCommand(Plugin& plugin) {

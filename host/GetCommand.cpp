@@ -82,7 +82,7 @@ class ProgressLine {
 
 bool PersonAgreesToReplace(const fs::path& target) {
   if (!StdinIsTerminal()) return false;
-  std::cerr << "trovex: " << target.string() << " exists; replace it? [y/N] " << std::flush;
+  std::cerr << "trovex: " << Shown(target.string()) << " exists; replace it? [y/N] " << std::flush;
   std::string answer;
   if (!std::getline(std::cin, answer)) return false;
   return answer == "y" || answer == "Y" || answer == "yes";
@@ -109,7 +109,7 @@ void ReportOutcome(const CopyJob& job, CopyOutcome outcome, bool verbose) {
   std::string source = job.Source.Path.HostForm();
   switch (outcome) {
     case CopyOutcome::Copied:
-      if (verbose) std::cout << "copied " << source << " to " << job.Target.string() << '\n';
+      if (verbose) std::cout << "copied " << Shown(source) << " to " << Shown(job.Target.string()) << '\n';
       return;
     case CopyOutcome::Exists:
       ReportError("not replaced: " + job.Target.string() + " exists (--force replaces it)");

@@ -56,7 +56,7 @@ size_t DeleteRound(Plugin& plugin, const std::vector<Node>& files, const std::st
     std::string path = file.Path.HostForm();
     if (plugin.DeleteFile(path)) {
       ++deleted;
-      if (verbose) std::cout << "deleted " << path << '\n';
+      if (verbose) std::cout << "deleted " << Shown(path) << '\n';
     } else {
       refused.insert(path);
       ReportError("could not delete " + path + CutNameNote(file));

@@ -190,7 +190,7 @@ int RunShellCommand(const std::vector<std::string>& words) {
   const std::string& name = words.front();
   if (name == "cd") return ChangeFolder(words);
   if (name == "pwd") {
-    std::cout << TheSession.Folder.HostForm() << '\n';
+    std::cout << Shown(TheSession.Folder.HostForm()) << '\n';
     return kExitOk;
   }
   if (name == "help") return ShowHelp(words);

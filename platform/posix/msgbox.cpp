@@ -41,16 +41,32 @@ std::optional<int> PresetAnswer() {
   return std::nullopt;
 }
 
+// A character of a box's text as the terminal gets it: a box may show a URL
+// a stranger chose, so other control characters are written as \xHH.
+void AppendShown(std::string& box, char c) {
+  auto byte = static_cast<unsigned char>(c);
+  if (c == '\n' || c == '\t' || (byte >= 0x20 && byte != 0x7F)) {
+    box += c;
+    return;
+  }
+  constexpr char kHex[] = "0123456789abcdef";
+  box += "\\x";
+  box += kHex[byte >> 4];
+  box += kHex[byte & 0x0F];
+}
+
 // The caption, then the text; a carriage return (alone or before a line
 // feed) breaks the line as it does in a box on Windows.
 std::string FormatBox(std::string_view caption, std::string_view text) {
-  std::string box = "[" + std::string(caption) + "]\n";
+  std::string box = "[";
+  for (char c : caption) AppendShown(box, c == '\n' ? ' ' : c);
+  box += "]\n";
   for (size_t i = 0; i < text.size(); ++i) {
     if (text[i] == '\r') {
       box += '\n';
       if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
     } else {
-      box += text[i];
+      AppendShown(box, text[i]);
     }
   }
   if (box.back() != '\n') box += '\n';
