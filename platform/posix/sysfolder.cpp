@@ -101,18 +101,6 @@ std::string NameOf(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// Removes the temporary files that writers killed mid-write left beside the
-// store; with the store's lock held, no live writer has one.
-void RemoveAbandonedTemporaries(const std::string& store) {
-  ErrnoGuard keep;
-  std::string name = NameOf(store);
-  std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(FolderOf(store).c_str()), closedir);
-  if (!dir) return;
-  while (dirent* entry = readdir(dir.get())) {
-    if (IsTemporaryOf(entry->d_name, name)) unlinkat(dirfd(dir.get()), entry->d_name, 0);
-  }
-}
-
 // The rename is only durable once the folder's entry is on disk too.
 void SyncFolder(const std::string& folder) {
   UniqueFd dir(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -142,6 +130,16 @@ void UniqueFd::Reset(int fd) {
     close(fd_);
   }
   fd_ = fd;
+}
+
+void RemoveAbandonedTemporaries(const std::string& store) {
+  ErrnoGuard keep;
+  std::string name = NameOf(store);
+  std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(FolderOf(store).c_str()), closedir);
+  if (!dir) return;
+  while (dirent* entry = readdir(dir.get())) {
+    if (IsTemporaryOf(entry->d_name, name)) unlinkat(dirfd(dir.get()), entry->d_name, 0);
+  }
 }
 
 StoreLock::StoreLock(const std::string& store) {

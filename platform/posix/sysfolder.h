@@ -52,6 +52,11 @@ class StoreLock {
   UniqueFd fd_;
 };
 
+// Removes the temporary files that ReplaceFile calls killed mid-write left
+// beside `store`; call it only while holding the store's lock, so that no
+// live writer has one.
+void RemoveAbandonedTemporaries(const std::string& store);
+
 // The absolute path of the system folder; never fails (a relative
 // $TROVEX_SYSTEM is taken from the working folder).
 std::string SystemFolder();
