@@ -261,7 +261,8 @@ std::optional<std::string> PrefixPath(const std::string& prefix, std::string_vie
   return path;
 }
 
-std::vector<CacheContainer> WinePrefixContainers(const std::string& prefix) {
+std::vector<CacheContainer> WinePrefixContainers(const std::string& folder) {
+  std::string prefix = WithoutTrailingSlashes(folder);
   std::vector<std::string> folders = RegisteredFolders(prefix);
   if (folders.empty()) folders = StandardFolders(prefix);
   std::vector<CacheContainer> containers;
