@@ -142,7 +142,9 @@ TEST_F(Trovex, WritesControlCharactersOfNamesAsHex) {
     EXPECT_EQ(result.Out.find('\x7f'), std::string::npos) << command[0];
     EXPECT_EQ(result.Out.find("\xc2\x9b"), std::string::npos) << command[0];
     for (const auto& [url, expected] : cases) {
-      if (command[0] != "rm" || url == cases[0].first) EXPECT_NE(result.Out.find(expected), std::string::npos) << expected;
+      if (command[0] != "rm" || url == cases[0].first) {
+        EXPECT_NE(result.Out.find(expected), std::string::npos) << command[0] << " " << expected;
+      }
     }
   }
 }
