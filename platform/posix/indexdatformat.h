@@ -172,6 +172,24 @@ void WalkHashChain(std::string_view image, const Header& header, OnTable table, 
 // lies on allocated blocks, fits the file and has a URL.
 std::optional<UrlRecord> ReadUrlRecord(std::string_view image, const Header& header, uint32_t offset);
 
+// Calls visit(UrlRecord) for each live URL record in the container's order,
+// each once.
+template <typename Visit>
+void ForEachRecord(std::string_view image, const Header& header, Visit visit) {
+  std::vector<bool> listed(header.capacity);
+  WalkHashChain(
+      image, header, [](uint32_t, uint32_t) {},
+      [&](const Slot& slot) {
+        if (slot.offset < kHeaderSize || slot.offset % kBlockSize != 0) return;
+        uint64_t block = (uint64_t{slot.offset} - kHeaderSize) / kBlockSize;
+        if (block >= header.capacity || listed[block]) return;
+        if (std::optional<UrlRecord> record = ReadUrlRecord(image, header, slot.offset)) {
+          listed[block] = true;
+          visit(*record);
+        }
+      });
+}
+
 // The live URL records in the container's order, each once.
 std::vector<UrlRecord> ListRecords(std::string_view image, const Header& header);
 
@@ -188,8 +206,11 @@ uint64_t FatToFiletime(uint32_t fat);
 // years FAT can hold.
 uint32_t UnixToFat(int64_t seconds);
 
-// Appends `text`, in the Windows-1252 code page that names local files, to
-// `out` as UTF-8.
+// Writes `text`, in the Windows-1252 code page that names local files, to
+// `out` as UTF-8 (Utf8Length bytes); returns the end of what it wrote.
+char* CopyUtf8(char* out, std::string_view text);
+
+// Appends `text`, converted as CopyUtf8 does, to `out`.
 void AppendUtf8(std::string& out, std::string_view text);
 
 // The length of `text` once converted by AppendUtf8.
