@@ -455,7 +455,8 @@ const DamageRow kDamage[] = {
     {"slot filler", [](std::string& i, uint32_t, uint32_t) { SetU32(i, Index::SlotAt(0), 0x0BADF00D); }, 1},
     {"slot of a redirect", [](std::string& i, uint32_t, uint32_t) { SetU32(i, Index::SlotAt(0), 0x1447DA05); }, 1},
     {"two slots, one record", [](std::string& i, uint32_t f, uint32_t) { SetU32(i, Index::SlotAt(5), 0x1447DA80); SetU32(i, Index::SlotAt(5) + 4, f); }, 2},
-    {"slot past the used ones", [](std::string& i, uint32_t, uint32_t s) { SetU32(i, Index::SlotAt(500), 0x1447DA80); SetU32(i, Index::SlotAt(500) + 4, s); SetU32(i, Index::SlotAt(1), 3); SetU32(i, Index::SlotAt(1) + 4, 3); }, 2},
+    {"slot past the walked ones", [](std::string& i, uint32_t f, uint32_t) { SetU32(i, Index::SlotAt(448), 0x1447DA80); SetU32(i, Index::SlotAt(448) + 4, f); SetU32(i, Index::SlotAt(0), 3); SetU32(i, Index::SlotAt(0) + 4, 3); }, 1},
+    {"last slot walked", [](std::string& i, uint32_t, uint32_t s) { SetU32(i, Index::SlotAt(447), 0x1447DA80); SetU32(i, Index::SlotAt(447) + 4, s); SetU32(i, Index::SlotAt(1), 3); SetU32(i, Index::SlotAt(1) + 4, 3); }, 2},
     // The records.
     {"record of no blocks", [](std::string& i, uint32_t f, uint32_t) { SetU32(i, f + 4, 0); }, 1},
     {"record past the end", [](std::string& i, uint32_t f, uint32_t) { SetU32(i, f + 4, 0x40000000); }, 1},
