@@ -79,9 +79,7 @@ class Container final : public UrlSnapshot {
 
 Container::Container(std::string folder, std::string image, const Header& header)
     : folder_(std::move(folder)), image_(std::move(image)), header_(header) {
-  std::vector<UrlRecord> records = ListRecords(image_, header_);
-  entries_.reserve(records.size());
-  for (const UrlRecord& record : records) {
+  ForEachRecord(image_, header_, [&](const UrlRecord& record) {
     Entry entry{record, 0};
     if (record.fileName.Present()) {
       size_t length = folder_.size() + 1 + Utf8Length(Bytes(record.fileName));
@@ -89,7 +87,8 @@ Container::Container(std::string folder, std::string image, const Header& header
       entry.pathLength = static_cast<uint32_t>(length);
     }
     entries_.push_back(entry);
-  }
+  });
+  entries_.shrink_to_fit();
 }
 
 // The record is followed by its strings, each NUL-terminated and starting on
@@ -114,18 +113,21 @@ char* Container::WriteText(char* out, const Text& text) const {
   return out + text.length + 1;
 }
 
+char* Append(char* out, std::string_view text) {
+  std::memcpy(out, text.data(), text.size());
+  return out + text.size();
+}
+
 char* Container::WritePath(char* out, const Entry& entry) const {
-  std::string path;
-  path.reserve(entry.pathLength);
-  path += folder_;
-  path += '/';
+  out = Append(out, folder_);
+  *out++ = '/';
   if (entry.record.subfolder != kNoSubfolder) {
-    path += header_.subfolders[entry.record.subfolder];
-    path += '/';
+    out = Append(out, header_.subfolders[entry.record.subfolder]);
+    *out++ = '/';
   }
-  AppendUtf8(path, Bytes(entry.record.fileName));
-  std::memcpy(out, path.c_str(), path.size() + 1);
-  return out + path.size() + 1;
+  out = CopyUtf8(out, Bytes(entry.record.fileName));
+  *out++ = '\0';
+  return out;
 }
 
 void Container::WriteFields(const UrlRecord& entry, INTERNET_CACHE_ENTRY_INFOA* record) const {

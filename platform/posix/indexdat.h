@@ -26,8 +26,11 @@ std::shared_ptr<const UrlSnapshot> IndexDatSnapshot(const std::string& folder, s
 // Deletes url's entry (found by its exact bytes) from the container's
 // index.dat as Wine does, then its local file. FALSE with the last error:
 // ERROR_FILE_NOT_FOUND when the container holds no such URL;
-// ERROR_SHARING_VIOLATION for a locked entry, a read-only format (4.7), or a
-// folder that is not writable; others as errno maps them.
+// ERROR_SHARING_VIOLATION for a locked entry, a read-only format (4.7), a
+// folder that is not writable, or an index another deleter holds for long;
+// ERROR_INVALID_DATA for an index whose counts Wine would reject or whose
+// structures share blocks (no edit could leave it sound); others as errno
+// maps them. A refusal changes nothing.
 BOOL DeleteFromIndexDat(const std::string& folder, const char* url);
 
 #endif

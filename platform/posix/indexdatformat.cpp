@@ -142,20 +142,27 @@ uint32_t CodePoint(unsigned char byte) {
 
 }  // namespace
 
-void AppendUtf8(std::string& out, std::string_view text) {
+char* CopyUtf8(char* out, std::string_view text) {
   for (char c : text) {
     uint32_t code = CodePoint(static_cast<unsigned char>(c));
     if (code < 0x80) {
-      out += static_cast<char>(code);
+      *out++ = static_cast<char>(code);
     } else if (code < 0x800) {
-      out += static_cast<char>(0xC0 | code >> 6);
-      out += static_cast<char>(0x80 | (code & 0x3F));
+      *out++ = static_cast<char>(0xC0 | code >> 6);
+      *out++ = static_cast<char>(0x80 | (code & 0x3F));
     } else {
-      out += static_cast<char>(0xE0 | code >> 12);
-      out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
-      out += static_cast<char>(0x80 | (code & 0x3F));
+      *out++ = static_cast<char>(0xE0 | code >> 12);
+      *out++ = static_cast<char>(0x80 | (code >> 6 & 0x3F));
+      *out++ = static_cast<char>(0x80 | (code & 0x3F));
     }
   }
+  return out;
+}
+
+void AppendUtf8(std::string& out, std::string_view text) {
+  size_t start = out.size();
+  out.resize(start + Utf8Length(text));
+  CopyUtf8(out.data() + start, text);
 }
 
 size_t Utf8Length(std::string_view text) {
@@ -242,18 +249,7 @@ std::optional<UrlRecord> ReadUrlRecord(std::string_view image, const Header& hea
 
 std::vector<UrlRecord> ListRecords(std::string_view image, const Header& header) {
   std::vector<UrlRecord> records;
-  std::vector<bool> listed(header.capacity);
-  WalkHashChain(
-      image, header, [](uint32_t, uint32_t) {},
-      [&](const Slot& slot) {
-        if (!IsBlockStart(slot.offset)) return;
-        uint64_t block = (uint64_t{slot.offset} - kHeaderSize) / kBlockSize;
-        if (block >= header.capacity || listed[block]) return;
-        if (std::optional<UrlRecord> record = ReadUrlRecord(image, header, slot.offset)) {
-          listed[block] = true;
-          records.push_back(*record);
-        }
-      });
+  ForEachRecord(image, header, [&](const UrlRecord& record) { records.push_back(record); });
   return records;
 }
 

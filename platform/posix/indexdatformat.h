@@ -7,6 +7,7 @@
 #ifndef TROVEX_PLATFORM_POSIX_INDEXDATFORMAT_H
 #define TROVEX_PLATFORM_POSIX_INDEXDATFORMAT_H
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -46,6 +47,9 @@ constexpr uint32_t kSmallestRecord = 104;
 // Whole keys of slots that list nothing.
 constexpr uint32_t kSlotDeleted = 1;  // the record went; the offset is stale
 constexpr uint32_t kSlotFree = 3;
+// Slots a hash table's walk reads: Windows and Wine use 64 buckets of 7 and
+// leave the rest of a 32-block table as filler.
+constexpr uint64_t kSlotsWalked = 448;
 // The low bits of other keys: flags beside the hash.
 constexpr uint32_t kSlotFlagMask = 0x3F;
 constexpr uint32_t kSlotLocked = 2;
@@ -144,9 +148,10 @@ uint32_t HashTableBlocks(std::string_view image, const Header& header, uint64_t 
 bool ListsUrl(uint32_t key, uint32_t offset);
 
 // Walks the hash chain from the header's first table as far as it holds
-// (each table once, sequence numbers 0, 1, 2, ...), calling
+// (each table once, sequence numbers 0, 1, 2, ...; its first 448 slots),
+// calling
 // table(offset, blocks) for each table and slot(Slot) for each slot that
-// lists a URL record, in order.
+// may list a URL record, in order.
 template <typename OnTable, typename OnSlot>
 void WalkHashChain(std::string_view image, const Header& header, OnTable table, OnSlot slot) {
   std::vector<bool> seen(header.capacity);
@@ -158,7 +163,7 @@ void WalkHashChain(std::string_view image, const Header& header, OnTable table, 
     if (seen[block] || U32(image, offset + 12) != sequence) return;
     seen[block] = true;
     table(static_cast<uint32_t>(offset), blocks);
-    uint64_t slots = (uint64_t{blocks} * kBlockSize - 16) / 8;
+    uint64_t slots = std::min(kSlotsWalked, (uint64_t{blocks} * kBlockSize - 16) / 8);
     for (uint64_t i = 0; i < slots; ++i) {
       uint64_t at = offset + 16 + 8 * i;
       Slot each{static_cast<uint32_t>(at), U32(image, at), U32(image, at + 4)};
@@ -171,6 +176,24 @@ void WalkHashChain(std::string_view image, const Header& header, OnTable table, 
 // The URL record at `offset` as a listing may show it; nullopt unless it
 // lies on allocated blocks, fits the file and has a URL.
 std::optional<UrlRecord> ReadUrlRecord(std::string_view image, const Header& header, uint32_t offset);
+
+// Calls visit(UrlRecord) for each live URL record in the container's order,
+// each once.
+template <typename Visit>
+void ForEachRecord(std::string_view image, const Header& header, Visit visit) {
+  std::vector<bool> listed(header.capacity);
+  WalkHashChain(
+      image, header, [](uint32_t, uint32_t) {},
+      [&](const Slot& slot) {
+        if (slot.offset < kHeaderSize || slot.offset % kBlockSize != 0) return;
+        uint64_t block = (uint64_t{slot.offset} - kHeaderSize) / kBlockSize;
+        if (block >= header.capacity || listed[block]) return;
+        if (std::optional<UrlRecord> record = ReadUrlRecord(image, header, slot.offset)) {
+          listed[block] = true;
+          visit(*record);
+        }
+      });
+}
 
 // The live URL records in the container's order, each once.
 std::vector<UrlRecord> ListRecords(std::string_view image, const Header& header);
@@ -188,8 +211,11 @@ uint64_t FatToFiletime(uint32_t fat);
 // years FAT can hold.
 uint32_t UnixToFat(int64_t seconds);
 
-// Appends `text`, in the Windows-1252 code page that names local files, to
-// `out` as UTF-8.
+// Writes `text`, in the Windows-1252 code page that names local files, to
+// `out` as UTF-8 (Utf8Length bytes); returns the end of what it wrote.
+char* CopyUtf8(char* out, std::string_view text);
+
+// Appends `text`, converted as CopyUtf8 does, to `out`.
 void AppendUtf8(std::string& out, std::string_view text);
 
 // The length of `text` once converted by AppendUtf8.
