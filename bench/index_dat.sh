@@ -4,8 +4,9 @@
 # seedcache.exe, read by
 #   (a) the Linux build's `trovex tree` beside libmsiecf's msiecfexport (on a
 #       copy with the signature it accepts);
-#   (b) `trovex ls \` (load the plug-in, fill its snapshot, list the root)
-#       beside a plain read of the same index.dat (cat).
+#   (b) `trovex ls \` (load the plug-in, fill its snapshot, list the root),
+#       less the same on an empty cache, beside a plain read of the same
+#       index.dat (cat).
 # Each is the median of RUNS (default 5) runs, in milliseconds of wall time.
 #   index_dat.sh BUILD SOURCE_DIR [ENTRIES] [RUNS]
 set -euo pipefail
@@ -54,14 +55,17 @@ median_ms() {
   printf '%s\n' "${times[@]}" | sort -n | sed -n "$(( (runs + 1) / 2 ))p"
 }
 
-listed=$("$trovex" --wine-prefix "$WINEPREFIX" tree | head -n 1)
+listed=$("$trovex" --wine-prefix "$WINEPREFIX" tree | sed -n 1p)
 exported=$("$MSIECFEXPORT" "$patched" | grep -c '^Record type.*: URL$' || true)
 echo "index.dat: $(stat -c %s "$index") bytes; trovex tree: $listed; msiecfexport: $exported URL records"
 echo "load average: $(cut -d ' ' -f 1-3 /proc/loadavg)"
 tree_ms=$(median_ms "$trovex" --wine-prefix "$WINEPREFIX" tree)
 msiecf_ms=$(median_ms "$MSIECFEXPORT" "$patched")
 fill_ms=$(median_ms "$trovex" --wine-prefix "$WINEPREFIX" ls '\')
+mkdir -p "$work/empty"
+empty_ms=$(median_ms "$trovex" --cache "$work/empty" ls '\')
 cat_ms=$(median_ms cat "$index")
 printf '%-44s %8s\n' "figure (median of $runs, ms)" "time"
 printf '%-44s %8s\n' "(a) trovex tree" "$tree_ms" "(a) msiecfexport" "$msiecf_ms" \
-  "(b) trovex ls \\ (load, fill, list the root)" "$fill_ms" "(b) cat index.dat" "$cat_ms"
+  "(b) trovex ls \\ (load, fill, list the root)" "$fill_ms" "(b) the same on an empty cache" "$empty_ms" \
+  "(b) fill and list: the difference" "$((fill_ms - empty_ms))" "(b) cat index.dat" "$cat_ms"
