@@ -14,6 +14,7 @@
 
 #include "cachelock.h"
 #include "containers.h"
+#include "platform/win32api.h"
 #include "tests/TempFolder.h"
 
 namespace fs = std::filesystem;
@@ -267,6 +268,61 @@ TEST_F(WinePrefix, ANamedFolderIsLockedOutsideItself) {
   EXPECT_TRUE(ContainerLock({folder, ""}).Held());
   EXPECT_FALSE(fs::exists(folder + "/index.dat.lock"));
   EXPECT_TRUE(fs::is_empty(folder));
+  unsetenv("XDG_RUNTIME_DIR");
+}
+
+// The URLs the cache calls enumerate now, in order.
+std::vector<std::string> EnumeratedUrls() {
+  std::vector<std::string> urls;
+  std::vector<char> buffer(1 << 16);
+  auto* record = reinterpret_cast<INTERNET_CACHE_ENTRY_INFOA*>(buffer.data());
+  DWORD size = static_cast<DWORD>(buffer.size());
+  HANDLE handle = FindFirstUrlCacheEntryA(nullptr, record, &size);
+  if (handle == nullptr) return urls;
+  do {
+    urls.emplace_back(record->lpszSourceUrlName);
+    size = static_cast<DWORD>(buffer.size());
+  } while (FindNextUrlCacheEntryA(handle, record, &size));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_MORE_ITEMS));
+  FindCloseUrlCache(handle);
+  return urls;
+}
+
+// Named containers serve the cache instead of the text store, in the order
+// given; a deletion reaches the container that holds the URL, under its lock.
+TEST_F(WinePrefix, NamedContainersServeTheCacheCallsInTheirOrder) {
+  std::string samples = TROVEX_INDEXDAT_SAMPLES;
+  std::string content = Temp("copy/Content.IE5"), history = Temp("copy/History.IE5");
+  fs::create_directories(Temp("copy"));
+  fs::copy(samples + "/greendale/Content.IE5", content);
+  fs::copy(samples + "/greendale/History.IE5", history);
+  WriteFile(Temp("system/urlcache.txt"), "0x00000001\thttp://text.example.com/\t\n");
+  setenv("TROVEX_SYSTEM", Temp("system").c_str(), 1);
+  setenv("XDG_RUNTIME_DIR", Temp("").c_str(), 1);
+  ASSERT_EQ(EnumeratedUrls(), std::vector<std::string>{"http://text.example.com/"});
+
+  setenv("TROVEX_CACHE", (history + ":" + content).c_str(), 1);
+  std::vector<std::string> urls = EnumeratedUrls();
+  ASSERT_EQ(urls.size(), 15u + 21u);
+  EXPECT_TRUE(urls.front().starts_with("Visited: ")) << urls.front();
+  EXPECT_TRUE(urls.back().starts_with("http")) << urls.back();
+  std::string doomed = urls.back();
+
+  EXPECT_FALSE(DeleteUrlCacheEntryA("http://text.example.com/"));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  std::string before = ReadFile(content + "/index.dat");
+  {
+    LockHolder other(NamedContainerLockPath(content));
+    ASSERT_TRUE(other.Held());
+    EXPECT_FALSE(DeleteUrlCacheEntryA(doomed.c_str()));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_EQ(ReadFile(content + "/index.dat"), before);
+  }
+  EXPECT_TRUE(DeleteUrlCacheEntryA(doomed.c_str())) << GetLastError();
+  urls.pop_back();
+  EXPECT_EQ(EnumeratedUrls(), urls);
+  EXPECT_EQ(ReadFile(Temp("system/urlcache.txt")), "0x00000001\thttp://text.example.com/\t\n");
+  unsetenv("TROVEX_SYSTEM");
   unsetenv("XDG_RUNTIME_DIR");
 }
 
