@@ -25,6 +25,7 @@
 
 #include "bench/Reference.h"
 #include "bench/SyntheticCache.h"
+#include "containers.h"
 #include "sysfolder.h"
 #include "tests/LoadedPlugin.h"
 #include "tests/TempFolder.h"
@@ -568,9 +569,48 @@ void RegisterSize(size_t n) {
   Register(Name("Copy1000", "cp", n), CpBench, n);
 }
 
+// --wine-prefix=P: the refill of the plug-in on the index.dat containers of
+// the Wine prefix P against a plain read of the same files, each the median
+// of five; nothing else runs.
+int BenchWinePrefix(const std::string& prefix) {
+  TempFolder lib, system;
+  setenv("TROVEX_WINEPREFIX", prefix.c_str(), 1);
+  setenv("TROVEX_SYSTEM", system.path().c_str(), 1);
+  std::vector<std::string> indexes;
+  for (const CacheContainer& container : ConfiguredContainers()) indexes.push_back(container.Folder + "/index.dat");
+  if (indexes.empty()) {
+    std::fprintf(stderr, "trovex_bench: no index.dat in the Wine prefix %s\n", prefix.c_str());
+    return 1;
+  }
+  std::unique_ptr<LoadedPlugin> plugin = World::LoadPlugin(lib.path());
+  plugin->Init();
+  benchmark::RegisterBenchmark("IndexDatFill/trovex", [&](benchmark::State& state) {
+    for (auto _ : state) plugin->EndDelete();
+  })->Unit(benchmark::kMillisecond)->Repetitions(kFillRepetitions)->ReportAggregatesOnly(true)->UseRealTime();
+  benchmark::RegisterBenchmark("IndexDatFill/read", [&](benchmark::State& state) {
+    std::string text;
+    for (auto _ : state) {
+      for (const std::string& index : indexes) {
+        if (!ReadWholeFile(index, text)) state.SkipWithError("cannot read an index.dat");
+        benchmark::DoNotOptimize(text.data());
+      }
+    }
+  })->Unit(benchmark::kMillisecond)->Repetitions(kFillRepetitions)->ReportAggregatesOnly(true)->UseRealTime();
+  std::printf("load average (1, 5, 15 min): %s at the start\n", LoadAverage().c_str());
+  benchmark::RunSpecifiedBenchmarks();
+  std::printf("load average (1, 5, 15 min): %s at the end\n", LoadAverage().c_str());
+  benchmark::Shutdown();
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  std::vector<std::string> prefix = TakeListFlag(argc, argv, "wine-prefix", {});
+  if (!prefix.empty()) {
+    benchmark::Initialize(&argc, argv);
+    return BenchWinePrefix(prefix.front());
+  }
   if (argc == 6 && std::strcmp(argv[1], "--serve-for-peak-memory") == 0) {
     return ServeForPeakMemory(argv[2], argv[3], argv[4], argv[5]);
   }

@@ -65,6 +65,10 @@ fill_ms=$(median_ms "$trovex" --wine-prefix "$WINEPREFIX" ls '\')
 mkdir -p "$work/empty"
 empty_ms=$(median_ms "$trovex" --cache "$work/empty" ls '\')
 cat_ms=$(median_ms cat "$index")
+# Fill alone, inside one process, against a read of the same files.
+if [ -x "$build/bench/trovex_bench" ]; then
+  "$build/bench/trovex_bench" --wine-prefix="$WINEPREFIX" --benchmark_color=false 2>&1 | grep -E 'median|load average'
+fi
 printf '%-44s %8s\n' "figure (median of $runs, ms)" "time"
 printf '%-44s %8s\n' "(a) trovex tree" "$tree_ms" "(a) msiecfexport" "$msiecf_ms" \
   "(b) trovex ls \\ (load, fill, list the root)" "$fill_ms" "(b) the same on an empty cache" "$empty_ms" \
