@@ -5,6 +5,7 @@
 #include <iostream>
 
 #include "host/HostError.h"
+#include "host/HostSystem.h"
 #include "host/Output.h"
 #include "host/TreeWalk.h"
 
@@ -155,8 +156,14 @@ int OpenCommand(Plugin& plugin, const VirtualPath& path) {
   return status;
 }
 
+// The about box names the registry's cache folder; the folders the plug-in
+// reads instead, when it is given any, follow it.
 int AboutCommand(Plugin& plugin) {
-  return RunVerb(plugin, VirtualPath{}.HostForm(), "properties");
+  int status = RunVerb(plugin, VirtualPath{}.HostForm(), "properties");
+  std::vector<std::string> folders = CacheFoldersInUse();
+  if (!folders.empty()) std::cout << "Cache folders in use:\n";
+  for (const std::string& folder : folders) std::cout << "  " << VisibleText(folder) << '\n';
+  return status;
 }
 
 int RereadCommand(Plugin& plugin) {

@@ -6,7 +6,8 @@
 namespace {
 
 constexpr char kProgramHelp[] =
-    "usage: trovex [--plugin LIB] [--system DIR] [--yes|--no] COMMAND [ARG...]\n"
+    "usage: trovex [--plugin LIB] [--system DIR] [--wine-prefix DIR] [--cache DIR]...\n"
+    "              [--yes|--no] COMMAND [ARG...]\n"
     "\n"
     "Drives the Trovex plug-in, which shows the URL cache as a tree of sites,\n"
     "hosts and entries, through its entry points, as a file manager does.\n"
@@ -16,6 +17,16 @@ constexpr char kProgramHelp[] =
     "                 the trovex program)\n"
     "  --system DIR   the system folder the plug-in reads its URL cache and\n"
     "                 registry from (sets TROVEX_SYSTEM)\n"
+    "  --wine-prefix DIR\n"
+    "                 read the URL cache of the Wine prefix DIR instead: its\n"
+    "                 Cookies, History and Content containers, as its user.reg\n"
+    "                 names them (sets TROVEX_WINEPREFIX; Linux build only)\n"
+    "  --cache DIR    read the URL cache container DIR, a folder that holds an\n"
+    "                 index.dat such as a Content.IE5, Cookies or History.IE5\n"
+    "                 folder copied from a Windows disk; repeat it for more, read\n"
+    "                 in the order given (sets TROVEX_CACHE; Linux build only).\n"
+    "                 Deleting needs a writable folder, and for a prefix, Wine\n"
+    "                 stopped in it (wineserver -k)\n"
     "  --yes, --no    answer the plug-in's OK/Cancel question with OK or Cancel\n"
     "                 (sets TROVEX_MSGBOX_ANSWER to ok or cancel)\n"
     "  -h, --help     this text\n"
@@ -86,7 +97,8 @@ constexpr std::array<std::pair<std::string_view, std::string_view>, 9> kCommandH
     {"about",
      "usage: trovex about\n"
      "Runs the plug-in's \"properties\" verb on the root: its about box with the\n"
-     "plug-in's version, the browser's version and the cache folder.\n"},
+     "plug-in's version, the browser's version and the cache folder; then the\n"
+     "container folders the plug-in reads, when --wine-prefix or --cache names any.\n"},
     {"reread",
      "usage: trovex reread\n"
      "Opens the root's first item, whatever the language file names it, so the\n"

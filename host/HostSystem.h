@@ -4,6 +4,7 @@
 #define TROVEX_HOST_HOSTSYSTEM_H
 
 #include <string>
+#include <vector>
 
 // True when standard input is a terminal, where a person can answer.
 bool StdinIsTerminal();
@@ -14,5 +15,18 @@ bool StderrIsTerminal();
 // Sets the environment variable name to value for this process and what it
 // loads; false when the system refuses.
 bool SetEnvironmentValue(const std::string& name, const std::string& value);
+
+// True when this build's plug-in reads caches from folders it is given
+// (--wine-prefix, --cache): the Linux build does, the Windows one reads the
+// system's own cache.
+bool ReadsCacheFolders();
+
+// The containers the plug-in will read, as the environment names them: the
+// folders that hold an index.dat. Empty when the cache is the system
+// folder's.
+std::vector<std::string> CacheFoldersInUse();
+
+// One line for each container source that the plug-in will skip, and why.
+std::vector<std::string> SkippedCaches();
 
 #endif

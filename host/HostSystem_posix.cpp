@@ -3,6 +3,8 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include "containers.h"
+
 bool StdinIsTerminal() {
   return isatty(STDIN_FILENO) == 1;
 }
@@ -13,4 +15,18 @@ bool StderrIsTerminal() {
 
 bool SetEnvironmentValue(const std::string& name, const std::string& value) {
   return setenv(name.c_str(), value.c_str(), 1) == 0;
+}
+
+bool ReadsCacheFolders() {
+  return true;
+}
+
+std::vector<std::string> CacheFoldersInUse() {
+  std::vector<std::string> folders;
+  for (const CacheContainer& container : ConfiguredContainers()) folders.push_back(container.Folder);
+  return folders;
+}
+
+std::vector<std::string> SkippedCaches() {
+  return ContainerProblems();
 }

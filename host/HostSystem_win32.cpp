@@ -17,3 +17,15 @@ bool StderrIsTerminal() {
 bool SetEnvironmentValue(const std::string& name, const std::string& value) {
   return _putenv_s(name.c_str(), value.c_str()) == 0;
 }
+
+bool ReadsCacheFolders() {
+  return false;
+}
+
+std::vector<std::string> CacheFoldersInUse() {
+  return {};
+}
+
+std::vector<std::string> SkippedCaches() {
+  return {};
+}

@@ -22,6 +22,8 @@ namespace {
 struct GlobalOptions {
   std::string PluginPath;
   std::optional<std::string> SystemFolder;
+  std::optional<std::string> WinePrefix;
+  std::vector<std::string> CacheFolders;  // in the order given
   std::optional<std::string> BoxAnswer;  // "ok" or "cancel"
   bool Help = false;
   std::vector<std::string> Words;  // the command and its arguments
@@ -53,6 +55,10 @@ GlobalOptions ReadGlobalOptions(int argc, char** argv) {
       options.PluginPath = *value;
     } else if (std::optional<std::string> value = OptionValue("--system", argc, argv, i)) {
       options.SystemFolder = *value;
+    } else if (std::optional<std::string> value = OptionValue("--wine-prefix", argc, argv, i)) {
+      options.WinePrefix = *value;
+    } else if (std::optional<std::string> value = OptionValue("--cache", argc, argv, i)) {
+      options.CacheFolders.push_back(*value);
     } else if (word == "--yes" || word == "--no") {
       options.BoxAnswer = word == "--yes" ? "ok" : "cancel";
     } else if (word == "-h" || word == "--help") {
@@ -65,17 +71,44 @@ GlobalOptions ReadGlobalOptions(int argc, char** argv) {
   return options;
 }
 
+// The absolute path of the folder an option names; a usage error when it is
+// not a folder.
+std::string FolderOption(const std::string& folder, const std::string& what) {
+  std::error_code error;
+  if (!std::filesystem::is_directory(folder, error)) throw HostError(kExitUsage, "no such " + what + ": " + folder);
+  return std::filesystem::absolute(folder, error).string();
+}
+
+void SetEnvironmentOrFail(const std::string& name, const std::string& value) {
+  if (!SetEnvironmentValue(name, value)) throw HostError(kExitFailed, "cannot set " + name);
+}
+
+// TROVEX_WINEPREFIX and TROVEX_CACHE, the caches of a Linux build; ':'
+// separates the folders of TROVEX_CACHE, so no folder may hold one.
+void ApplyCacheOptions(const GlobalOptions& options) {
+  if (!options.WinePrefix && options.CacheFolders.empty()) return;
+  if (!ReadsCacheFolders()) {
+    throw HostError(kExitUsage, "--wine-prefix and --cache are for the Linux build; this one reads the system's cache");
+  }
+  if (options.WinePrefix) SetEnvironmentOrFail("TROVEX_WINEPREFIX", FolderOption(*options.WinePrefix, "Wine prefix"));
+  std::string list;
+  for (const std::string& folder : options.CacheFolders) {
+    std::string absolute = FolderOption(folder, "cache folder");
+    if (absolute.find(':') != std::string::npos) {
+      throw HostError(kExitUsage, "a cache folder's path cannot hold ':': " + folder);
+    }
+    list += (list.empty() ? "" : ":") + absolute;
+  }
+  if (!list.empty()) SetEnvironmentOrFail("TROVEX_CACHE", list);
+}
+
 // Hands the options meant for the plug-in's system layer over through the
 // environment, before the library is loaded.
 void ApplyEnvironment(const GlobalOptions& options) {
   if (options.SystemFolder) {
-    std::error_code error;
-    if (!std::filesystem::is_directory(*options.SystemFolder, error)) {
-      throw HostError(kExitUsage, "no such system folder: " + *options.SystemFolder);
-    }
-    std::string folder = std::filesystem::absolute(*options.SystemFolder, error).string();
-    if (!SetEnvironmentValue("TROVEX_SYSTEM", folder)) throw HostError(kExitFailed, "cannot set TROVEX_SYSTEM");
+    SetEnvironmentOrFail("TROVEX_SYSTEM", FolderOption(*options.SystemFolder, "system folder"));
   }
+  ApplyCacheOptions(options);
   if (options.BoxAnswer && !SetEnvironmentValue("TROVEX_MSGBOX_ANSWER", *options.BoxAnswer)) {
     throw HostError(kExitFailed, "cannot set TROVEX_MSGBOX_ANSWER");
   }
@@ -121,6 +154,9 @@ int Run(int argc, char** argv) {
   }
   CheckCommand(options.Words);
   ApplyEnvironment(options);
+  // The plug-in leaves out a cache it cannot read without a word; the user
+  // hears of it here.
+  for (const std::string& problem : SkippedCaches()) ReportError("skipped " + problem);
   PluginLibrary library(options.PluginPath);
   Plugin plugin(library.EntryPoints());
   if (int32_t result = plugin.Init(); result != 0) {

@@ -125,6 +125,33 @@ TEST_F(Trovex, ListsEveryLevelInBothPathForms) {
   }
 }
 
+// A URL is a stranger's text: what could drive a terminal reaches it as \xHH
+// in every text the program writes, and printable UTF-8 as it is.
+TEST_F(Trovex, WritesControlCharactersOfNamesVisibly) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"http://www.example.com/\x1b]0;owned\x07", "http://www.example.com/\\x1b]0;owned\\x07"},
+      {"http://www.example.com/csi\xc2\x9b" "2J", "http://www.example.com/csi\\u009b2J"},
+      {"http://www.example.com/bad\xff\xe6\x97", "http://www.example.com/bad\\xff\\xe6\\x97"},
+      {"http://www.example.com/del\x7f", "http://www.example.com/del\\x7f"},
+      {"http://www.example.com/caf\xc3\xa9\xe6\x97\xa5", "http://www.example.com/caf\xc3\xa9\xe6\x97\xa5"},
+  };
+  for (const auto& [url, shown] : cases) AddEntry(url, "", "");
+  std::string host = "example.com/www.example.com";
+  for (const std::vector<std::string>& command : std::vector<std::vector<std::string>>{
+           {"ls", host}, {"tree", host}, {"rm", "-v", host + "/" + cases[0].first}}) {
+    Result result = Run(command);
+    EXPECT_EQ(result.Status, 0) << command[0] << result.Err;
+    EXPECT_EQ(result.Out.find('\x1b'), std::string::npos) << command[0];
+    EXPECT_EQ(result.Out.find('\x7f'), std::string::npos) << command[0];
+    EXPECT_EQ(result.Out.find("\xc2\x9b"), std::string::npos) << command[0];
+    for (const auto& [url, expected] : cases) {
+      if (command[0] != "rm" || url == cases[0].first) {
+        EXPECT_NE(result.Out.find(expected), std::string::npos) << command[0] << " " << expected;
+      }
+    }
+  }
+}
+
 TEST_F(Trovex, ListsAsJsonWithEscapedNames) {
   AddEntry("http://www.example.com/q?a=\"x\"\\y", "cache/q.htm", "q");
   Result result = Run({"ls", "--json", "example.com/www.example.com"});
@@ -507,7 +534,9 @@ TEST_F(Trovex, NamesTheEntryPointsALibraryLacks) {
 
 TEST_F(Trovex, RejectsBadUsageBeforeLoadingAnything) {
   const std::vector<std::vector<std::string>> cases = {
-      {"ls", "--bogus"}, {"get", "only-one"}, {"open"}, {"frobnicate"}, {"ls", "a//b"}, {"--bogus", "ls"}, {}};
+      {"ls", "--bogus"}, {"get", "only-one"}, {"open"}, {"frobnicate"}, {"ls", "a//b"}, {"--bogus", "ls"}, {},
+      {"--wine-prefix", "/no/such/prefix", "ls"}, {"--cache", "/no/such/cache", "ls"}, {"--cache"},
+      {"--cache", "/", "--cache", "/no/such/cache", "ls"}};
   for (const auto& arguments : cases) {
     Result result = RunBare(arguments);
     EXPECT_EQ(result.Status, 2) << testing::PrintToString(arguments);

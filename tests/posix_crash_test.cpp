@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -16,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "indexdat.h"
 #include "platform/win32api.h"
 #include "posix_system_folder.h"
 
@@ -246,6 +248,58 @@ TEST_F(KilledWriter, LeavesTheUrlCacheOldOrNewAndWhole) {
   ASSERT_TRUE(DeleteUrlCacheEntryA(Url(0).c_str()));
   EXPECT_EQ(folder.UrlsAsStored(), TempSystemFolder::UrlsOfLines(CacheWithout(1)));
   EXPECT_EQ(Leftovers(folder, {"urlcache.txt", "urlcache.txt.deleted", "data"}), std::vector<std::string>{});
+}
+
+// ---- index.dat ----------------------------------------------------------
+
+// The URLs a container lists, in order.
+std::vector<std::string> ContainerUrls(const std::string& container) {
+  std::vector<std::string> urls;
+  std::shared_ptr<const UrlSnapshot> snapshot = IndexDatSnapshot(container);
+  if (snapshot) {
+    for (size_t i = 0; i < snapshot->Count(); ++i) urls.emplace_back(snapshot->Url(i));
+  }
+  return urls;
+}
+
+TEST_F(KilledWriter, LeavesAnIndexDatOldOrNewAndWhole) {
+  std::string container = folder.File("Content.IE5");
+  std::filesystem::create_directory(container);
+  std::string original = TempSystemFolder::ReadBytes(TROVEX_INDEXDAT_SAMPLES "/greendale/Content.IE5/index.dat");
+  folder.Write("Content.IE5/index.dat", original);
+  const std::vector<std::string> urls = ContainerUrls(container);
+  ASSERT_EQ(urls.size(), 21u);
+  // The index after each number of deletions, in order.
+  std::vector<std::string> states{original};
+  Time([&] {
+    for (const std::string& url : urls) {
+      ASSERT_TRUE(DeleteFromIndexDat(container, url.c_str()));
+      states.push_back(folder.Read("Content.IE5/index.dat"));
+    }
+  });
+  change_ /= static_cast<int>(urls.size());
+  for (int round = 0; round < kRounds; ++round) {
+    folder.Write("Content.IE5/index.dat", original);
+    Writer writer([&] {
+      for (const std::string& url : urls) DeleteFromIndexDat(container, url.c_str());
+    });
+    ASSERT_TRUE(writer.Started());
+    writer.KillAfter(RandomPause() * static_cast<int>(urls.size()) / 3);
+
+    std::string left = folder.Read("Content.IE5/index.dat");
+    auto state = std::find(states.begin(), states.end(), left);
+    ASSERT_NE(state, states.end()) << "a torn index, round " << round;
+    size_t deleted = static_cast<size_t>(state - states.begin());
+    EXPECT_EQ(ContainerUrls(container), std::vector<std::string>(urls.begin() + static_cast<std::ptrdiff_t>(deleted), urls.end()))
+        << "round " << round;
+  }
+  // The lock died with its holder, and the next deletion clears what was left.
+  folder.Write("Content.IE5/index.dat", original);
+  ASSERT_TRUE(DeleteFromIndexDat(container, urls[0].c_str()));
+  EXPECT_EQ(folder.Read("Content.IE5/index.dat"), states[1]);
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(container)) names.push_back(entry.path().filename());
+  EXPECT_EQ(names, std::vector<std::string>{"index.dat"});
 }
 
 }  // namespace

@@ -10,7 +10,10 @@
 #include <string_view>
 #include <utility>
 
+#include "cachelock.h"
+#include "containers.h"
 #include "handles.h"
+#include "indexdat.h"
 #include "platform/win32api.h"
 #include "textstore.h"
 #include "urlstore.h"
@@ -90,6 +93,13 @@ BOOL Fail(DWORD code) {
   return FALSE;
 }
 
+bool Holds(const UrlSnapshot& store, std::string_view url) {
+  for (size_t i = 0; i < store.Count(); ++i) {
+    if (store.Url(i) == url) return true;
+  }
+  return false;
+}
+
 void HoldForNextCall(Snapshots stores) {
   std::lock_guard<std::mutex> hold(heldMutex);
   heldForNextCall = std::move(stores);
@@ -97,14 +107,32 @@ void HoldForNextCall(Snapshots stores) {
 
 }  // namespace
 
+// The index.dat containers when the environment names any, else the text
+// store. A container whose index fails the reader's checks is left out.
 Snapshots CurrentSnapshots() {
   Snapshots stores;
-  if (std::shared_ptr<const UrlSnapshot> text = TextStoreSnapshot()) stores.push_back(std::move(text));
+  if (!ContainersConfigured()) {
+    if (std::shared_ptr<const UrlSnapshot> text = TextStoreSnapshot()) stores.push_back(std::move(text));
+    return stores;
+  }
+  for (const CacheContainer& container : ConfiguredContainers()) {
+    if (std::shared_ptr<const UrlSnapshot> index = IndexDatSnapshot(container.Folder)) stores.push_back(std::move(index));
+  }
   return stores;
 }
 
+// The first container that holds url; the lock is taken only once it is
+// known, so that a URL no container holds is never refused for a lock.
 BOOL DeleteFromStores(const char* url) {
-  return DeleteFromTextStore(url);
+  if (!ContainersConfigured()) return DeleteFromTextStore(url);
+  for (const CacheContainer& container : ConfiguredContainers()) {
+    std::shared_ptr<const UrlSnapshot> index = IndexDatSnapshot(container.Folder);
+    if (!index || !Holds(*index, url)) continue;
+    ContainerLock lock(container);
+    if (!lock.Held()) return Fail(lock.Error());
+    return DeleteFromIndexDat(container.Folder, url);
+  }
+  return Fail(ERROR_FILE_NOT_FOUND);
 }
 
 HANDLE FindFirstUrlCacheEntryA(LPCSTR pattern, LPINTERNET_CACHE_ENTRY_INFOA record, LPDWORD size) {

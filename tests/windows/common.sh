@@ -65,3 +65,26 @@ finish_checks() {
   fi
   echo "$1"
 }
+
+# Sets MSIECFEXPORT to libmsiecf's export tool, the reference reader of
+# index.dat files.
+require_msiecf() {
+  MSIECFEXPORT=$(command -v msiecfexport || true)
+  [ -n "$MSIECFEXPORT" ] || skip_for "msiecfexport" "libmsiecf-utils"
+}
+
+# The URLs of the allocated URL records msiecfexport lists in FILE, one a
+# line, sorted. Wine's files carry a signature of their own that the tool
+# refuses, so it reads a copy with the signature of the layout they share.
+msiecf_urls() {
+  local file=$1 copy
+  copy=$(mktemp "${TMPDIR:-/tmp}/trovex-msiecf.XXXXXX")
+  cp "$file" "$copy"
+  if [ "$(head -c 18 "$copy")" == "WINE URLCache Ver " ]; then
+    printf 'Client UrlCache MMF Ver 5.2\0' | dd of="$copy" conv=notrunc status=none
+  fi
+  "$MSIECFEXPORT" "$copy" | awk -F '\t+: ' '
+    /^Record type/ { url = ($2 == "URL") }
+    /^Location/ && url { print $2; url = 0 }' | LC_ALL=C sort
+  rm -f "$copy"
+}

@@ -5,6 +5,9 @@
 //                             TYPE: normal, sticky, cookie or history;
 //                             DATAFILE: the entry's bytes, or "-" for none
 //   seedcache list            one line per entry: TYPE-HEX <tab> URL <tab> LOCALFILE
+//   seedcache delete URL...   deletes each entry through DeleteUrlCacheEntryA
+//   seedcache bulk N PREFIX   commits N normal entries without files, URLs
+//                             PREFIX0, PREFIX1, ... (for measurements)
 //
 // Exit status 0 when every entry was stored or listed; otherwise 1, with the
 // entry and the system's error code on stderr.
@@ -12,6 +15,7 @@
 #include <wininet.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <optional>
@@ -162,12 +166,39 @@ int List() {
   return 1;
 }
 
+int Delete(const std::vector<std::string>& urls) {
+  for (const std::string& url : urls) {
+    if (!DeleteUrlCacheEntryA(url.c_str())) {
+      Fail("cannot delete " + url);
+      return 1;
+    }
+  }
+  return 0;
+}
+
+int Bulk(const std::string& count, const std::string& prefix) {
+  unsigned long entries = std::strtoul(count.c_str(), nullptr, 10);
+  FILETIME never{};
+  for (unsigned long i = 0; i < entries; ++i) {
+    std::string url = prefix + std::to_string(i);
+    if (!CommitUrlCacheEntryA(url.c_str(), nullptr, never, never, NORMAL_CACHE_ENTRY, nullptr, 0, nullptr,
+                              nullptr)) {
+      Fail("cannot commit " + url);
+      return 1;
+    }
+  }
+  std::printf("stored %lu entries\n", entries);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   if (args.size() == 2 && args[0] == "seed") return Seed(args[1]);
   if (args.size() == 1 && args[0] == "list") return List();
-  std::fprintf(stderr, "usage: seedcache seed MANIFEST | seedcache list\n");
+  if (args.size() >= 2 && args[0] == "delete") return Delete({args.begin() + 1, args.end()});
+  if (args.size() == 3 && args[0] == "bulk") return Bulk(args[1], args[2]);
+  std::fprintf(stderr, "usage: seedcache seed MANIFEST | list | delete URL... | bulk N PREFIX\n");
   return 2;
 }

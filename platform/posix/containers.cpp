@@ -1,0 +1,301 @@
+// Finds the URL cache's containers. A Wine prefix keeps the folders of its
+// caches in user.reg, Wine's registry file, whose text came with the prefix
+// and may be anything: the reader here only looks for the three Shell Folders
+// values, reads a bounded amount, and takes what it cannot read as missing.
+#include "containers.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "indexdat.h"
+#include "sysfolder.h"
+
+namespace {
+
+constexpr char kShellFoldersKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+// A user.reg of a working prefix is well under a megabyte; one larger than
+// this is not read.
+constexpr off_t kLargestUserReg = 64 << 20;
+
+char LowerAscii(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return LowerAscii(x) == LowerAscii(y); });
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+void AppendUtf8(std::string& out, uint32_t code) {
+  if (code < 0x80) {
+    out += static_cast<char>(code);
+  } else if (code < 0x800) {
+    out += static_cast<char>(0xC0 | (code >> 6));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else {
+    out += static_cast<char>(0xE0 | (code >> 12));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  }
+}
+
+// The character after a backslash in Wine's quoted strings: \\ \" and the C
+// letters, \x with up to four hex digits (a UTF-16 unit), \ with up to three
+// octal digits. Advances `at` past the escape.
+void AppendEscape(std::string_view text, size_t& at, std::string& out) {
+  char c = text[at++];
+  static constexpr std::string_view kLetters = "abtnvfre";
+  static constexpr std::string_view kCodes = "\a\b\t\n\v\f\r\x1b";
+  if (size_t letter = kLetters.find(c); letter != std::string_view::npos) {
+    out += kCodes[letter];
+  } else if (c == 'x') {
+    uint32_t code = 0;
+    for (int digits = 0; digits < 4 && at < text.size() && HexDigit(text[at]) >= 0; ++digits) {
+      code = code * 16 + static_cast<uint32_t>(HexDigit(text[at++]));
+    }
+    AppendUtf8(out, code);
+  } else if (c >= '0' && c <= '7') {
+    uint32_t code = static_cast<uint32_t>(c - '0');
+    for (int digits = 1; digits < 3 && at < text.size() && text[at] >= '0' && text[at] <= '7'; ++digits) {
+      code = code * 8 + static_cast<uint32_t>(text[at++] - '0');
+    }
+    AppendUtf8(out, code);
+  } else {
+    out += c;
+  }
+}
+
+// Reads the text up to the unescaped `end` character from `at`, unescaped;
+// nullopt when the line ends first. Advances `at` past `end`.
+std::optional<std::string> ReadUntil(std::string_view line, size_t& at, char end) {
+  std::string out;
+  while (at < line.size()) {
+    char c = line[at++];
+    if (c == end) return out;
+    if (c == '\\') {
+      if (at >= line.size()) return std::nullopt;
+      AppendEscape(line, at, out);
+    } else {
+      out += c;
+    }
+  }
+  return std::nullopt;
+}
+
+// The key a "[key] time" line opens, unescaped; nullopt for any other line.
+std::optional<std::string> SectionName(std::string_view line) {
+  if (line.empty() || line.front() != '[') return std::nullopt;
+  size_t at = 1;
+  return ReadUntil(line, at, ']');
+}
+
+// The name and value of a `"name"="value"` line; nullopt for any other line,
+// also for values of another type (str(2):, hex:, dword:).
+std::optional<std::pair<std::string, std::string>> StringValue(std::string_view line) {
+  if (line.empty() || line.front() != '"') return std::nullopt;
+  size_t at = 1;
+  std::optional<std::string> name = ReadUntil(line, at, '"');
+  if (!name || line.substr(at, 2) != "=\"") return std::nullopt;
+  at += 2;
+  std::optional<std::string> value = ReadUntil(line, at, '"');
+  if (!value) return std::nullopt;
+  return std::make_pair(std::move(*name), std::move(*value));
+}
+
+bool IsFile(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+bool IsFolder(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+std::string IndexOf(const std::string& folder) {
+  return folder + "/" + kIndexDatName;
+}
+
+std::string WithoutTrailingSlashes(std::string folder) {
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  return folder;
+}
+
+std::string AbsoluteFolder(const std::string& folder) {
+  std::error_code error;
+  std::filesystem::path absolute = std::filesystem::absolute(folder, error);
+  return WithoutTrailingSlashes(error ? folder : absolute.lexically_normal().string());
+}
+
+std::string ReadUserReg(const std::string& prefix) {
+  std::string text;
+  struct stat info;
+  std::string path = prefix + "/user.reg";
+  if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > kLargestUserReg) return text;
+  if (!ReadWholeFile(path, text)) text.clear();
+  return text;
+}
+
+// The prefix's containers as its user.reg names them; none when it names
+// none of the three folders.
+std::vector<std::string> RegisteredFolders(const std::string& prefix) {
+  std::string userReg = ReadUserReg(prefix);
+  struct Place {
+    const char* Value;
+    const char* Below;
+  };
+  // Wine's order of enumeration: Cookies, History, Content.
+  static constexpr Place kPlaces[] = {{"Cookies", ""}, {"History", "\\History.IE5"}, {"Cache", "\\Content.IE5"}};
+  std::vector<std::string> folders;
+  for (const Place& place : kPlaces) {
+    std::optional<std::string> value = ShellFolderValue(userReg, place.Value);
+    if (!value) continue;
+    if (std::optional<std::string> folder = PrefixPath(prefix, *value + place.Below)) folders.push_back(*folder);
+  }
+  return folders;
+}
+
+// The standard folders of every user of the prefix, users in name order.
+std::vector<std::string> StandardFolders(const std::string& prefix) {
+  std::vector<std::string> users;
+  std::error_code error;
+  for (std::filesystem::directory_iterator entry(prefix + "/drive_c/users", error), end; !error && entry != end;
+       entry.increment(error)) {
+    users.push_back(entry->path().string());
+  }
+  std::sort(users.begin(), users.end());
+  std::vector<std::string> folders;
+  for (const std::string& user : users) {
+    std::string windows = user + "/AppData/Local/Microsoft/Windows";
+    for (const char* below : {"/INetCookies", "/History/History.IE5", "/INetCache/Content.IE5"}) {
+      folders.push_back(windows + below);
+    }
+  }
+  return folders;
+}
+
+std::vector<std::string> NamedFolders() {
+  const char* list = std::getenv("TROVEX_CACHE");
+  std::vector<std::string> folders;
+  for (const std::string& folder : SplitFolderList(list != nullptr ? list : "")) {
+    folders.push_back(AbsoluteFolder(folder));
+  }
+  return folders;
+}
+
+std::optional<std::string> ConfiguredPrefix() {
+  const char* prefix = std::getenv("TROVEX_WINEPREFIX");
+  if (prefix == nullptr || *prefix == '\0') return std::nullopt;
+  return AbsoluteFolder(prefix);
+}
+
+std::string IndexProblem(const std::string& folder) {
+  std::string problem;
+  if (IndexDatSnapshot(folder, &problem)) return {};
+  return problem.empty() ? "cannot be read" : problem;
+}
+
+}  // namespace
+
+std::vector<std::string> SplitFolderList(std::string_view list) {
+  std::vector<std::string> folders;
+  while (!list.empty()) {
+    size_t colon = list.find(':');
+    std::string_view part = list.substr(0, colon);
+    if (!part.empty()) folders.emplace_back(part);
+    if (colon == std::string_view::npos) break;
+    list.remove_prefix(colon + 1);
+  }
+  return folders;
+}
+
+std::optional<std::string> ShellFolderValue(std::string_view userReg, std::string_view name) {
+  bool inKey = false;
+  std::optional<std::string> found;
+  while (!userReg.empty()) {
+    size_t end = userReg.find('\n');
+    std::string_view line = userReg.substr(0, end);
+    userReg.remove_prefix(end == std::string_view::npos ? userReg.size() : end + 1);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (std::optional<std::string> section = SectionName(line)) {
+      inKey = EqualNoCase(*section, kShellFoldersKey);
+    } else if (inKey) {
+      std::optional<std::pair<std::string, std::string>> value = StringValue(line);
+      // The last one wins, as a registry loaded line by line would have it.
+      if (value && EqualNoCase(value->first, name)) found = std::move(value->second);
+    }
+  }
+  return found;
+}
+
+std::optional<std::string> PrefixPath(const std::string& prefix, std::string_view windowsPath) {
+  if (windowsPath.size() < 3 || windowsPath[1] != ':' || windowsPath[2] != '\\') return std::nullopt;
+  char drive = LowerAscii(windowsPath[0]);
+  if (drive < 'a' || drive > 'z') return std::nullopt;
+  std::string path = prefix + "/dosdevices/" + drive + ":";
+  std::string_view rest = windowsPath.substr(3);
+  while (!rest.empty()) {
+    size_t slash = rest.find('\\');
+    std::string_view part = rest.substr(0, slash);
+    rest.remove_prefix(slash == std::string_view::npos ? rest.size() : slash + 1);
+    if (part.empty()) continue;
+    if (part == "." || part == "..") return std::nullopt;
+    bool plain = std::none_of(part.begin(), part.end(),
+                              [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == '/'; });
+    if (!plain) return std::nullopt;
+    path += '/';
+    path += part;
+  }
+  return path;
+}
+
+std::vector<CacheContainer> WinePrefixContainers(const std::string& folder) {
+  std::string prefix = WithoutTrailingSlashes(folder);
+  std::vector<std::string> folders = RegisteredFolders(prefix);
+  if (folders.empty()) folders = StandardFolders(prefix);
+  std::vector<CacheContainer> containers;
+  for (const std::string& folder : folders) {
+    if (IsFile(IndexOf(folder))) containers.push_back({folder, prefix});
+  }
+  return containers;
+}
+
+bool ContainersConfigured() {
+  return ConfiguredPrefix().has_value() || !NamedFolders().empty();
+}
+
+std::vector<CacheContainer> ConfiguredContainers() {
+  std::vector<CacheContainer> containers;
+  if (std::optional<std::string> prefix = ConfiguredPrefix()) containers = WinePrefixContainers(*prefix);
+  for (const std::string& folder : NamedFolders()) {
+    if (IsFile(IndexOf(folder))) containers.push_back({folder, {}});
+  }
+  return containers;
+}
+
+std::vector<std::string> ContainerProblems() {
+  std::vector<std::string> problems;
+  if (std::optional<std::string> prefix = ConfiguredPrefix()) {
+    if (!IsFolder(*prefix)) problems.push_back(*prefix + ": no such Wine prefix");
+  }
+  for (const std::string& folder : NamedFolders()) {
+    if (!IsFile(IndexOf(folder))) problems.push_back(folder + ": no " + kIndexDatName + " in it");
+  }
+  for (const CacheContainer& container : ConfiguredContainers()) {
+    std::string problem = IndexProblem(container.Folder);
+    if (!problem.empty()) problems.push_back(IndexOf(container.Folder) + ": " + problem);
+  }
+  return problems;
+}

@@ -1,0 +1,52 @@
+// Where the URL cache's containers are: the folders that each hold an
+// index.dat. They come from a Wine prefix ($TROVEX_WINEPREFIX), found as Wine
+// finds them, and from folders named one by one ($TROVEX_CACHE, separated by
+// ':'), such as a Content.IE5 folder copied from a disk. With neither set the
+// cache is the system folder's text store. Internal to platform/posix; the
+// host program links it too, to say which containers it skipped and why.
+#ifndef TROVEX_PLATFORM_POSIX_CONTAINERS_H
+#define TROVEX_PLATFORM_POSIX_CONTAINERS_H
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct CacheContainer {
+  std::string Folder;      // the folder that holds index.dat, without a trailing '/'
+  std::string WinePrefix;  // the Wine prefix it belongs to; empty for a folder named alone
+};
+
+// True when either environment variable names a container source, so that
+// the index.dat containers serve the cache instead of the text store.
+bool ContainersConfigured();
+
+// The containers of the environment in the order an enumeration visits them:
+// each prefix's Cookies, History and Content, then the named folders in the
+// order given. Only folders that hold an index.dat file are listed.
+std::vector<CacheContainer> ConfiguredContainers();
+
+// What is wrong with each source the environment names that gives no usable
+// container: a named folder without an index.dat, an index.dat that fails
+// the reader's checks. One line each, "PATH: reason".
+std::vector<std::string> ContainerProblems();
+
+// The three containers of the Wine prefix, Cookies, History, Content, as its
+// user.reg names them through the Shell Folders values, or else the standard
+// folders under drive_c/users/*/; only those that hold an index.dat.
+std::vector<CacheContainer> WinePrefixContainers(const std::string& prefix);
+
+// The folders of a ':'-separated list, empty parts left out.
+std::vector<std::string> SplitFolderList(std::string_view list);
+
+// The string value `name` of the Shell Folders key in the text of a Wine
+// user.reg, unescaped; nullopt when it is missing or not a plain string.
+std::optional<std::string> ShellFolderValue(std::string_view userReg, std::string_view name);
+
+// The Linux path of the Windows path `windowsPath` ("C:\users\...") in the
+// prefix, its drive reached through dosdevices/; nullopt for anything but an
+// absolute path on a drive letter, or one with "." or ".." or control
+// characters in it.
+std::optional<std::string> PrefixPath(const std::string& prefix, std::string_view windowsPath);
+
+#endif

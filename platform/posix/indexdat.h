@@ -1,0 +1,36 @@
+// The index.dat store of the URL cache: a WinINet container (a folder holding
+// index.dat and its cached files, as Windows and Wine keep them). Internal to
+// platform/posix; the URL cache calls reach it through urlstore.h.
+//
+// Formats read: "Client UrlCache MMF Ver 5.2", Wine's
+// "WINE URLCache Ver 0.2012001" (the same layout) and "Client UrlCache MMF
+// Ver 4.7" (read only). Entries come in the container's own order: its hash
+// tables along their chain, their slots in order, live URL records only.
+#ifndef TROVEX_PLATFORM_POSIX_INDEXDAT_H
+#define TROVEX_PLATFORM_POSIX_INDEXDAT_H
+
+#include <memory>
+#include <string>
+
+#include "urlstore.h"
+
+// The index file's name inside a container folder.
+constexpr char kIndexDatName[] = "index.dat";
+
+// Reads and checks the container's index.dat; null when it is missing,
+// unreadable, or fails the checks (then *problem, when given, says why in one
+// line, e.g. "unknown signature"). A damaged file whose header holds gives
+// the entries that can be trusted.
+std::shared_ptr<const UrlSnapshot> IndexDatSnapshot(const std::string& folder, std::string* problem = nullptr);
+
+// Deletes url's entry (found by its exact bytes) from the container's
+// index.dat as Wine does, then its local file. FALSE with the last error:
+// ERROR_FILE_NOT_FOUND when the container holds no such URL;
+// ERROR_SHARING_VIOLATION for a locked entry, a read-only format (4.7), a
+// folder that is not writable, or an index another deleter holds for long;
+// ERROR_INVALID_DATA for an index whose counts Wine would reject or whose
+// structures share blocks (no edit could leave it sound); others as errno
+// maps them. A refusal changes nothing.
+BOOL DeleteFromIndexDat(const std::string& folder, const char* url);
+
+#endif

@@ -1,0 +1,302 @@
+#include "indexdatformat.h"
+
+#include <bit>
+#include <cstring>
+
+namespace indexdat {
+
+namespace {
+
+constexpr char kSignature52[] = "Client UrlCache MMF Ver 5.2";
+constexpr char kSignature47[] = "Client UrlCache MMF Ver 4.7";
+constexpr char kSignatureWine[] = "WINE URLCache Ver 0.2012001";
+constexpr size_t kSignatureSize = 28;  // the text and its NUL
+
+constexpr uint32_t kSlotFiller1 = 0x0BADF00D;
+constexpr uint32_t kSlotFiller2 = 0xDEADBEEF;
+
+constexpr RecordLayout kLayout52{24, false, 32, true, 44, 52, 56, 60, 64, 68, 72, 76, 80, 84, 88, 92, 0x60};
+constexpr RecordLayout kLayout47{24, true, 32, false, 48, 56, 60, 64, 68, 72, 76, 80, 84, 88, 92, 96, 100};
+
+constexpr int64_t kFiletimeTicksPerSecond = 10'000'000;
+constexpr int64_t kFiletimeSecondsTo1970 = 11'644'473'600;
+
+std::optional<Format> FormatOf(std::string_view image) {
+  std::string_view signature = image.substr(0, kSignatureSize);
+  if (signature == std::string_view(kSignature52, kSignatureSize)) return Format::kVersion52;
+  if (signature == std::string_view(kSignatureWine, kSignatureSize)) return Format::kWine;
+  if (signature == std::string_view(kSignature47, kSignatureSize)) return Format::kVersion47;
+  return std::nullopt;
+}
+
+bool Fail(std::string* problem, const char* text) {
+  if (problem != nullptr) *problem = text;
+  return false;
+}
+
+bool CheckLength(uint64_t length, std::string* problem) {
+  if (length < kHeaderSize + kBlockSize) return Fail(problem, "too short for an index file");
+  if (length > kMaxFileSize) return Fail(problem, "too large for an index file");
+  if ((length - kHeaderSize) % kBlockSize != 0) return Fail(problem, "length is not a whole number of blocks");
+  return true;
+}
+
+bool CheckCounts(std::string_view image, const Header& header, std::string* problem) {
+  if (U32(image, kFileSizeAt) != image.size()) return Fail(problem, "size field differs from the file's length");
+  if (header.capacity > (image.size() - kHeaderSize) / kBlockSize || header.capacity > kMaxBlocks)
+    return Fail(problem, "capacity exceeds the file");
+  if (header.blocksInUse > header.capacity) return Fail(problem, "more blocks in use than the capacity");
+  if (header.subfolderCount > kMaxSubfolders) return Fail(problem, "too many subfolders");
+  return true;
+}
+
+// Subfolder names become parts of host paths: letters and digits only.
+std::string SubfolderName(std::string_view image, uint32_t i) {
+  std::string_view name = image.substr(kSubfoldersAt + i * kSubfolderEntrySize + 4, 8);
+  for (char c : name) {
+    bool alnum = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+    if (!alnum) return {};
+  }
+  return std::string(name);
+}
+
+bool IsBlockStart(uint64_t offset) {
+  return offset >= kHeaderSize && offset % kBlockSize == 0;
+}
+
+bool BlocksAllocated(std::string_view image, const Header& header, uint64_t first, uint64_t count) {
+  for (uint64_t block = first; block < first + count; ++block)
+    if (!BlockAllocated(image, header, block)) return false;
+  return true;
+}
+
+// The NUL-terminated string at record offset `field` points to, searched for
+// only inside the record.
+Text StringField(std::string_view image, uint64_t record, uint64_t recordSize, uint32_t field,
+                 uint32_t firstString) {
+  uint32_t at = U32(image, record + field);
+  if (at == 0 || at < firstString || at >= recordSize) return {};
+  const char* start = image.data() + record + at;
+  const void* nul = std::memchr(start, '\0', recordSize - at);
+  if (nul == nullptr) return {};
+  return {static_cast<uint32_t>(record + at), static_cast<uint32_t>(static_cast<const char*>(nul) - start)};
+}
+
+// Header data is bytes with a stored length, not a string.
+Text DataField(std::string_view image, uint64_t record, uint64_t recordSize, const RecordLayout& layout) {
+  uint32_t at = U32(image, record + layout.headerData);
+  uint32_t size = U32(image, record + layout.headerSize);
+  if (at == 0 || at < layout.firstString || at >= recordSize || size > recordSize - at) return {};
+  return {static_cast<uint32_t>(record + at), size};
+}
+
+// A local file name becomes the last part of a host path: nothing that could
+// name another folder or escape this one.
+bool IsSafeFileName(std::string_view name) {
+  if (name.empty() || name == "." || name == "..") return false;
+  for (char c : name)
+    if (c == '/' || c == '\\' || c == ':' || static_cast<unsigned char>(c) < 0x20) return false;
+  return true;
+}
+
+void ReadLocalFile(std::string_view image, const Header& header, uint64_t recordSize, const RecordLayout& layout,
+                   UrlRecord& record) {
+  uint8_t subfolder = static_cast<uint8_t>(image[record.offset + layout.subfolder]);
+  bool inFolder = subfolder == kNoSubfolder || subfolder == kNoSubfolderToo;
+  bool inSubfolder = subfolder < header.subfolderCount && !header.subfolders[subfolder].empty();
+  Text name = StringField(image, record.offset, recordSize, layout.fileName, layout.firstString);
+  if (!(inFolder || inSubfolder) || !name.Present() || !IsSafeFileName(image.substr(name.at, name.length))) return;
+  record.fileName = name;
+  record.subfolder = inSubfolder ? subfolder : kNoSubfolder;
+}
+
+bool IsLeapYear(int64_t year) {
+  return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
+
+int DaysInMonth(int64_t year, int month) {
+  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
+}
+
+// Days from 1970-01-01 to the given date of the proleptic Gregorian calendar.
+int64_t DaysFromCivil(int64_t year, int month, int day) {
+  year -= month <= 2;
+  int64_t era = (year >= 0 ? year : year - 399) / 400;
+  int64_t yearOfEra = year - era * 400;
+  int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+  int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+  return era * 146097 + dayOfEra - 719468;
+}
+
+// The characters Windows-1252 puts at 0x80-0x9F; its five unassigned bytes
+// keep their own code points, as the system's conversion does.
+constexpr uint16_t kHighControls[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+uint32_t CodePoint(unsigned char byte) {
+  return byte >= 0x80 && byte < 0xA0 ? kHighControls[byte - 0x80] : byte;
+}
+
+}  // namespace
+
+char* CopyUtf8(char* out, std::string_view text) {
+  for (char c : text) {
+    uint32_t code = CodePoint(static_cast<unsigned char>(c));
+    if (code < 0x80) {
+      *out++ = static_cast<char>(code);
+    } else if (code < 0x800) {
+      *out++ = static_cast<char>(0xC0 | code >> 6);
+      *out++ = static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+      *out++ = static_cast<char>(0xE0 | code >> 12);
+      *out++ = static_cast<char>(0x80 | (code >> 6 & 0x3F));
+      *out++ = static_cast<char>(0x80 | (code & 0x3F));
+    }
+  }
+  return out;
+}
+
+void AppendUtf8(std::string& out, std::string_view text) {
+  size_t start = out.size();
+  out.resize(start + Utf8Length(text));
+  CopyUtf8(out.data() + start, text);
+}
+
+size_t Utf8Length(std::string_view text) {
+  size_t length = 0;
+  for (char c : text) {
+    uint32_t code = CodePoint(static_cast<unsigned char>(c));
+    length += code < 0x80 ? 1 : code < 0x800 ? 2 : 3;
+  }
+  return length;
+}
+
+const RecordLayout& LayoutOf(Format format) {
+  return format == Format::kVersion47 ? kLayout47 : kLayout52;
+}
+
+void PutU32(std::string& image, uint64_t at, uint32_t value) {
+  for (int i = 0; i < 4; ++i) image[at + i] = static_cast<char>(value >> (8 * i));
+}
+
+void PutU64(std::string& image, uint64_t at, uint64_t value) {
+  PutU32(image, at, static_cast<uint32_t>(value));
+  PutU32(image, at + 4, static_cast<uint32_t>(value >> 32));
+}
+
+std::optional<Header> ReadHeader(std::string_view image, std::string* problem) {
+  if (!CheckLength(image.size(), problem)) return std::nullopt;
+  std::optional<Format> format = FormatOf(image);
+  if (!format) {
+    Fail(problem, "unknown signature");
+    return std::nullopt;
+  }
+  Header header;
+  header.format = *format;
+  header.firstHash = U32(image, kFirstHashAt);
+  header.capacity = U32(image, kCapacityAt);
+  header.blocksInUse = U32(image, kBlocksInUseAt);
+  header.subfolderCount = U32(image, kSubfolderCountAt);
+  if (!CheckCounts(image, header, problem)) return std::nullopt;
+  for (uint32_t i = 0; i < header.subfolderCount; ++i) header.subfolders[i] = SubfolderName(image, i);
+  return header;
+}
+
+bool BlockAllocated(std::string_view image, const Header& header, uint64_t block) {
+  if (block >= header.capacity) return false;
+  return (static_cast<unsigned char>(image[kBitmapAt + block / 8]) >> (block % 8)) & 1;
+}
+
+uint32_t HashTableBlocks(std::string_view image, const Header& header, uint64_t offset) {
+  if (!IsBlockStart(offset) || offset + 16 > image.size()) return 0;
+  if (image.substr(offset, 4) != "HASH") return 0;
+  uint32_t blocks = U32(image, offset + 4);
+  uint64_t first = (offset - kHeaderSize) / kBlockSize;
+  if (blocks == 0 || offset + uint64_t{kBlockSize} * blocks > image.size() || first + blocks > header.capacity)
+    return 0;
+  return blocks;
+}
+
+bool ListsUrl(uint32_t key, uint32_t offset) {
+  if (key == kSlotDeleted || key == kSlotFree || key == offset || key == kSlotFiller1 || key == kSlotFiller2)
+    return false;
+  return (key & kSlotFlagMask) != kSlotRedirect;
+}
+
+std::optional<UrlRecord> ReadUrlRecord(std::string_view image, const Header& header, uint32_t offset) {
+  if (!IsBlockStart(offset) || uint64_t{offset} + kBlockSize > image.size()) return std::nullopt;
+  uint64_t first = (offset - kHeaderSize) / kBlockSize;
+  if (!BlockAllocated(image, header, first) || image.substr(offset, 4) != "URL ") return std::nullopt;
+  uint32_t blocks = U32(image, offset + 4);
+  uint64_t size = uint64_t{kBlockSize} * blocks;
+  if (blocks == 0 || offset + size > image.size() || size < kSmallestRecord) return std::nullopt;
+  if (!BlocksAllocated(image, header, first, blocks)) return std::nullopt;
+
+  const RecordLayout& layout = LayoutOf(header.format);
+  UrlRecord record;
+  record.offset = offset;
+  record.blocks = blocks;
+  record.url = StringField(image, offset, size, layout.url, layout.firstString);
+  if (!record.url.Present() || record.url.length == 0) return std::nullopt;
+  record.header = DataField(image, offset, size, layout);
+  record.extension = StringField(image, offset, size, layout.extension, layout.firstString);
+  ReadLocalFile(image, header, size, layout, record);
+  return record;
+}
+
+std::vector<UrlRecord> ListRecords(std::string_view image, const Header& header) {
+  std::vector<UrlRecord> records;
+  ForEachRecord(image, header, [&](const UrlRecord& record) { records.push_back(record); });
+  return records;
+}
+
+bool KeptByWine(std::string_view image) {
+  if (image.size() < kHeaderSize || U32(image, kFileSizeAt) != image.size()) return false;
+  uint32_t capacity = U32(image, kCapacityAt);
+  if (capacity > kMaxBlocks || kHeaderSize + uint64_t{kBlockSize} * capacity != image.size()) return false;
+  uint64_t bits = 0;
+  for (uint32_t byte = 0; byte < kMaxBlocks / 8; ++byte) {
+    auto value = static_cast<unsigned char>(image[kBitmapAt + byte]);
+    uint64_t firstPast = capacity > byte * 8 ? capacity - byte * 8 : 0;  // bits of this byte past the capacity
+    if (firstPast < 8 && (value >> firstPast) != 0) return false;
+    bits += static_cast<uint64_t>(std::popcount(value));
+  }
+  return bits == U32(image, kBlocksInUseAt);
+}
+
+uint64_t FatToFiletime(uint32_t fat) {
+  if (fat == 0) return 0;
+  uint32_t date = fat & 0xFFFF, time = fat >> 16;
+  int64_t year = 1980 + (date >> 9);
+  int month = static_cast<int>((date >> 5) & 15), day = static_cast<int>(date & 31);
+  int hour = static_cast<int>(time >> 11), minute = static_cast<int>((time >> 5) & 63);
+  int second = static_cast<int>(time & 31) * 2;
+  if (month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month)) return 0;
+  if (hour > 23 || minute > 59 || second > 59) return 0;
+  int64_t seconds = DaysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second;
+  return static_cast<uint64_t>((seconds + kFiletimeSecondsTo1970) * kFiletimeTicksPerSecond);
+}
+
+uint32_t UnixToFat(int64_t seconds) {
+  int64_t days = seconds >= 0 ? seconds / 86400 : (seconds - 86399) / 86400;
+  int64_t rest = seconds - days * 86400;
+  // The civil date of `days`, the inverse of DaysFromCivil.
+  int64_t z = days + 719468;
+  int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  int64_t dayOfEra = z - era * 146097;
+  int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+  int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+  int64_t mp = (5 * dayOfYear + 2) / 153;
+  int64_t day = dayOfYear - (153 * mp + 2) / 5 + 1;
+  int64_t month = mp < 10 ? mp + 3 : mp - 9;
+  int64_t year = yearOfEra + era * 400 + (month <= 2);
+  if (year < 1980 || year > 2107) return 0;
+  auto date = static_cast<uint32_t>((year - 1980) << 9 | month << 5 | day);
+  auto time = static_cast<uint32_t>((rest / 3600) << 11 | (rest % 3600 / 60) << 5 | (rest % 60) / 2);
+  return date | time << 16;
+}
+
+}  // namespace indexdat

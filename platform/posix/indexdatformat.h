@@ -1,0 +1,226 @@
+// The layout of a WinINet index.dat and the checks that make its bytes safe
+// to follow: a file of a 16 KiB header (counters, subfolder table, block
+// bitmap) and 128-byte blocks holding hash tables and URL, REDR and LEAK
+// records. Everything here reads a whole file image held in memory, with
+// offset arithmetic in 64 bits, so that no field a file holds can lead a read
+// outside it. Internal to platform/posix (indexdat.cpp).
+#ifndef TROVEX_PLATFORM_POSIX_INDEXDATFORMAT_H
+#define TROVEX_PLATFORM_POSIX_INDEXDATFORMAT_H
+
+#include <algorithm>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace indexdat {
+
+constexpr uint32_t kHeaderSize = 0x4000;
+constexpr uint32_t kBlockSize = 128;
+constexpr uint32_t kBitmapAt = 0x250;
+// As many blocks as the bitmap has bits.
+constexpr uint32_t kMaxBlocks = (kHeaderSize - kBitmapAt) * 8;
+constexpr uint64_t kMaxFileSize = kHeaderSize + uint64_t{kBlockSize} * kMaxBlocks;
+
+// Header fields.
+constexpr uint32_t kFileSizeAt = 0x1C;
+constexpr uint32_t kFirstHashAt = 0x20;
+constexpr uint32_t kCapacityAt = 0x24;
+constexpr uint32_t kBlocksInUseAt = 0x28;
+constexpr uint32_t kCacheUsageAt = 0x38;
+constexpr uint32_t kExemptUsageAt = 0x40;
+constexpr uint32_t kSubfolderCountAt = 0x48;
+constexpr uint32_t kSubfoldersAt = 0x4C;  // 12 bytes each: file count, 8-byte name
+constexpr uint32_t kSubfolderEntrySize = 12;
+constexpr uint32_t kMaxSubfolders = 32;
+constexpr uint32_t kLeakRootAt = 0x224;
+
+// A record's subfolder index for "directly in the container folder".
+constexpr uint8_t kNoSubfolder = 0xFE;
+constexpr uint8_t kNoSubfolderToo = 0xFF;
+
+// Record fields shared by every layout.
+constexpr uint32_t kLeakNextAt = 44;  // a LEAK record's link, where 5.2 keeps the exempt delta
+constexpr uint32_t kSmallestRecord = 104;
+
+// Whole keys of slots that list nothing.
+constexpr uint32_t kSlotDeleted = 1;  // the record went; the offset is stale
+constexpr uint32_t kSlotFree = 3;
+// Slots a hash table's walk reads: Windows and Wine use 64 buckets of 7 and
+// leave the rest of a 32-block table as filler.
+constexpr uint64_t kSlotsWalked = 448;
+// The low bits of other keys: flags beside the hash.
+constexpr uint32_t kSlotFlagMask = 0x3F;
+constexpr uint32_t kSlotLocked = 2;
+constexpr uint32_t kSlotRedirect = 5;
+
+enum class Format { kVersion52, kWine, kVersion47 };
+
+// Where a URL record keeps its fields; format 4.7 has an eight-byte expiry
+// and a four-byte size, and everything after them sits four bytes later.
+struct RecordLayout {
+  uint32_t expiry;
+  bool expiryIsFiletime;
+  uint32_t size;
+  bool sizeIs64;
+  uint32_t exemptDelta;
+  uint32_t url;
+  uint32_t subfolder;
+  uint32_t fileName;
+  uint32_t type;
+  uint32_t headerData;
+  uint32_t headerSize;
+  uint32_t extension;
+  uint32_t lastSync;
+  uint32_t hits;
+  uint32_t useCount;
+  uint32_t fileTime;     // the local file's last-write time (FAT), as the writer saw it
+  uint32_t firstString;  // string offsets below this are damage
+};
+
+const RecordLayout& LayoutOf(Format format);
+
+inline uint32_t U32(std::string_view image, uint64_t at) {
+  const auto* p = reinterpret_cast<const unsigned char*>(image.data() + at);
+  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
+}
+
+inline uint64_t U64(std::string_view image, uint64_t at) {
+  return U32(image, at) | uint64_t{U32(image, at + 4)} << 32;
+}
+
+void PutU32(std::string& image, uint64_t at, uint32_t value);
+void PutU64(std::string& image, uint64_t at, uint64_t value);
+
+// The header's values, once checked.
+struct Header {
+  Format format = Format::kVersion52;
+  uint32_t firstHash = 0;
+  uint32_t capacity = 0;  // blocks
+  uint32_t blocksInUse = 0;
+  uint32_t subfolderCount = 0;
+  // Subfolder i's name, or empty when it is not eight letters and digits.
+  std::string subfolders[kMaxSubfolders];
+};
+
+// Checks the file's length and header; nullopt with a one-line *problem when
+// they do not hold.
+std::optional<Header> ReadHeader(std::string_view image, std::string* problem);
+
+// Whether the bitmap marks block `block` allocated (and it lies within the
+// capacity).
+bool BlockAllocated(std::string_view image, const Header& header, uint64_t block);
+
+// A string field of a record: where it starts in the file and its length
+// without the NUL. `at` is 0 when the field is absent or damaged.
+struct Text {
+  uint32_t at = 0;
+  uint32_t length = 0;
+
+  bool Present() const { return at != 0; }
+};
+
+// A URL record that passed every check.
+struct UrlRecord {
+  uint32_t offset = 0;
+  uint32_t blocks = 0;
+  Text url;
+  Text fileName;  // absent unless the entry has a usable local file
+  Text header;
+  Text extension;
+  uint8_t subfolder = kNoSubfolder;  // below the subfolder count, or kNoSubfolder
+};
+
+// One slot of a hash table.
+struct Slot {
+  uint32_t at = 0;  // where the slot lies in the file
+  uint32_t key = 0;
+  uint32_t offset = 0;
+};
+
+// Where the hash table at `offset` ends in blocks; 0 when `offset` holds no
+// table that fits the file.
+uint32_t HashTableBlocks(std::string_view image, const Header& header, uint64_t offset);
+
+// Whether a slot may list a URL record: it is in use and no redirect. Only
+// the record's own signature says whether it is one.
+bool ListsUrl(uint32_t key, uint32_t offset);
+
+// Walks the hash chain from the header's first table as far as it holds
+// (each table once, sequence numbers 0, 1, 2, ...; its first 448 slots),
+// calling
+// table(offset, blocks) for each table and slot(Slot) for each slot that
+// may list a URL record, in order.
+template <typename OnTable, typename OnSlot>
+void WalkHashChain(std::string_view image, const Header& header, OnTable table, OnSlot slot) {
+  std::vector<bool> seen(header.capacity);
+  uint64_t offset = header.firstHash;
+  for (uint32_t sequence = 0; offset != 0; ++sequence) {
+    uint32_t blocks = HashTableBlocks(image, header, offset);
+    if (blocks == 0 || sequence >= header.capacity / blocks) return;
+    uint64_t block = (offset - kHeaderSize) / kBlockSize;
+    if (seen[block] || U32(image, offset + 12) != sequence) return;
+    seen[block] = true;
+    table(static_cast<uint32_t>(offset), blocks);
+    uint64_t slots = std::min(kSlotsWalked, (uint64_t{blocks} * kBlockSize - 16) / 8);
+    for (uint64_t i = 0; i < slots; ++i) {
+      uint64_t at = offset + 16 + 8 * i;
+      Slot each{static_cast<uint32_t>(at), U32(image, at), U32(image, at + 4)};
+      if (ListsUrl(each.key, each.offset)) slot(each);
+    }
+    offset = U32(image, offset + 8);
+  }
+}
+
+// The URL record at `offset` as a listing may show it; nullopt unless it
+// lies on allocated blocks, fits the file and has a URL.
+std::optional<UrlRecord> ReadUrlRecord(std::string_view image, const Header& header, uint32_t offset);
+
+// Calls visit(UrlRecord) for each live URL record in the container's order,
+// each once.
+template <typename Visit>
+void ForEachRecord(std::string_view image, const Header& header, Visit visit) {
+  std::vector<bool> listed(header.capacity);
+  WalkHashChain(
+      image, header, [](uint32_t, uint32_t) {},
+      [&](const Slot& slot) {
+        if (slot.offset < kHeaderSize || slot.offset % kBlockSize != 0) return;
+        uint64_t block = (uint64_t{slot.offset} - kHeaderSize) / kBlockSize;
+        if (block >= header.capacity || listed[block]) return;
+        if (std::optional<UrlRecord> record = ReadUrlRecord(image, header, slot.offset)) {
+          listed[block] = true;
+          visit(*record);
+        }
+      });
+}
+
+// The live URL records in the container's order, each once.
+std::vector<UrlRecord> ListRecords(std::string_view image, const Header& header);
+
+// The rules under which Wine keeps a container rather than discarding it:
+// the size field and the capacity match the length, the bitmap counts the
+// blocks in use, and no block past the capacity is marked.
+bool KeptByWine(std::string_view image);
+
+// A FAT date (low half) and time (high half) as a FILETIME; 0 when unset or
+// not a real moment.
+uint64_t FatToFiletime(uint32_t fat);
+
+// A time in seconds since 1970 (UTC) as a FAT date and time; 0 outside the
+// years FAT can hold.
+uint32_t UnixToFat(int64_t seconds);
+
+// Writes `text`, in the Windows-1252 code page that names local files, to
+// `out` as UTF-8 (Utf8Length bytes); returns the end of what it wrote.
+char* CopyUtf8(char* out, std::string_view text);
+
+// Appends `text`, converted as CopyUtf8 does, to `out`.
+void AppendUtf8(std::string& out, std::string_view text);
+
+// The length of `text` once converted by AppendUtf8.
+size_t Utf8Length(std::string_view text);
+
+}  // namespace indexdat
+
+#endif
