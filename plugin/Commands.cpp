@@ -56,7 +56,7 @@ int32_t OpenInBrowser(HWND mainWindow, const TreePath& path) {
 
 int32_t Reread(char* remotePath) {
   LoadSettings();
-  TheCacheList.Fill();
+  RefillCache();
   lstrcpyA(remotePath, "\\");
   return kFsExecShowFolder;
 }

@@ -68,7 +68,7 @@ int32_t OpenListing(std::string_view path, WIN32_FIND_DATAA& record) {
   std::optional<FolderPath> folder = FolderOf(ParseTreePath(path, RereadEntryText));
   if (!folder) return RefuseListing();
   auto list = std::make_unique<FolderList>();
-  list->Build(*folder, RereadEntryText);
+  TheFolderView.Build(*list, *folder, RereadEntryText);
   if (folder->Level > 0 && list->Count() == 0) return RefuseListing();
 
   slot->Path = std::string(path);

@@ -54,7 +54,7 @@ int32_t WINAPI FsInit(int32_t pluginNumber, FsProgressCallback progress, FsLogCa
     PluginNumber = pluginNumber;
     ProgressCallback = progress;
     LoadSettings();
-    TheCacheList.Fill();
+    RefillCache();
     return 0;
   });
 }
@@ -67,7 +67,7 @@ void WINAPI FsGetDefRootName(char* name, int32_t maxLength) {
 void WINAPI FsStatusInfo(const char*, int32_t startEnd, int32_t operation) {
   if (startEnd != kFsStatusEnd || operation != kFsOperationDelete) return;
   Guarded<int>(0, [] {
-    TheCacheList.Fill();
+    RefillCache();
     return 0;
   });
 }
