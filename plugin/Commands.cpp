@@ -6,7 +6,7 @@
 #include "platform/system.h"
 #include "plugin/Messages.h"
 #include "plugin/Settings.h"
-#include "plugin/Trovex.h"
+#include "plugin/TrovexState.h"
 #include "plugin/TreePath.h"
 #include "support/FProc.h"
 #include "support/RegProc.h"

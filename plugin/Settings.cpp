@@ -6,7 +6,7 @@
 #include "cache/CacheObj.h"
 #include "platform/system.h"
 #include "plugin/Messages.h"
-#include "plugin/Trovex.h"
+#include "plugin/TrovexState.h"
 #include "support/IniFile.h"
 #include "support/RegProc.h"
 #include "support/SysUtils1.h"
