@@ -14,7 +14,7 @@
 
 namespace {
 
-constexpr char kPluginVersion[] = "1.1.0";
+constexpr char kPluginVersion[] = TROVEX_VERSION;
 constexpr char kBrowserKey[] = "Software\\Microsoft\\Internet Explorer";
 constexpr char kShellFoldersKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 constexpr char kBrowserAppPathKey[] =
