@@ -1,7 +1,5 @@
 // The exported entry points, and the order in which the units start when the
 // library loads and stop when it unloads.
-#include "plugin/TrovexState.h"
-
 #include <exception>
 
 #include "cache/CacheObj.h"
@@ -9,6 +7,7 @@
 #include "plugin/FileOps.h"
 #include "plugin/Listing.h"
 #include "plugin/Settings.h"
+#include "plugin/TrovexState.h"
 #include "support/IniFile.h"
 
 namespace {
