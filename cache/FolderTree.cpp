@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "cache/CacheObj.h"
+#include "cache/CacheList.h"
 #include "cache/SiteGroups.h"
 
 FolderTree::FolderTree(const CacheList& snapshot, const SiteGroups& groups) : snapshot_(snapshot), groups_(groups) {

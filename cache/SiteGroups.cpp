@@ -4,10 +4,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "cache/CacheObj.h"
-
-SiteGroups::SiteGroups(const CacheList& snapshot)
-    : prefix_(CachePrefix), skip_(SkipDomains), skipList_(SkipDomainsList) {
+SiteGroups::SiteGroups(const CacheList& snapshot, const GroupingSettings& settings) : settings_(settings) {
   std::vector<uint32_t> hostOfEntry;
   std::vector<uint32_t> siteOfHost;
   Name(snapshot, hostOfEntry, siteOfHost);
@@ -21,10 +18,6 @@ std::string_view SiteGroups::Keep(std::string_view name) {
   return std::string_view(names_.Keep(name, {}), name.size());
 }
 
-bool SiteGroups::MatchesSettings() const {
-  return prefix_ == CachePrefix && skip_ == SkipDomains && skipList_ == SkipDomainsList;
-}
-
 void SiteGroups::Name(const CacheList& snapshot, std::vector<uint32_t>& hostOfEntry,
                       std::vector<uint32_t>& siteOfHost) {
   // A batch of entries is split and its host look-ups prepared before any
@@ -35,7 +28,7 @@ void SiteGroups::Name(const CacheList& snapshot, std::vector<uint32_t>& hostOfEn
     UrlParts parts;
     uint32_t hash;
   };
-  UrlSplitter splitter;
+  UrlSplitter splitter(settings_);
   Split batch[kBatch];
   std::vector<uint32_t> hostOffsets;
   hostOfEntry.assign(static_cast<size_t>(snapshot.Count()), kNone);

@@ -11,18 +11,17 @@
 #include <string_view>
 #include <vector>
 
-#include "cache/CacheObj.h"
+#include "cache/CacheList.h"
 #include "cache/SnapshotStore.h"
+#include "cache/UrlSplitter.h"
 
 class SiteGroups {
  public:
-  // Groups the entries of snapshot under the current CachePrefix,
-  // SkipDomains and SkipDomainsList, as the snapshot is now.
-  explicit SiteGroups(const CacheList& snapshot);
+  // Groups the entries of snapshot under settings, as the snapshot is now.
+  SiteGroups(const CacheList& snapshot, const GroupingSettings& settings);
 
-  // True while CachePrefix, SkipDomains and SkipDomainsList are still those
-  // the groups were made under.
-  bool MatchesSettings() const;
+  // True when current are the settings the groups were made under.
+  bool MatchesSettings(const GroupingSettings& current) const { return settings_ == current; }
 
   // Every site name, each byte-exact spelling once, in order of first
   // appearance. Names are views into the groups, valid while they are.
@@ -57,9 +56,7 @@ class SiteGroups {
   static constexpr size_t kHostRecordHead = 2 * sizeof(uint32_t);
 
   // The settings the groups were made under.
-  std::string prefix_;
-  bool skip_;
-  std::string skipList_;
+  GroupingSettings settings_;
 
   TextBlocks names_;
   std::vector<std::string_view> siteNames_;  // by id

@@ -51,9 +51,9 @@ size_t FirstIndex::LongestProbe() const {
   return longest;
 }
 
-void FirstIndex::Reserve(size_t keys) {
+void FirstIndex::Reserve(size_t total) {
   size_t slots = slots_.empty() ? 16 : slots_.size();
-  while (keys * 2 > slots) slots *= 2;
+  while (total * 2 > slots) slots *= 2;
   if (slots > slots_.size()) Resize(slots);
 }
 

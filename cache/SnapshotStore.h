@@ -96,8 +96,9 @@ class FirstIndex {
   size_t Probe(std::string_view key, uint32_t hash, KeyAt keyAt) const;
   // Doubles the table once it is half full, so that probes stay short.
   void Grow() { Resize(slots_.empty() ? 16 : slots_.size() * 2); }
-  // Makes room for keys more keys without growing again.
-  void Reserve(size_t keys);
+  // Makes room for total keys in all, so that the table does not grow again
+  // until it holds more.
+  void Reserve(size_t total);
   void Resize(size_t slots);
 
   // This load's key is drawn at the first hash, not when the library loads

@@ -29,16 +29,16 @@ void CheckSite(std::string_view name, std::string_view site) {
   size_t before = name.size() - site.size();
   FUZZ_CHECK(before == 0 || name[before - 1] == '.');
   bool numeric = name.back() >= '0' && name.back() <= '9';
-  FUZZ_CHECK(numeric ? site == name : CountChar(site, '.') <= (SkipDomains ? 2 : 1));
+  FUZZ_CHECK(numeric ? site == name : CountChar(site, '.') <= (TheGrouping.SkipDomains ? 2 : 1));
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzInput input(data, size);
-  SkipDomains = (input.Byte() & 1) != 0;
-  CachePrefix = input.Part();
-  SkipDomainsList = input.Part();
+  TheGrouping.SkipDomains = (input.Byte() & 1) != 0;
+  TheGrouping.CachePrefix = input.Part();
+  TheGrouping.SkipDomainsList = input.Part();
   std::string url(input.Rest());
 
   UrlParts parts = SplitUrl(url);

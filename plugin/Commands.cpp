@@ -6,7 +6,7 @@
 #include "platform/system.h"
 #include "plugin/Messages.h"
 #include "plugin/Settings.h"
-#include "plugin/Trovex.h"
+#include "plugin/TrovexState.h"
 #include "plugin/TreePath.h"
 #include "support/FProc.h"
 #include "support/RegProc.h"
@@ -14,7 +14,7 @@
 
 namespace {
 
-constexpr char kPluginVersion[] = "1.1.0";
+constexpr char kPluginVersion[] = TROVEX_VERSION;
 constexpr char kBrowserKey[] = "Software\\Microsoft\\Internet Explorer";
 constexpr char kShellFoldersKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 constexpr char kBrowserAppPathKey[] =
@@ -56,7 +56,7 @@ int32_t OpenInBrowser(HWND mainWindow, const TreePath& path) {
 
 int32_t Reread(char* remotePath) {
   LoadSettings();
-  TheCacheList.Fill();
+  RefillCache();
   lstrcpyA(remotePath, "\\");
   return kFsExecShowFolder;
 }

@@ -1,7 +1,7 @@
 #include "plugin/FileOps.h"
 
 #include "cache/CacheObj.h"
-#include "plugin/Trovex.h"
+#include "plugin/TrovexState.h"
 #include "plugin/TreePath.h"
 #include "plugin/fsplugin.h"
 

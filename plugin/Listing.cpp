@@ -7,14 +7,14 @@
 
 #include "cache/CacheObj.h"
 #include "platform/system.h"
-#include "plugin/Trovex.h"
+#include "plugin/TrovexState.h"
 #include "plugin/TreePath.h"
 #include "plugin/fsplugin.h"
 
 namespace {
 
-// One open listing; a slot without a Folder is free.
-struct SearchSlot {
+// One open listing; a listing without a Folder is closed.
+struct OpenedListing {
   std::unique_ptr<FolderList> Folder;
   std::string Path;        // the listed path
   int32_t Level = 0;       // 0 the root, 1 a site folder, 2 a host folder
@@ -22,17 +22,18 @@ struct SearchSlot {
 };
 
 // The listing of handle h stands at index h - 1.
-TROVEX_MODULE_STATE std::array<SearchSlot, kFsMaxOpenListings> Slots;
+using ListingTable = std::array<OpenedListing, kFsMaxOpenListings>;
+TROVEX_MODULE_STATE ListingTable Listings;
 
-SearchSlot* OpenSlot(int64_t handle) {
+OpenedListing* ListingOf(ListingHandle handle) {
   if (handle < 1 || handle > kFsMaxOpenListings) return nullptr;
-  SearchSlot& slot = Slots[static_cast<size_t>(handle - 1)];
-  return slot.Folder ? &slot : nullptr;
+  OpenedListing& listing = Listings[static_cast<size_t>(handle - 1)];
+  return listing.Folder ? &listing : nullptr;
 }
 
-SearchSlot* LowestFreeSlot() {
-  for (SearchSlot& slot : Slots) {
-    if (!slot.Folder) return &slot;
+OpenedListing* LowestClosedListing() {
+  for (OpenedListing& listing : Listings) {
+    if (!listing.Folder) return &listing;
   }
   return nullptr;
 }
@@ -45,56 +46,56 @@ void WriteName(WIN32_FIND_DATAA& record, const std::string& name) {
   lstrcpynA(record.cFileName, name.c_str(), MAX_PATH);
 }
 
-void WriteItem(SearchSlot& slot, WIN32_FIND_DATAA& record) {
-  const FolderItem& item = slot.Folder->Item(slot.NextIndex);
+void WriteItem(OpenedListing& listing, WIN32_FIND_DATAA& record) {
+  const FolderItem& item = listing.Folder->Item(listing.NextIndex);
   WriteName(record, item.Name);
-  record.dwFileAttributes = slot.Level < 2 ? FILE_ATTRIBUTE_DIRECTORY : 0;
+  record.dwFileAttributes = listing.Level < 2 ? FILE_ATTRIBUTE_DIRECTORY : 0;
   record.nFileSizeHigh = static_cast<DWORD>(item.Size >> 32);
   record.nFileSizeLow = static_cast<DWORD>(item.Size & 0xFFFFFFFFu);
-  ++slot.NextIndex;
+  ++listing.NextIndex;
 }
 
-int32_t RefuseListing() {
+ListingHandle RefuseListing() {
   SetLastError(ERROR_INVALID_FUNCTION);
   return -1;
 }
 
 }  // namespace
 
-int32_t OpenListing(std::string_view path, WIN32_FIND_DATAA& record) {
-  SearchSlot* slot = LowestFreeSlot();
-  if (slot == nullptr) return RefuseListing();
+ListingHandle OpenListing(std::string_view path, WIN32_FIND_DATAA& record) {
+  OpenedListing* listing = LowestClosedListing();
+  if (listing == nullptr) return RefuseListing();
   ClearRecord(record);
   std::optional<FolderPath> folder = FolderOf(ParseTreePath(path, RereadEntryText));
   if (!folder) return RefuseListing();
   auto list = std::make_unique<FolderList>();
-  list->Build(*folder, RereadEntryText);
+  TheFolderView.Build(*list, *folder, RereadEntryText);
   if (folder->Level > 0 && list->Count() == 0) return RefuseListing();
 
-  slot->Path = std::string(path);
-  slot->Folder = std::move(list);
-  slot->Level = folder->Level;
-  slot->NextIndex = 1;
+  listing->Path = std::string(path);
+  listing->Folder = std::move(list);
+  listing->Level = folder->Level;
+  listing->NextIndex = 1;
   if (folder->Level == 0) {
     WriteName(record, RereadEntryText);
   } else {
-    WriteItem(*slot, record);
+    WriteItem(*listing, record);
   }
-  return static_cast<int32_t>(slot - Slots.data()) + 1;
+  return (listing - Listings.data()) + 1;
 }
 
-bool NextListingItem(int64_t handle, WIN32_FIND_DATAA& record) {
-  SearchSlot* slot = OpenSlot(handle);
-  if (slot == nullptr || slot->NextIndex > slot->Folder->Count()) return false;
+bool NextListingItem(ListingHandle handle, WIN32_FIND_DATAA& record) {
+  OpenedListing* listing = ListingOf(handle);
+  if (listing == nullptr || listing->NextIndex > listing->Folder->Count()) return false;
   ClearRecord(record);
-  WriteItem(*slot, record);
+  WriteItem(*listing, record);
   return true;
 }
 
-void CloseListing(int64_t handle) {
-  if (SearchSlot* slot = OpenSlot(handle)) *slot = SearchSlot{};
+void CloseListing(ListingHandle handle) {
+  if (OpenedListing* listing = ListingOf(handle)) *listing = OpenedListing{};
 }
 
 void CloseAllListings() {
-  for (SearchSlot& slot : Slots) slot = SearchSlot{};
+  for (OpenedListing& listing : Listings) listing = OpenedListing{};
 }

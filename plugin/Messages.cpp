@@ -1,6 +1,6 @@
 #include "plugin/Messages.h"
 
-#include "plugin/Trovex.h"
+#include "plugin/TrovexState.h"
 #include "support/IniFile.h"
 #include "support/SysUtils1.h"
 

@@ -6,7 +6,7 @@
 #include "cache/CacheObj.h"
 #include "platform/system.h"
 #include "plugin/Messages.h"
-#include "plugin/Trovex.h"
+#include "plugin/TrovexState.h"
 #include "support/IniFile.h"
 #include "support/RegProc.h"
 #include "support/SysUtils1.h"
@@ -60,8 +60,8 @@ void LoadSettings() {
   ConfirmOpen = ReadFlag("ConfirmOpen", 1);
   OfflineOpen = ReadFlag("OfflineOpen", 1);
   OfflineStart = ReadFlag("OfflineStart", 0);
-  SkipDomains = ReadFlag("SkipDomains", 1) != 0;
-  SkipDomainsList = IniReadString(kSection, "SkipDomainsList", SkipDomainsList);
+  TheGrouping.SkipDomains = ReadFlag("SkipDomains", 1) != 0;
+  TheGrouping.SkipDomainsList = IniReadString(kSection, "SkipDomainsList", TheGrouping.SkipDomainsList);
   if (OfflineStart != 0) SetOfflineMode();
   HiddenTypeMask = URLHISTORY_CACHE_ENTRY;
   if (ShowCookies == 0) HiddenTypeMask |= COOKIE_CACHE_ENTRY;

@@ -5,10 +5,10 @@
 
 #include <string>
 
-// Reads the settings file and messages 1 and 2 into the plug-in's state,
-// sets the cache model's grouping options and hidden types, and puts the
-// browser offline when OfflineStart is on. Never fails: what is missing
-// takes its default.
+// Reads the settings file and the messages kMsgCaption and kMsgRereadEntry
+// into the plug-in's state, sets the cache model's grouping settings and
+// hidden types, and puts the browser offline when OfflineStart is on. Never
+// fails: what is missing takes its default.
 void LoadSettings();
 
 // Writes GlobalUserOffline = 1 to the browser's settings in the registry.

@@ -54,5 +54,5 @@ std::optional<FolderPath> FolderOf(const TreePath& path) {
 
 std::optional<CacheEntry> EntryOf(const TreePath& path, std::string_view rereadEntry) {
   if (path.Kind != PathKind::Entry) return std::nullopt;
-  return TheCacheList.FindListedEntry(path.Site, path.Host, path.Entry, rereadEntry);
+  return TheFolderView.FindListedEntry(path.Site, path.Host, path.Entry, rereadEntry);
 }

@@ -1,6 +1,5 @@
-// The exported entry points and the plug-in's state from load to unload.
-#include "plugin/Trovex.h"
-
+// The exported entry points, and the order in which the units start when the
+// library loads and stop when it unloads.
 #include <exception>
 
 #include "cache/CacheObj.h"
@@ -8,11 +7,20 @@
 #include "plugin/FileOps.h"
 #include "plugin/Listing.h"
 #include "plugin/Settings.h"
+#include "plugin/TrovexState.h"
 #include "support/IniFile.h"
 
 namespace {
 
 constexpr char kRootName[] = "Trovex";
+
+// A listing's handle as the host holds it, and back; the two are as wide.
+ListingHandle ListingOf(HANDLE handle) {
+  return reinterpret_cast<ListingHandle>(handle);
+}
+HANDLE HostHandleOf(ListingHandle listing) {
+  return reinterpret_cast<HANDLE>(listing);
+}
 
 // Runs an entry point's work; the host is not C++, so an exception ends the
 // call with the entry point's failure result instead of crossing into it.
@@ -37,6 +45,7 @@ struct LibraryLifetime {
     });
   }
   ~LibraryLifetime() {
+    CloseAllListings();
     TrovexFinalize();
     IniFileFinalize();
     CacheObjFinalize();
@@ -54,7 +63,7 @@ int32_t WINAPI FsInit(int32_t pluginNumber, FsProgressCallback progress, FsLogCa
     PluginNumber = pluginNumber;
     ProgressCallback = progress;
     LoadSettings();
-    TheCacheList.Fill();
+    RefillCache();
     return 0;
   });
 }
@@ -67,31 +76,31 @@ void WINAPI FsGetDefRootName(char* name, int32_t maxLength) {
 void WINAPI FsStatusInfo(const char*, int32_t startEnd, int32_t operation) {
   if (startEnd != kFsStatusEnd || operation != kFsOperationDelete) return;
   Guarded<int>(0, [] {
-    TheCacheList.Fill();
+    RefillCache();
     return 0;
   });
 }
 
 HANDLE WINAPI FsFindFirst(const char* path, WIN32_FIND_DATAA* record) {
-  int32_t position = Guarded<int32_t>(-1, [&] {
+  ListingHandle listing = Guarded<ListingHandle>(-1, [&] {
     if (path == nullptr || record == nullptr) {
       SetLastError(ERROR_INVALID_FUNCTION);
-      return -1;
+      return ListingHandle{-1};
     }
     return OpenListing(path, *record);
   });
-  if (position < 0) SetLastError(ERROR_INVALID_FUNCTION);
-  return reinterpret_cast<HANDLE>(static_cast<intptr_t>(position));
+  if (listing < 0) SetLastError(ERROR_INVALID_FUNCTION);
+  return HostHandleOf(listing);
 }
 
 BOOL WINAPI FsFindNext(HANDLE handle, WIN32_FIND_DATAA* record) {
   if (record == nullptr) return kFsFalse;
-  int64_t listing = reinterpret_cast<intptr_t>(handle);
+  ListingHandle listing = ListingOf(handle);
   return Guarded<BOOL>(kFsFalse, [&] { return NextListingItem(listing, *record) ? kFsTrue : kFsFalse; });
 }
 
 int32_t WINAPI FsFindClose(HANDLE handle) {
-  CloseListing(reinterpret_cast<intptr_t>(handle));
+  CloseListing(ListingOf(handle));
   return 0;
 }
 

@@ -1,8 +1,7 @@
 // The plug-in's process-wide state.
-#include "plugin/Trovex.h"
+#include "plugin/TrovexState.h"
 
 #include "platform/system.h"
-#include "plugin/Listing.h"
 
 TROVEX_MODULE_STATE std::string RereadEntryText;
 int32_t PluginNumber = 0;
@@ -28,7 +27,6 @@ void TrovexInitialize() {
 }
 
 void TrovexFinalize() {
-  CloseAllListings();
   ReleaseText(RereadEntryText);
   ReleaseText(MsgCaption);
   ReleaseText(LanguageName);

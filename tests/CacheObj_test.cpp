@@ -31,9 +31,9 @@ class CacheModel : public ::testing::Test {
   void SetUp() override {
     TheCacheList.Clear();
     HiddenTypeMask = URLHISTORY_CACHE_ENTRY;
-    CachePrefix = "Cookie:";
-    SkipDomains = true;
-    SkipDomainsList = "com,org,net,gov,edu,priv,co,or,ne,gv,ac";
+    TheGrouping.CachePrefix = "Cookie:";
+    TheGrouping.SkipDomains = true;
+    TheGrouping.SkipDomainsList = "com,org,net,gov,edu,priv,co,or,ne,gv,ac";
   }
   void TearDown() override { TheCacheList.Clear(); }
 
@@ -50,7 +50,7 @@ class CacheModel : public ::testing::Test {
 
   static std::vector<std::string> Build(int32_t level, const std::string& site = "", const std::string& host = "") {
     FolderList list;
-    list.Build(FolderPath{level, site, host});
+    TheFolderView.Build(list, FolderPath{level, site, host});
     return Names(list);
   }
 };
@@ -96,38 +96,6 @@ TEST_F(CacheModel, ClearEmptiesAndTheListFillsAgain) {
   EXPECT_EQ(TheCacheList.Count(), 1);
 }
 
-TEST(FolderListAddUnique, MergesAsciiCaseAndKeepsTheFirstSpelling) {
-  FolderList list;
-  list.AddUnique("www.example.com", 10);
-  list.AddUnique("WWW.Example.COM", 20);
-  list.AddUnique("www.example.com.", 30);
-  ASSERT_EQ(list.Count(), 2);
-  EXPECT_EQ(list.Item(1).Name, "www.example.com");
-  EXPECT_EQ(list.Item(1).Size, 10u);
-  EXPECT_EQ(list.Item(2).Size, 30u);
-}
-
-TEST(FolderListAddUnique, KeepsNonAsciiCaseApart) {
-  FolderList list;
-  list.AddUnique("\xE4", 0);
-  list.AddUnique("\xC4", 0);
-  EXPECT_EQ(list.Count(), 2);
-}
-
-TEST(FolderListAddUnique, ListsManyDistinctNamesInOrder) {
-  FolderList list;
-  for (int i = 0; i < 1000; ++i) list.AddUnique("site" + std::to_string(i), 0);
-  for (int i = 999; i >= 0; --i) list.AddUnique("SITE" + std::to_string(i), 1);
-  ASSERT_EQ(list.Count(), 1000);
-  EXPECT_EQ(list.Item(1).Name, "site0");
-  EXPECT_EQ(list.Item(1000).Name, "site999");
-  EXPECT_EQ(list.Item(500).Size, 0u);
-  list.Clear();
-  EXPECT_EQ(list.Count(), 0);
-  list.AddUnique("SITE1", 5);
-  EXPECT_EQ(list.Item(1).Name, "SITE1");
-}
-
 TEST_F(CacheModel, SplitUrlDerivesHostAndSite) {
   struct Row {
     const char* url;
@@ -161,15 +129,15 @@ TEST_F(CacheModel, SplitUrlDerivesHostAndSite) {
 }
 
 TEST_F(CacheModel, SplitUrlFollowsTheGroupingSettings) {
-  SkipDomains = false;
+  TheGrouping.SkipDomains = false;
   EXPECT_EQ(SplitUrl("http://www.example.co.uk/").Site, "co.uk");
-  SkipDomains = true;
-  SkipDomainsList = "co";
+  TheGrouping.SkipDomains = true;
+  TheGrouping.SkipDomainsList = "co";
   EXPECT_EQ(SplitUrl("http://www.example.com.au/").Site, "com.au");
   // A label must equal a whole item of the list, not a part of one.
-  SkipDomainsList = "com,ac";
+  TheGrouping.SkipDomainsList = "com,ac";
   EXPECT_EQ(SplitUrl("http://www.example.co.uk/").Site, "co.uk");
-  CachePrefix = "";
+  TheGrouping.CachePrefix = "";
   UrlParts cookie = SplitUrl("Cookie:user@www.example.com/");
   EXPECT_EQ(cookie.Host, "Cookie:user@www.example.com");
   EXPECT_EQ(cookie.Site, "Cookie");
@@ -191,7 +159,7 @@ TEST_F(CacheModel, BuildGroupsTheSnapshotByLevel) {
   EXPECT_EQ(Build(1, "example.com"), (std::vector<std::string>{"www.example.com", "img.example.com"}));
 
   FolderList host;
-  host.Build(FolderPath{2, "example.com", "www.example.com"});
+  TheFolderView.Build(host, FolderPath{2, "example.com", "www.example.com"});
   ASSERT_EQ(host.Count(), 2);
   EXPECT_EQ(host.Item(1).Name, "http://www.example.com/a.gif");
   EXPECT_EQ(host.Item(1).Size, 100u);
@@ -228,7 +196,7 @@ TEST_F(CacheModel, BuildListsADuplicateUrlOnceWithTheFirstSize) {
   AddEntry("http://www.example.com/x", (cache / "one").c_str());
   AddEntry("http://www.example.com/x", (cache / "three").c_str());
   FolderList host;
-  host.Build(FolderPath{2, "example.com", "www.example.com"});
+  TheFolderView.Build(host, FolderPath{2, "example.com", "www.example.com"});
   ASSERT_EQ(host.Count(), 1);
   EXPECT_EQ(host.Item(1).Size, 1u);
 }
@@ -236,17 +204,11 @@ TEST_F(CacheModel, BuildListsADuplicateUrlOnceWithTheFirstSize) {
 TEST_F(CacheModel, AFolderListOutlivesARefill) {
   AddEntry("http://www.example.com/");
   FolderList root;
-  root.Build(FolderPath{});
+  TheFolderView.Build(root, FolderPath{});
   TheCacheList.Clear();
   AddEntry("http://other.example.org/");
   ASSERT_EQ(root.Count(), 1);
   EXPECT_EQ(root.Item(1).Name, "example.com");
-}
-
-TEST(CountChar, CountsEveryOccurrence) {
-  EXPECT_EQ(CountChar("\\", '\\'), 1);
-  EXPECT_EQ(CountChar("", '\\'), 0);
-  EXPECT_EQ(CountChar("\\a\\b\\http://x\\y", '\\'), 4);
 }
 
 TEST_F(CacheModel, FillReadsTheCacheInOrderAndHidesHistory) {
@@ -336,7 +298,7 @@ std::vector<ScannedItem> ScanFolder(int32_t level, const std::string& site, cons
 void ExpectSameFolder(int32_t level, const std::string& site, const std::string& host) {
   std::vector<ScannedItem> expected = ScanFolder(level, site, host);
   FolderList built;
-  built.Build(FolderPath{level, site, host});
+  TheFolderView.Build(built, FolderPath{level, site, host});
   std::string folder = "level " + std::to_string(level) + " " + site + " " + host;
   ASSERT_EQ(built.Count(), static_cast<int32_t>(expected.size())) << folder;
   std::vector<ScannedItem> kept;
@@ -396,17 +358,17 @@ TEST_F(CacheModel, BuildRegroupsWhenTheGroupingSettingsChangeWithoutARefill) {
   AddEntry("Cookie:user@www.example.com/");
   EXPECT_EQ(Build(0, ""), (std::vector<std::string>{"example.co.uk", "example.com"}));
 
-  SkipDomains = false;
+  TheGrouping.SkipDomains = false;
   EXPECT_EQ(Build(0, ""), (std::vector<std::string>{"co.uk", "example.com"}));
-  SkipDomains = true;
-  SkipDomainsList = "org";
+  TheGrouping.SkipDomains = true;
+  TheGrouping.SkipDomainsList = "org";
   EXPECT_EQ(Build(0, ""), (std::vector<std::string>{"co.uk", "example.com"}));
-  SkipDomainsList = "co";
+  TheGrouping.SkipDomainsList = "co";
   EXPECT_EQ(Build(1, "example.co.uk"), (std::vector<std::string>{"www.example.co.uk"}));
-  CachePrefix = "";
+  TheGrouping.CachePrefix = "";
   EXPECT_EQ(Build(0, ""), (std::vector<std::string>{"example.co.uk", "Cookie"}));
   EXPECT_EQ(Build(1, "Cookie"), (std::vector<std::string>{"Cookie:user@www.example.com"}));
-  CachePrefix = "Cookie:";
+  TheGrouping.CachePrefix = "Cookie:";
   EXPECT_EQ(Build(1, "example.com"), (std::vector<std::string>{"www.example.com"}));
 }
 
@@ -424,7 +386,7 @@ TEST_F(CacheModel, RootItemsStillMergeWhenAddedToAfterBuild) {
   AddEntry("http://www.Example.com/");
   AddEntry("http://www.example.org/");
   FolderList root;
-  root.Build(FolderPath{});
+  TheFolderView.Build(root, FolderPath{});
   root.AddUnique("EXAMPLE.COM", 5);
   root.AddUnique("example.net", 6);
   EXPECT_EQ(Names(root), (std::vector<std::string>{"Example.com", "example.org", "example.net"}));

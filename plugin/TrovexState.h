@@ -1,6 +1,6 @@
 // The plug-in's process-wide state, from library load to unload.
-#ifndef TROVEX_PLUGIN_TROVEX_H
-#define TROVEX_PLUGIN_TROVEX_H
+#ifndef TROVEX_PLUGIN_TROVEXSTATE_H
+#define TROVEX_PLUGIN_TROVEXSTATE_H
 
 #include <cstdint>
 #include <string>
@@ -27,7 +27,7 @@ extern uint8_t OfflineStart;
 // Sets the state to its values at load.
 void TrovexInitialize();
 
-// Closes every listing and releases the texts; runs when the library unloads.
+// Releases the texts; runs when the library unloads.
 void TrovexFinalize();
 
 #endif

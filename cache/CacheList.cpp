@@ -1,0 +1,110 @@
+#include "cache/CacheList.h"
+
+#include "platform/system.h"
+
+uint32_t HiddenTypeMask = COOKIE_CACHE_ENTRY | URLHISTORY_CACHE_ENTRY;
+
+namespace {
+
+// A call that keeps failing with an unexpected error is given up after this
+// many tries, as if the enumeration had ended.
+constexpr int kMaxFailedCalls = 16;
+
+// An open enumeration of the URL cache, closed when it goes.
+class CacheEnumeration {
+ public:
+  explicit CacheEnumeration(HANDLE handle) : handle_(handle) {}
+  ~CacheEnumeration() {
+    if (handle_ != nullptr) FindCloseUrlCache(handle_);
+  }
+  CacheEnumeration(const CacheEnumeration&) = delete;
+  CacheEnumeration& operator=(const CacheEnumeration&) = delete;
+
+  HANDLE get() const { return handle_; }
+
+ private:
+  HANDLE handle_;
+};
+
+}  // namespace
+
+CacheList::CacheList() = default;
+CacheList::~CacheList() = default;
+
+void CacheList::Add(const INTERNET_CACHE_ENTRY_INFOA* record) {
+  if (record == nullptr || (record->CacheEntryType & HiddenTypeMask) != 0) return;
+  std::string_view url = record->lpszSourceUrlName != nullptr ? record->lpszSourceUrlName : "";
+  std::string_view local = record->lpszLocalFileName != nullptr ? record->lpszLocalFileName : "";
+  const char* text = texts_.Keep(url, local);
+  entries_.push_back(Slot{text, static_cast<uint32_t>(url.size()), static_cast<uint32_t>(local.size())});
+  ++generation_;
+}
+
+void CacheList::Clear() {
+  ++generation_;
+  urls_.Clear();
+  indexed_ = 0;
+  std::vector<Slot>().swap(entries_);
+  texts_.Clear();
+}
+
+CacheEntry CacheList::Entry(int32_t index) const {
+  const Slot& slot = entries_[static_cast<size_t>(index)];
+  return CacheEntry{{slot.Text, slot.UrlLength}, {slot.Text + slot.UrlLength, slot.FileLength}};
+}
+
+// In entry order, so that the first of equal URLs keeps its place.
+void CacheList::IndexUrls() const {
+  auto count = static_cast<uint32_t>(entries_.size());
+  urls_.AddAll(indexed_, count, [this](uint32_t at) { return UrlAt(at); });
+  indexed_ = count;
+}
+
+std::optional<uint32_t> CacheList::FirstPositionOf(std::string_view url) const {
+  IndexUrls();
+  return urls_.Find(url, [this](uint32_t at) { return UrlAt(at); });
+}
+
+std::string CacheList::FindLocalFile(std::string_view url) const {
+  std::optional<uint32_t> found = FirstPositionOf(url);
+  return found ? std::string(Entry(static_cast<int32_t>(*found)).LocalFileName) : std::string();
+}
+
+void CacheList::Fill() {
+  Clear();
+  std::vector<char> buffer;
+  auto fitting = [&buffer](DWORD size) {
+    if (buffer.size() < size) buffer.resize(size);
+    return buffer.empty() ? nullptr : reinterpret_cast<INTERNET_CACHE_ENTRY_INFOA*>(buffer.data());
+  };
+
+  DWORD size = 0;
+  CacheEnumeration sizeQuery(FindFirstUrlCacheEntryA(nullptr, nullptr, &size));
+  INTERNET_CACHE_ENTRY_INFOA* record = fitting(size);
+  CacheEnumeration enumeration(FindFirstUrlCacheEntryA(nullptr, record, &size));
+  if (enumeration.get() == nullptr) return;
+  Add(record);
+
+  for (int failures = 0; failures < kMaxFailedCalls;) {
+    // The buffer of the records so far is offered first: only a record
+    // larger than all of them needs the size query and a second call.
+    size = static_cast<DWORD>(buffer.size());
+    if (FindNextUrlCacheEntryA(enumeration.get(), record, &size)) {
+      failures = 0;
+      Add(record);
+      continue;
+    }
+    DWORD error = GetLastError();
+    if (error == ERROR_NO_MORE_ITEMS) break;
+    if (error != ERROR_INSUFFICIENT_BUFFER) {
+      ++failures;
+      continue;
+    }
+    failures = 0;
+    record = fitting(size);
+    if (!FindNextUrlCacheEntryA(enumeration.get(), record, &size)) break;
+    Add(record);
+  }
+  // Indexed once, now, so that no listing or copy waits for it.
+  IndexUrls();
+}

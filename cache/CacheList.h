@@ -1,0 +1,79 @@
+// The snapshot: an in-memory copy of the URL cache's entries.
+#ifndef TROVEX_CACHE_CACHELIST_H
+#define TROVEX_CACHE_CACHELIST_H
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "cache/SnapshotStore.h"
+#include "platform/win32api.h"
+
+// Entry types left out of the snapshot; module state.
+extern uint32_t HiddenTypeMask;
+
+// One entry of the snapshot, as views into it: valid until the snapshot is
+// next emptied or filled.
+struct CacheEntry {
+  std::string_view SourceUrl;
+  std::string_view LocalFileName;  // empty when the cache gives none
+};
+
+// Cache entries in the order the system enumerates them, duplicates kept,
+// never sorted.
+class CacheList {
+ public:
+  CacheList();
+  ~CacheList();
+  CacheList(const CacheList&) = delete;
+  CacheList& operator=(const CacheList&) = delete;
+
+  // Appends the record's URL and local file unless record is null or its
+  // type has a bit in common with HiddenTypeMask.
+  void Add(const INTERNET_CACHE_ENTRY_INFOA* record);
+
+  // Empties the snapshot.
+  void Clear();
+
+  // The local file of the first entry whose URL equals url byte for byte;
+  // empty when none does.
+  std::string FindLocalFile(std::string_view url) const;
+
+  // The position of the first entry whose URL equals url byte for byte.
+  std::optional<uint32_t> FirstPositionOf(std::string_view url) const;
+
+  // Empties the snapshot and reads the whole URL cache into it. Never fails:
+  // whatever could be read stays.
+  void Fill();
+
+  int32_t Count() const { return static_cast<int32_t>(entries_.size()); }
+  CacheEntry Entry(int32_t index) const;
+
+  // Changes with every Add and Clear, so that what was derived from the
+  // entries can tell whether they are still those it was derived from.
+  uint64_t Generation() const { return generation_; }
+
+ private:
+  // An entry's URL, followed directly by its local file name, in texts_.
+  struct Slot {
+    const char* Text;
+    uint32_t UrlLength;
+    uint32_t FileLength;
+  };
+
+  std::string_view UrlAt(uint32_t index) const { return {entries_[index].Text, entries_[index].UrlLength}; }
+  // Brings urls_ up to date with the entries added since it last was.
+  void IndexUrls() const;
+
+  TextBlocks texts_;
+  std::vector<Slot> entries_;
+  // Positions in entries_ by URL, the first entry of a URL only, so that
+  // FindLocalFile need not scan; it covers the first indexed_ entries.
+  mutable FirstIndex urls_;
+  mutable uint32_t indexed_ = 0;
+  uint64_t generation_ = 0;
+};
+
+#endif
