@@ -33,8 +33,8 @@
 #include "bench/CraftedNames.h"
 #include "bench/Reference.h"
 #include "bench/SyntheticCache.h"
-#include "tests/LoadedPlugin.h"
-#include "tests/TempFolder.h"
+#include "tests/support/LoadedPlugin.h"
+#include "tests/support/TempFolder.h"
 
 extern char** environ;
 

@@ -1,8 +1,8 @@
 // The plug-in as a host sees it: a copy of the built library, with its
 // settings and language files beside it, loaded as the host program loads
 // it and driven through its exported entry points.
-#ifndef TROVEX_TESTS_LOADEDPLUGIN_H
-#define TROVEX_TESTS_LOADEDPLUGIN_H
+#ifndef TROVEX_TESTS_SUPPORT_LOADEDPLUGIN_H
+#define TROVEX_TESTS_SUPPORT_LOADEDPLUGIN_H
 
 #include <cstdlib>
 #include <filesystem>
@@ -11,7 +11,7 @@
 
 #include "host/PluginLibrary.h"
 #include "plugin/fsplugin.h"
-#include "tests/TempFolder.h"
+#include "tests/support/TempFolder.h"
 
 class LoadedPlugin : public PluginEntryPoints {
  public:

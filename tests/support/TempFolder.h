@@ -1,7 +1,7 @@
 // A fresh temporary folder for one test, removed with everything in it, and
 // small helpers to fill it.
-#ifndef TROVEX_TESTS_TEMPFOLDER_H
-#define TROVEX_TESTS_TEMPFOLDER_H
+#ifndef TROVEX_TESTS_SUPPORT_TEMPFOLDER_H
+#define TROVEX_TESTS_SUPPORT_TEMPFOLDER_H
 
 #include <cstdlib>
 #include <filesystem>

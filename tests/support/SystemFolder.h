@@ -1,7 +1,7 @@
 // A fresh system folder for one test: a temporary folder that TROVEX_SYSTEM
 // points to while the test runs, removed with everything in it afterwards.
-#ifndef TROVEX_TESTS_POSIX_SYSTEM_FOLDER_H
-#define TROVEX_TESTS_POSIX_SYSTEM_FOLDER_H
+#ifndef TROVEX_TESTS_SUPPORT_SYSTEMFOLDER_H
+#define TROVEX_TESTS_SUPPORT_SYSTEMFOLDER_H
 
 #include <stdlib.h>
 
