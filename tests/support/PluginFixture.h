@@ -8,6 +8,7 @@
 #include <string>
 
 #include "tests/support/LoadedPlugin.h"
+#include "tests/support/SystemFolder.h"
 #include "tests/support/TempFolder.h"
 
 constexpr char kEnglishMessages[] =

@@ -1,31 +1,32 @@
-// A fresh system folder for one test: a temporary folder that TROVEX_SYSTEM
-// points to while the test runs, removed with everything in it afterwards.
+// The Linux system layer pointed at a folder: for a while (SystemFolderScope),
+// or at a fresh temporary folder for one test (TempSystemFolder), removed
+// with everything in it afterwards.
 #ifndef TROVEX_TESTS_SUPPORT_SYSTEMFOLDER_H
 #define TROVEX_TESTS_SUPPORT_SYSTEMFOLDER_H
 
-#include <stdlib.h>
-
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "tests/support/TempFolder.h"
+
+// Points TROVEX_SYSTEM at folder for the life of the object, and gives it
+// back its old value, or none, afterwards.
+class SystemFolderScope {
+ public:
+  explicit SystemFolderScope(const std::string& folder);
+  ~SystemFolderScope();
+  SystemFolderScope(const SystemFolderScope&) = delete;
+  SystemFolderScope& operator=(const SystemFolderScope&) = delete;
+
+ private:
+  bool had_ = false;
+  std::string old_;
+};
+
 class TempSystemFolder {
  public:
-  TempSystemFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "trovex-test-XXXXXX").string();
-    path_ = mkdtemp(pattern.data());
-    setenv("TROVEX_SYSTEM", path_.c_str(), 1);
-  }
-  ~TempSystemFolder() {
-    unsetenv("TROVEX_SYSTEM");
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  TempSystemFolder(const TempSystemFolder&) = delete;
-  TempSystemFolder& operator=(const TempSystemFolder&) = delete;
+  TempSystemFolder() : path_(folder_.path().string()), scope_(path_) {}
 
   const std::string& Path() const { return path_; }
   std::string File(std::string_view name) const { return path_ + "/" + std::string(name); }
@@ -33,57 +34,25 @@ class TempSystemFolder {
   void Write(std::string_view name, std::string_view bytes) const { WriteBytes(File(name), bytes); }
   std::string Read(std::string_view name) const { return ReadBytes(File(name)); }
 
-  static void WriteBytes(const std::string& path, std::string_view bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  }
-  static std::string ReadBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
+  static void WriteBytes(const std::string& path, std::string_view bytes);
+  static std::string ReadBytes(const std::string& path);
 
- // The URLs of a store text's entry lines, in order.
-  static std::vector<std::string> UrlsOfLines(std::string_view text) {
-    std::vector<std::string> urls;
-    for (std::string_view line : Lines(text)) {
-      size_t tab1 = line.find('\t'), tab2 = line.find('\t', tab1 + 1);
-      if (!line.starts_with('#') && tab2 != std::string_view::npos) urls.emplace_back(line.substr(tab1 + 1, tab2 - tab1 - 1));
-    }
-    return urls;
-  }
+  // The URLs of a store text's entry lines, in order.
+  static std::vector<std::string> UrlsOfLines(std::string_view text);
 
   // The URLs that the record of deletions beside urlcache.txt names: its
   // whole lines after the first, in order.
-  std::vector<std::string> RecordedUrls() const {
-    std::vector<std::string> lines = Lines(Read("urlcache.txt.deleted"));
-    if (!lines.empty()) lines.erase(lines.begin());
-    return lines;
-  }
+  std::vector<std::string> RecordedUrls() const;
 
   // The URLs of the store as a reader sees it, for a record that belongs to
   // the store beside it: each recorded URL takes the first line left with it.
-  std::vector<std::string> UrlsAsStored() const {
-    std::vector<std::string> urls = UrlsOfLines(Read("urlcache.txt"));
-    for (const std::string& gone : RecordedUrls()) {
-      for (auto at = urls.begin(); at != urls.end(); ++at) {
-        if (*at != gone) continue;
-        urls.erase(at);
-        break;
-      }
-    }
-    return urls;
-  }
+  std::vector<std::string> UrlsAsStored() const;
 
  private:
-  // The whole lines of text, without their '\n'; a last line without one is left out.
-  static std::vector<std::string> Lines(std::string_view text) {
-    std::vector<std::string> lines;
-    for (size_t end; (end = text.find('\n')) != std::string_view::npos; text.remove_prefix(end + 1))
-      lines.emplace_back(text.substr(0, end));
-    return lines;
-  }
-
+  // Declared in this order so that the scope ends before the folder goes.
+  TempFolder folder_;
   std::string path_;
+  SystemFolderScope scope_;
 };
 
 #endif
