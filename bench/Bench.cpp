@@ -26,7 +26,6 @@
 #include <memory>
 #include <optional>
 #include <sstream>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -35,8 +34,9 @@
 #include "bench/SyntheticCache.h"
 #include "containers.h"
 #include "sysfolder.h"
-#include "tests/LoadedPlugin.h"
-#include "tests/TempFolder.h"
+#include "tests/support/LoadedPlugin.h"
+#include "tests/support/SystemFolder.h"
+#include "tests/support/TempFolder.h"
 
 extern char** environ;
 
@@ -60,33 +60,12 @@ fs::path CopyFolderParent() {
   return fs::is_directory("/dev/shm", error) ? fs::path("/dev/shm") : fs::temp_directory_path();
 }
 
-// A fresh folder in parent, removed with everything in it.
-class ScratchFolder {
- public:
-  explicit ScratchFolder(const fs::path& parent) {
-    std::string pattern = (parent / "trovex-bench-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("cannot create " + pattern);
-    path_ = pattern;
-  }
-  ~ScratchFolder() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  ScratchFolder(const ScratchFolder&) = delete;
-  ScratchFolder& operator=(const ScratchFolder&) = delete;
-
-  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
-
- private:
-  fs::path path_;
-};
-
 class World {
  public:
-  World(size_t entries, Names names) : names_(names), copies_(CopyFolderParent()) {
+  World(size_t entries, Names names)
+      : names_(names), scope_(folder_ / "system"), copies_(CopyFolderParent()) {
     std::string system = folder_ / "system";
     cache_ = WriteSyntheticCache(system, copies_ / "source", entries, names);
-    setenv("TROVEX_SYSTEM", system.c_str(), 1);
     plugin_ = LoadPlugin(folder_ / "lib");
     plugin_->Init();
   }
@@ -116,7 +95,8 @@ class World {
  private:
   Names names_;
   TempFolder folder_;
-  ScratchFolder copies_;
+  SystemFolderScope scope_;
+  TempFolder copies_;
   SyntheticCache cache_;
   std::unique_ptr<LoadedPlugin> plugin_;
   std::optional<std::vector<ReferenceEntry>> reference_;
@@ -372,7 +352,7 @@ long KilobytesOf(const char* field) {
 // the start and at its peak.
 int ServeForPeakMemory(const std::string& system, const std::string& site, const std::string& copySite,
                        const std::string& host) {
-  setenv("TROVEX_SYSTEM", system.c_str(), 1);
+  SystemFolderScope scope(system);
   TempFolder lib;
   std::unique_ptr<LoadedPlugin> plugin = World::LoadPlugin(lib.path());
   plugin->Init();

@@ -1,5 +1,5 @@
 // What the host program needs of the system besides the plug-in loader.
-// One implementation per system (HostSystem_<system>.cpp).
+// One implementation per system (host/<system>/HostSystem.cpp).
 #ifndef TROVEX_HOST_HOSTSYSTEM_H
 #define TROVEX_HOST_HOSTSYSTEM_H
 

@@ -43,7 +43,7 @@ class PluginLibrary {
 std::string DefaultPluginPath();
 
 // The system's module loader, one implementation per system
-// (PluginLibrary_<system>.cpp).
+// (host/<system>/PluginLibrary.cpp).
 namespace SystemModule {
 
 // The loaded module at path, or nullptr with the loader's reason in reason.

@@ -95,6 +95,14 @@
 // User interface
 //   MessageBoxA(owner, text, caption, type): shows the box and returns the
 //   button chosen (IDOK, IDCANCEL).
+//
+// Modules: the Windows host program's plug-in loader alone uses these, so
+// platform/posix declares none of them (the Linux host loads with dlopen).
+//   LoadLibraryA(path): the loaded library, or null with the reason left.
+//   GetProcAddress(module, name): the exported function, or null.
+//   FreeLibrary(module): unloads the library.
+//   SetThreadErrorMode(mode, &old): whether load failures show a box.
+//   FormatMessageA / LocalFree: the system's text for an error code.
 #ifndef TROVEX_PLATFORM_WIN32API_H
 #define TROVEX_PLATFORM_WIN32API_H
 

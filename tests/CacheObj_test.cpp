@@ -11,7 +11,8 @@
 #include "cache/ListedNames.h"
 #include "support/FProc.h"
 #include "support/SysUtils1.h"
-#include "tests/TempFolder.h"
+#include "tests/support/SystemFolder.h"
+#include "tests/support/TempFolder.h"
 
 namespace {
 

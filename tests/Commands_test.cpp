@@ -6,7 +6,7 @@
 #include <chrono>
 #include <thread>
 
-#include "tests/PluginFixture.h"
+#include "tests/support/PluginFixture.h"
 
 namespace {
 

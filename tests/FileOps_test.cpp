@@ -2,8 +2,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "tests/HostileCache.h"
-#include "tests/PluginFixture.h"
+#include "tests/support/HostileCache.h"
+#include "tests/support/PluginFixture.h"
 
 namespace {
 

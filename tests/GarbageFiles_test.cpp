@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/PluginFixture.h"
+#include "tests/support/PluginFixture.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/TempFolder.h"
+#include "tests/support/TempFolder.h"
 
 namespace fs = std::filesystem;
 

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/TempFolder.h"
+#include "tests/support/TempFolder.h"
 
 TEST(TextToIntDef, ParsesDecimalAndHexadecimalNumbers) {
   struct Row {

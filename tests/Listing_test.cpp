@@ -7,8 +7,8 @@
 #include <cstring>
 #include <set>
 
-#include "tests/HostileCache.h"
-#include "tests/PluginFixture.h"
+#include "tests/support/HostileCache.h"
+#include "tests/support/PluginFixture.h"
 
 namespace {
 

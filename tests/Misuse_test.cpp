@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/PluginFixture.h"
+#include "tests/support/PluginFixture.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/lsan_interface.h>

@@ -1,6 +1,6 @@
 // What the tests of the Win32 contract need of the system they run on, with
-// one implementation per half: ContractSystem_posix.cpp fills our system
-// folder's files, ContractSystem_win32.cpp goes through the system's own
+// one implementation per half: posix/ContractSystem.cpp fills our system
+// folder's files, win32/ContractSystem.cpp goes through the system's own
 // services (wininet, the registry). The checks themselves are written once,
 // in Win32Contract_test.cpp, against platform/win32api.h.
 #ifndef TROVEX_TESTS_CONTRACT_CONTRACTSYSTEM_H

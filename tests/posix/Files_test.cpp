@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "platform/win32api.h"
-#include "posix_system_folder.h"
+#include "tests/support/SystemFolder.h"
 
 namespace {
 

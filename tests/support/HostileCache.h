@@ -4,13 +4,13 @@
 // over 259 bytes, and names the host reads as something else ("." and "..",
 // the RereadEntry's). One store per way, and one with them all. Each
 // entry's local file holds its own URL, so a copy tells which entry it was.
-#ifndef TROVEX_TESTS_HOSTILECACHE_H
-#define TROVEX_TESTS_HOSTILECACHE_H
+#ifndef TROVEX_TESTS_SUPPORT_HOSTILECACHE_H
+#define TROVEX_TESTS_SUPPORT_HOSTILECACHE_H
 
 #include <string>
 #include <vector>
 
-#include "tests/TempFolder.h"
+#include "tests/support/TempFolder.h"
 
 struct HostileStore {
   std::string Name;

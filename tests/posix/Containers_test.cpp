@@ -15,7 +15,7 @@
 #include "cachelock.h"
 #include "containers.h"
 #include "platform/win32api.h"
-#include "tests/TempFolder.h"
+#include "tests/support/TempFolder.h"
 
 namespace fs = std::filesystem;
 

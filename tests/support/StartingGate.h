@@ -1,7 +1,7 @@
 // Child processes that start their work at the same moment: each waits at
 // the gate until the parent opens it.
-#ifndef TROVEX_TESTS_STARTINGGATE_H
-#define TROVEX_TESTS_STARTINGGATE_H
+#ifndef TROVEX_TESTS_SUPPORT_STARTINGGATE_H
+#define TROVEX_TESTS_SUPPORT_STARTINGGATE_H
 
 #include <sys/wait.h>
 #include <unistd.h>

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "platform/win32api.h"
-#include "posix_system_folder.h"
-#include "tests/StartingGate.h"
+#include "tests/support/StartingGate.h"
+#include "tests/support/SystemFolder.h"
 
 namespace {
 

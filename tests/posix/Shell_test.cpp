@@ -7,7 +7,7 @@
 
 #include "platform/system.h"
 #include "platform/win32api.h"
-#include "posix_system_folder.h"
+#include "tests/support/SystemFolder.h"
 
 namespace {
 

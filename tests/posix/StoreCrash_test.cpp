@@ -19,7 +19,7 @@
 
 #include "indexdat.h"
 #include "platform/win32api.h"
-#include "posix_system_folder.h"
+#include "tests/support/SystemFolder.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "TempFolder.h"
+#include "tests/support/TempFolder.h"
 #include "indexdat.h"
 
 // Entries are written with designated initializers that leave the other

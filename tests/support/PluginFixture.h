@@ -1,14 +1,15 @@
 // A test fixture with a library folder and a system folder of its own.
-#ifndef TROVEX_TESTS_PLUGINFIXTURE_H
-#define TROVEX_TESTS_PLUGINFIXTURE_H
+#ifndef TROVEX_TESTS_SUPPORT_PLUGINFIXTURE_H
+#define TROVEX_TESTS_SUPPORT_PLUGINFIXTURE_H
 
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
 
-#include "tests/LoadedPlugin.h"
-#include "tests/TempFolder.h"
+#include "tests/support/LoadedPlugin.h"
+#include "tests/support/SystemFolder.h"
+#include "tests/support/TempFolder.h"
 
 constexpr char kEnglishMessages[] =
     "[English]\n"

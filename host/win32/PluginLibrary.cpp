@@ -1,10 +1,9 @@
 // The module loader of Windows: LoadLibraryA and GetProcAddress.
-#include <windows.h>
-
 #include <string>
 #include <vector>
 
 #include "host/PluginLibrary.h"
+#include "platform/win32api.h"
 
 namespace {
 
