@@ -34,7 +34,7 @@
 #include "bench/Reference.h"
 #include "bench/SyntheticCache.h"
 #include "containers.h"
-#include "sysfolder.h"
+#include "fileio.h"
 #include "tests/LoadedPlugin.h"
 #include "tests/TempFolder.h"
 

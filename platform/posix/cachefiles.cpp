@@ -17,6 +17,7 @@
 #include <string_view>
 #include <vector>
 
+#include "fileio.h"
 #include "platform/win32api.h"
 #include "sysfolder.h"
 

@@ -12,9 +12,9 @@
 #include <filesystem>
 #include <string>
 
+#include "fileio.h"
 #include "hextext.h"
 #include "indexdat.h"
-#include "sysfolder.h"
 #include "text.h"
 
 namespace {

@@ -24,8 +24,9 @@
 #include <string_view>
 #include <vector>
 
+#include "fileio.h"
 #include "indexdatformat.h"
-#include "sysfolder.h"
+#include "win32error.h"
 
 using namespace indexdat;
 

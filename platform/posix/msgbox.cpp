@@ -13,9 +13,9 @@
 #include <string>
 #include <string_view>
 
+#include "fileio.h"
 #include "platform/visibletext.h"
 #include "platform/win32api.h"
-#include "sysfolder.h"
 #include "text.h"
 
 namespace {
@@ -52,15 +52,6 @@ std::string FormatBox(std::string_view caption, std::string_view text) {
     lineStart = i + 1;
   }
   return box;
-}
-
-void WriteAll(int fd, std::string_view text) {
-  while (!text.empty()) {
-    ssize_t n = write(fd, text.data(), text.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
-    text.remove_prefix(static_cast<size_t>(n));
-  }
 }
 
 std::string ReadLine(int fd) {

@@ -11,6 +11,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "fileio.h"
 #include "platform/win32api.h"
 #include "sysfolder.h"
 #include "text.h"

@@ -8,19 +8,19 @@
 #include <string>
 #include <string_view>
 
+#include "fileio.h"
 #include "handles.h"
 #include "platform/win32api.h"
 #include "regdocument.h"
 #include "sysfolder.h"
+#include "win32error.h"
 
 namespace {
-
-const char kStoreName[] = "registry.reg";
 
 // The registry as the file holds it now; false with errno when the file
 // exists but cannot be read. A missing file is an empty document.
 bool LoadDocument(Document& doc) {
-  if (ReadWholeFile(SystemFile(kStoreName), doc.raw)) {
+  if (ReadWholeFile(SystemFile(kRegistryStoreName), doc.raw)) {
     ParseDocument(doc);
     return true;
   }
@@ -32,7 +32,7 @@ bool LoadDocument(Document& doc) {
 template <typename Change>
 LSTATUS ChangeRegistry(Change change) {
   if (!MakeFolders(SystemFolder())) return static_cast<LSTATUS>(Win32Error(errno));
-  std::string path = SystemFile(kStoreName);
+  std::string path = SystemFile(kRegistryStoreName);
   StoreLock lock(path);
   if (!lock.Held()) return static_cast<LSTATUS>(Win32Error(errno));
   Document doc;

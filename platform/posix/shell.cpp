@@ -27,10 +27,11 @@
 #include <thread>
 #include <vector>
 
+#include "fileio.h"
 #include "files.h"
 #include "handles.h"
 #include "platform/win32api.h"
-#include "sysfolder.h"
+#include "win32error.h"
 
 extern char** environ;
 
@@ -108,18 +109,6 @@ void MakePlan(const SHELLEXECUTEINFOA& info, Plan& plan) {
   plan.argv.push_back(nullptr);
 }
 
-bool WriteFull(int fd, const void* data, size_t size) {
-  const char* bytes = static_cast<const char*>(data);
-  while (size > 0) {
-    ssize_t n = write(fd, bytes, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    bytes += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
 bool ReadFull(int fd, void* data, size_t size) {
   char* bytes = static_cast<char*>(data);
   while (size > 0) {
@@ -162,7 +151,7 @@ void ResetSignals() {
     }
     if (denied) error = EACCES;
   }
-  WriteFull(errorFd, &error, sizeof error);
+  WriteAll(errorFd, std::string_view(reinterpret_cast<const char*>(&error), sizeof error));
   _exit(127);
 }
 
@@ -188,7 +177,7 @@ void ResetSignals() {
       report.pid = pid;
     }
   }
-  WriteFull(reportFd, &report, sizeof report);
+  WriteAll(reportFd, std::string_view(reinterpret_cast<const char*>(&report), sizeof report));
   char ignored;
   while (read(holdFd, &ignored, 1) < 0 && errno == EINTR) {
   }

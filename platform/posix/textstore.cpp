@@ -37,8 +37,10 @@
 
 #include "cachefiles.h"
 #include "deletionrecord.h"
+#include "fileio.h"
 #include "hextext.h"
 #include "sysfolder.h"
+#include "win32error.h"
 
 namespace {
 
