@@ -122,11 +122,6 @@ HANDLE FindPath(const std::string& path, std::string_view name, WIN32_FIND_DATAA
   return searches.Add(std::make_unique<Search>());
 }
 
-BOOL Fail(DWORD code) {
-  SetLastError(code);
-  return FALSE;
-}
-
 // ---- Copies ---------------------------------------------------------------
 
 bool CopyWithReadWrite(int from, int to) {

@@ -191,11 +191,6 @@ bool ReadIndex(const std::string& path, std::string& image, std::string* problem
 
 // ---- Deletion ----------------------------------------------------------------
 
-BOOL Fail(DWORD code) {
-  SetLastError(code);
-  return FALSE;
-}
-
 // A store that cannot be written is shared with its owner (a mounted image,
 // another user's Wine prefix): the deletion is refused as Windows refuses one
 // on a file in use.

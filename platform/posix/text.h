@@ -49,6 +49,28 @@ inline std::string_view Trim(std::string_view text) {
   return TrimRight(TrimLeft(text));
 }
 
+// The bytes the code point `code` (at most U+10FFFF) takes in UTF-8.
+inline size_t Utf8Size(uint32_t code) {
+  return code < 0x80 ? 1 : code < 0x800 ? 2 : code < 0x10000 ? 3 : 4;
+}
+
+// Writes `code` as UTF-8 at `out` (Utf8Size(code) bytes); returns the end of
+// what it wrote.
+inline char* EncodeUtf8(char* out, uint32_t code) {
+  size_t size = Utf8Size(code);
+  if (size == 1) {
+    *out++ = static_cast<char>(code);
+    return out;
+  }
+  static constexpr unsigned char kLead[] = {0, 0, 0xC0, 0xE0, 0xF0};
+  for (size_t i = size - 1; i > 0; --i) {
+    out[i] = static_cast<char>(0x80 | (code & 0x3F));
+    code >>= 6;
+  }
+  out[0] = static_cast<char>(kLead[size] | code);
+  return out + size;
+}
+
 // Appends the code point `code` (at most U+10FFFF) as UTF-8.
 void AppendUtf8(std::string& out, uint32_t code);
 

@@ -288,11 +288,6 @@ bool Fold(Deleter& state, const UniqueFd& record, const std::string& path) {
   return true;
 }
 
-BOOL Fail(DWORD code) {
-  SetLastError(code);
-  return FALSE;
-}
-
 // Opens the record, without following a link or waiting on a pipe, into
 // `record`; left invalid when there is none. False with errno when something
 // else than a file is there or it cannot be opened.

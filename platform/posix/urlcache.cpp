@@ -18,6 +18,7 @@
 #include "text.h"
 #include "textstore.h"
 #include "urlstore.h"
+#include "win32error.h"
 
 namespace {
 
@@ -76,11 +77,6 @@ bool Advance(Enumeration& enumeration, INTERNET_CACHE_ENTRY_INFOA* record, DWORD
   if (!WriteRecord(*enumeration.stores[enumeration.store], enumeration.next, record, size)) return false;
   ++enumeration.next;
   return true;
-}
-
-BOOL Fail(DWORD code) {
-  SetLastError(code);
-  return FALSE;
 }
 
 bool Holds(const UrlSnapshot& store, std::string_view url) {

@@ -31,3 +31,8 @@ DWORD LastErrorFromErrno() {
   SetLastError(code);
   return code;
 }
+
+BOOL Fail(DWORD code) {
+  SetLastError(code);
+  return FALSE;
+}

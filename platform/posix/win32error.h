@@ -11,4 +11,7 @@ DWORD Win32Error(int err);
 // Sets the last error from errno and returns the code set.
 DWORD LastErrorFromErrno();
 
+// Sets the last error to `code` and returns FALSE, as a failing call does.
+BOOL Fail(DWORD code);
+
 #endif
