@@ -101,11 +101,6 @@ std::string IndexOf(const std::string& folder) {
   return folder + "/" + kIndexDatName;
 }
 
-std::string WithoutTrailingSlashes(std::string folder) {
-  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-  return folder;
-}
-
 std::string AbsoluteFolder(const std::string& folder) {
   std::error_code error;
   std::filesystem::path absolute = std::filesystem::absolute(folder, error);

@@ -77,6 +77,24 @@ bool WriteAll(int fd, std::string_view data, size_t* written) {
   return true;
 }
 
+bool ReadAll(int fd, char* data, size_t size) {
+  for (size_t done = 0; done < size;) {
+    ssize_t n = read(fd, data + done, size - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = EIO;
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+std::string WithoutTrailingSlashes(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
 TempFile::TempFile(std::string pattern) : path_(std::move(pattern)) {
   fd_.Reset(mkostemp(path_.data(), O_CLOEXEC));
   if (!fd_.Valid()) path_.clear();

@@ -66,6 +66,14 @@ class TempFile {
 // progress). `*written`, when given, is what reached the file either way.
 bool WriteAll(int fd, std::string_view data, size_t* written = nullptr);
 
+// Reads exactly `size` bytes from `fd` into `data`, retrying interrupted and
+// partial reads. False when a read fails (errno says why; EIO when the file
+// ends first).
+bool ReadAll(int fd, char* data, size_t size);
+
+// `path` without trailing slashes; "/" stays as it is.
+std::string WithoutTrailingSlashes(std::string path);
+
 // The folder part of `path`: "." for a bare name, "/" for a name at the root.
 std::string FolderOf(const std::string& path);
 

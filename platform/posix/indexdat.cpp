@@ -26,6 +26,7 @@
 
 #include "fileio.h"
 #include "indexdatformat.h"
+#include "text.h"
 #include "win32error.h"
 
 using namespace indexdat;
@@ -112,11 +113,6 @@ char* Container::WriteText(char* out, const Text& text) const {
   std::memcpy(out, image_.data() + text.at, text.length);
   out[text.length] = '\0';
   return out + text.length + 1;
-}
-
-char* Append(char* out, std::string_view text) {
-  std::memcpy(out, text.data(), text.size());
-  return out + text.size();
 }
 
 char* Container::WritePath(char* out, const Entry& entry) const {

@@ -6,6 +6,7 @@
 #include "fileio.h"
 #include "hextext.h"
 #include "sysfolder.h"
+#include "text.h"
 
 namespace textstore {
 
@@ -62,11 +63,6 @@ void ForEachEntry(std::string_view text, Visit visit) {
   }
 }
 
-std::string WithoutTrailingSlashes(std::string folder) {
-  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-  return folder;
-}
-
 std::shared_ptr<const Store> ReadStore(const std::string& path) {
   auto store = std::make_shared<Store>();
   struct stat info {};
@@ -80,11 +76,6 @@ std::shared_ptr<const Store> ReadStore(const std::string& path) {
   });
   store->entries.shrink_to_fit();
   return store;
-}
-
-char* Append(char* out, std::string_view text) {
-  std::memcpy(out, text.data(), text.size());
-  return out + text.size();
 }
 
 }  // namespace

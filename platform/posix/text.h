@@ -6,8 +6,15 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
+
+// Copies `text` to `out`; returns the end of what it wrote.
+inline char* Append(char* out, std::string_view text) {
+  std::memcpy(out, text.data(), text.size());
+  return out + text.size();
+}
 
 // Case is folded for ASCII letters only: the names compared (keys, values,
 // sections, prefixes) are matched the way the system matches them, and no

@@ -163,32 +163,15 @@ struct Deleter {
 std::mutex deleterMutex;
 std::unique_ptr<Deleter> deleter;
 
-// Reads `count` bytes from `offset` of fd into `out`.
+// Reads `count` bytes from `offset` of fd into `out`; a record that ends
+// first shrank while held under the lock, and is not ours (EIO).
 bool ReadAt(int fd, size_t offset, size_t count, std::string& out) {
   out.resize(count);
-  for (size_t done = 0; done < count;) {
-    ssize_t n = pread(fd, out.data() + done, count - done, static_cast<off_t>(offset + done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (n == 0) errno = EIO;  // it shrank while held under the lock: not ours
-      return false;
-    }
-    done += static_cast<size_t>(n);
-  }
-  return true;
+  return lseek(fd, static_cast<off_t>(offset), SEEK_SET) >= 0 && ReadAll(fd, out.data(), count);
 }
 
 bool WriteAt(int fd, size_t offset, std::string_view bytes) {
-  for (size_t done = 0; done < bytes.size();) {
-    ssize_t n = pwrite(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(offset + done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (n == 0) errno = EIO;
-      return false;
-    }
-    done += static_cast<size_t>(n);
-  }
-  return true;
+  return lseek(fd, static_cast<off_t>(offset), SEEK_SET) >= 0 && WriteAll(fd, bytes);
 }
 
 // Brings the deleter up to the store file as it is now; false with errno.
