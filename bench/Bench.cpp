@@ -33,7 +33,7 @@
 #include "bench/Reference.h"
 #include "bench/SyntheticCache.h"
 #include "containers.h"
-#include "sysfolder.h"
+#include "fileio.h"
 #include "tests/support/LoadedPlugin.h"
 #include "tests/support/SystemFolder.h"
 #include "tests/support/TempFolder.h"

@@ -17,6 +17,7 @@
 #include <string_view>
 #include <vector>
 
+#include "fileio.h"
 #include "platform/win32api.h"
 #include "sysfolder.h"
 
@@ -24,7 +25,9 @@ namespace {
 
 constexpr char kShellFolders[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 
-std::string WithoutTrailingSlashes(std::string folder) {
+// The folder as the prefix of the paths below it: without any trailing
+// slash, so that the root folder is the empty text.
+std::string AsPrefix(std::string folder) {
   while (!folder.empty() && folder.back() == '/') folder.pop_back();
   return folder;
 }
@@ -108,7 +111,7 @@ void RemoveBelow(const std::string& root, const std::vector<std::string>& names)
 void DeleteCacheFile(const std::string& file) {
   int saved = errno;
   std::optional<std::string> registered = RegisteredCacheFolder();
-  std::string root = WithoutTrailingSlashes(registered ? *registered : SystemFolder());
+  std::string root = AsPrefix(registered ? *registered : SystemFolder());
   // A cache folder named relative to nothing in particular names no folder.
   if (registered && (*registered)[0] != '/') {
     errno = saved;
@@ -116,7 +119,7 @@ void DeleteCacheFile(const std::string& file) {
   }
   std::optional<std::vector<std::string>> names = NamesBelow(root, file);
   if (!names) {
-    std::string real = WithoutTrailingSlashes(RealPath(root.empty() ? "/" : root));
+    std::string real = AsPrefix(RealPath(root.empty() ? "/" : root));
     names = NamesBelow(real, file);
     root = real;
   }

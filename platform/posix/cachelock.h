@@ -18,8 +18,8 @@
 #include <string>
 
 #include "containers.h"
+#include "fileio.h"
 #include "sysapi.h"
-#include "sysfolder.h"
 
 class ContainerLock {
  public:

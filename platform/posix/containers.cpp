@@ -12,8 +12,10 @@
 #include <filesystem>
 #include <string>
 
+#include "fileio.h"
+#include "hextext.h"
 #include "indexdat.h"
-#include "sysfolder.h"
+#include "text.h"
 
 namespace {
 
@@ -21,35 +23,6 @@ constexpr char kShellFoldersKey[] = "Software\\Microsoft\\Windows\\CurrentVersio
 // A user.reg of a working prefix is well under a megabyte; one larger than
 // this is not read.
 constexpr off_t kLargestUserReg = 64 << 20;
-
-char LowerAscii(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return LowerAscii(x) == LowerAscii(y); });
-}
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-void AppendUtf8(std::string& out, uint32_t code) {
-  if (code < 0x80) {
-    out += static_cast<char>(code);
-  } else if (code < 0x800) {
-    out += static_cast<char>(0xC0 | (code >> 6));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else {
-    out += static_cast<char>(0xE0 | (code >> 12));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  }
-}
 
 // The character after a backslash in Wine's quoted strings: \\ \" and the C
 // letters, \x with up to four hex digits (a UTF-16 unit), \ with up to three
@@ -126,11 +99,6 @@ bool IsFolder(const std::string& path) {
 
 std::string IndexOf(const std::string& folder) {
   return folder + "/" + kIndexDatName;
-}
-
-std::string WithoutTrailingSlashes(std::string folder) {
-  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-  return folder;
 }
 
 std::string AbsoluteFolder(const std::string& folder) {

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "hextext.h"
+#include "sysfolder.h"
 
 namespace {
 
@@ -54,7 +55,7 @@ std::string Hex16(uint64_t value) {
 }  // namespace
 
 std::string DeletionRecordPath(const std::string& store) {
-  return store + ".deleted";
+  return store + kDeletionRecordSuffix;
 }
 
 // Four independent lanes, so that a store of hundreds of megabytes hashes at

@@ -13,10 +13,11 @@
 #include <string>
 #include <string_view>
 
+#include "fileio.h"
 #include "files.h"
 #include "handles.h"
 #include "platform/win32api.h"
-#include "sysfolder.h"
+#include "win32error.h"
 
 namespace {
 
@@ -121,47 +122,7 @@ HANDLE FindPath(const std::string& path, std::string_view name, WIN32_FIND_DATAA
   return searches.Add(std::make_unique<Search>());
 }
 
-BOOL Fail(DWORD code) {
-  SetLastError(code);
-  return FALSE;
-}
-
 // ---- Copies ---------------------------------------------------------------
-
-std::string FolderOf(const std::string& path) {
-  size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-// The copy being written beside the target; removed unless it was put in
-// the target's place.
-class PendingCopy {
- public:
-  // A short name of its own, so that a target name near the length limit
-  // still leaves room for it.
-  explicit PendingCopy(const std::string& target) : path_(FolderOf(target) + "/.trovex-copy.XXXXXX") {
-    fd_.Reset(mkostemp(path_.data(), O_CLOEXEC));
-    if (!fd_.Valid()) path_.clear();
-  }
-  ~PendingCopy() {
-    if (path_.empty()) return;
-    int saved = errno;
-    unlink(path_.c_str());
-    errno = saved;
-  }
-  PendingCopy(const PendingCopy&) = delete;
-  PendingCopy& operator=(const PendingCopy&) = delete;
-
-  bool Valid() const { return fd_.Valid(); }
-  int Fd() const { return fd_.Get(); }
-  const std::string& Path() const { return path_; }
-  void Placed() { path_.clear(); }
-
- private:
-  std::string path_;
-  UniqueFd fd_;
-};
 
 bool CopyWithReadWrite(int from, int to) {
   char chunk[65536];
@@ -169,12 +130,7 @@ bool CopyWithReadWrite(int from, int to) {
     ssize_t n = read(from, chunk, sizeof chunk);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return n == 0;
-    for (ssize_t done = 0; done < n;) {
-      ssize_t written = write(to, chunk + done, static_cast<size_t>(n - done));
-      if (written < 0 && errno == EINTR) continue;
-      if (written <= 0) return false;
-      done += written;
-    }
+    if (!WriteAll(to, std::string_view(chunk, static_cast<size_t>(n)))) return false;
   }
 }
 
@@ -201,7 +157,7 @@ bool CopyBytes(int from, int to, off_t size) {
 
 // Puts the finished copy in the target's place: over an existing target, or
 // only where no target exists yet, atomically either way.
-bool PlaceCopy(PendingCopy& copy, const std::string& target, bool replace) {
+bool PlaceCopy(TempFile& copy, const std::string& target, bool replace) {
   if (replace) {
     if (rename(copy.Path().c_str(), target.c_str()) != 0) return false;
   } else if (renameat2(AT_FDCWD, copy.Path().c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) != 0) {
@@ -304,7 +260,9 @@ BOOL CopyFileA(LPCSTR source, LPCSTR target, BOOL failIfExists) {
   if (failIfExists && Exists(target)) return Fail(ERROR_FILE_EXISTS);
 
   std::string targetPath(target);
-  PendingCopy copy(targetPath);
+  // A short name of its own, so that a target name near the length limit
+  // still leaves room for it.
+  TempFile copy(FolderOf(targetPath) + "/.trovex-copy.XXXXXX");
   if (!copy.Valid()) return Fail(LastErrorFromErrno());
   if (!CopyBytes(from.Get(), copy.Fd(), info.st_size)) return Fail(LastErrorFromErrno());
   // The copy keeps the source's modification time, as on Windows.
@@ -337,15 +295,12 @@ BOOL WriteFile(HANDLE handle, LPCVOID data, DWORD size, LPDWORD written, void*) 
   if (!file) return Fail(ERROR_INVALID_HANDLE);
   if (written != nullptr) *written = 0;
   if (data == nullptr && size > 0) return Fail(ERROR_INVALID_PARAMETER);
-  const char* bytes = static_cast<const char*>(data);
-  for (DWORD done = 0; done < size;) {
-    ssize_t n = write(file->fd.Get(), bytes + done, size - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return Fail(n < 0 ? LastErrorFromErrno() : ERROR_WRITE_FAULT);
-    done += static_cast<DWORD>(n);
-    if (written != nullptr) *written = done;
-  }
-  return TRUE;
+  size_t done = 0;
+  bool whole = WriteAll(file->fd.Get(), std::string_view(static_cast<const char*>(data), size), &done);
+  if (written != nullptr) *written = static_cast<DWORD>(done);
+  if (whole) return TRUE;
+  // A write that made no progress is the device's fault, not a system error.
+  return Fail(errno == EIO ? ERROR_WRITE_FAULT : LastErrorFromErrno());
 }
 
 DWORD GetFileAttributesA(LPCSTR name) {

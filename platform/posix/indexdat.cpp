@@ -24,8 +24,10 @@
 #include <string_view>
 #include <vector>
 
+#include "fileio.h"
 #include "indexdatformat.h"
-#include "sysfolder.h"
+#include "text.h"
+#include "win32error.h"
 
 using namespace indexdat;
 
@@ -113,11 +115,6 @@ char* Container::WriteText(char* out, const Text& text) const {
   return out + text.length + 1;
 }
 
-char* Append(char* out, std::string_view text) {
-  std::memcpy(out, text.data(), text.size());
-  return out + text.size();
-}
-
 char* Container::WritePath(char* out, const Entry& entry) const {
   out = Append(out, folder_);
   *out++ = '/';
@@ -189,11 +186,6 @@ bool ReadIndex(const std::string& path, std::string& image, std::string* problem
 
 
 // ---- Deletion ----------------------------------------------------------------
-
-BOOL Fail(DWORD code) {
-  SetLastError(code);
-  return FALSE;
-}
 
 // A store that cannot be written is shared with its owner (a mounted image,
 // another user's Wine prefix): the deletion is refused as Windows refuses one

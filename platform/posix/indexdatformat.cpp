@@ -3,6 +3,8 @@
 #include <bit>
 #include <cstring>
 
+#include "text.h"
+
 namespace indexdat {
 
 namespace {
@@ -143,19 +145,7 @@ uint32_t CodePoint(unsigned char byte) {
 }  // namespace
 
 char* CopyUtf8(char* out, std::string_view text) {
-  for (char c : text) {
-    uint32_t code = CodePoint(static_cast<unsigned char>(c));
-    if (code < 0x80) {
-      *out++ = static_cast<char>(code);
-    } else if (code < 0x800) {
-      *out++ = static_cast<char>(0xC0 | code >> 6);
-      *out++ = static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-      *out++ = static_cast<char>(0xE0 | code >> 12);
-      *out++ = static_cast<char>(0x80 | (code >> 6 & 0x3F));
-      *out++ = static_cast<char>(0x80 | (code & 0x3F));
-    }
-  }
+  for (char c : text) out = EncodeUtf8(out, CodePoint(static_cast<unsigned char>(c)));
   return out;
 }
 
@@ -167,10 +157,7 @@ void AppendUtf8(std::string& out, std::string_view text) {
 
 size_t Utf8Length(std::string_view text) {
   size_t length = 0;
-  for (char c : text) {
-    uint32_t code = CodePoint(static_cast<unsigned char>(c));
-    length += code < 0x80 ? 1 : code < 0x800 ? 2 : 3;
-  }
+  for (char c : text) length += Utf8Size(CodePoint(static_cast<unsigned char>(c)));
   return length;
 }
 

@@ -13,30 +13,23 @@
 #include <string>
 #include <string_view>
 
+#include "fileio.h"
 #include "platform/visibletext.h"
 #include "platform/win32api.h"
-#include "sysfolder.h"
+#include "text.h"
 
 namespace {
 
-std::string Lower(std::string_view text) {
-  std::string out(text);
-  for (char& c : out)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return out;
-}
-
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r'))
-    text.remove_suffix(1);
-  return text;
+// An answer as typed: blanks around it, and a terminal's carriage return
+// after it, do not count.
+std::string_view TrimAnswer(std::string_view text) {
+  return TrimRight(TrimLeft(text), " \t\r");
 }
 
 std::optional<int> PresetAnswer() {
   const char* preset = getenv("TROVEX_MSGBOX_ANSWER");
   if (preset == nullptr) return std::nullopt;
-  std::string answer = Lower(Trim(preset));
+  std::string answer = LowerAscii(TrimAnswer(preset));
   if (answer == "ok") return IDOK;
   if (answer == "cancel") return IDCANCEL;
   return std::nullopt;
@@ -61,15 +54,6 @@ std::string FormatBox(std::string_view caption, std::string_view text) {
   return box;
 }
 
-void WriteAll(int fd, std::string_view text) {
-  while (!text.empty()) {
-    ssize_t n = write(fd, text.data(), text.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
-    text.remove_prefix(static_cast<size_t>(n));
-  }
-}
-
 std::string ReadLine(int fd) {
   std::string line;
   char c;
@@ -83,7 +67,7 @@ std::string ReadLine(int fd) {
 }
 
 bool IsYes(std::string_view answer) {
-  std::string word = Lower(Trim(answer));
+  std::string word = LowerAscii(TrimAnswer(answer));
   return word == "y" || word == "yes" || word == "ok";
 }
 

@@ -11,8 +11,10 @@
 #include <unordered_set>
 #include <vector>
 
+#include "fileio.h"
 #include "platform/win32api.h"
 #include "sysfolder.h"
+#include "text.h"
 
 namespace {
 
@@ -27,26 +29,6 @@ struct Section {
   bool headed = true;  // false for the keys before the first header
 };
 
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t';
-}
-
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-  return text;
-}
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
 
 std::string_view Unquoted(std::string_view value) {
   if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
@@ -106,10 +88,7 @@ const Pair* FindPair(const Section& section, std::string_view key) {
 class UniqueNames {
  public:
   void Add(std::string_view name) {
-    std::string lower(name);
-    for (char& c : lower)
-      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (seen_.insert(std::move(lower)).second) names_.push_back(name);
+    if (seen_.insert(LowerAscii(name)).second) names_.push_back(name);
   }
   const std::vector<std::string_view>& Names() const { return names_; }
 
@@ -181,6 +160,6 @@ DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultValue, 
   if (pair != nullptr) return CopyValue(buffer, size, pair->value);
   // As on Windows, a default loses its trailing blanks.
   std::string_view fallback = defaultValue != nullptr ? defaultValue : "";
-  while (!fallback.empty() && IsBlank(fallback.back())) fallback.remove_suffix(1);
+  fallback = TrimRight(fallback);
   return CopyValue(buffer, size, fallback);
 }

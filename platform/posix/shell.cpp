@@ -27,10 +27,11 @@
 #include <thread>
 #include <vector>
 
+#include "fileio.h"
 #include "files.h"
 #include "handles.h"
 #include "platform/win32api.h"
-#include "sysfolder.h"
+#include "win32error.h"
 
 extern char** environ;
 
@@ -108,30 +109,6 @@ void MakePlan(const SHELLEXECUTEINFOA& info, Plan& plan) {
   plan.argv.push_back(nullptr);
 }
 
-bool WriteFull(int fd, const void* data, size_t size) {
-  const char* bytes = static_cast<const char*>(data);
-  while (size > 0) {
-    ssize_t n = write(fd, bytes, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    bytes += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
-bool ReadFull(int fd, void* data, size_t size) {
-  char* bytes = static_cast<char*>(data);
-  while (size > 0) {
-    ssize_t n = read(fd, bytes, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    bytes += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
 // Signal settings of the host are not the program's business.
 void ResetSignals() {
   sigset_t none;
@@ -162,7 +139,7 @@ void ResetSignals() {
     }
     if (denied) error = EACCES;
   }
-  WriteFull(errorFd, &error, sizeof error);
+  WriteAll(errorFd, std::string_view(reinterpret_cast<const char*>(&error), sizeof error));
   _exit(127);
 }
 
@@ -180,7 +157,7 @@ void ResetSignals() {
     close(execPipe[1]);
     if (pid < 0) {
       report.error = errno;
-    } else if (ReadFull(execPipe[0], &report.error, sizeof report.error)) {
+    } else if (ReadAll(execPipe[0], reinterpret_cast<char*>(&report.error), sizeof report.error)) {
       while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
       }
     } else {
@@ -188,7 +165,7 @@ void ResetSignals() {
       report.pid = pid;
     }
   }
-  WriteFull(reportFd, &report, sizeof report);
+  WriteAll(reportFd, std::string_view(reinterpret_cast<const char*>(&report), sizeof report));
   char ignored;
   while (read(holdFd, &ignored, 1) < 0 && errno == EINTR) {
   }
@@ -239,7 +216,7 @@ Report Start(const Plan& plan, Process* process) {
   }
   reportWrite.Reset();
   holdRead.Reset();
-  if (!ReadFull(reportRead.Get(), &report, sizeof report)) report = {-1, ECHILD};
+  if (!ReadAll(reportRead.Get(), reinterpret_cast<char*>(&report), sizeof report)) report = {-1, ECHILD};
   if (report.error == 0 && process != nullptr) {
     process->pid = report.pid;
     process->pidfd.Reset(OpenPidfd(report.pid));

@@ -1,4 +1,8 @@
-// The Win32 declarations Trovex uses, for systems that lack them. Types keep
+// The Win32 declarations for Linux: the types, constants and functions of
+// the Windows API that Trovex uses, declared here because this system has no
+// <windows.h>, and implemented by the other files of platform/posix. (Each
+// OS folder has a sysapi.h; platform/win32api.h includes the one of the
+// system being built, and on Windows it is the system's own.) Types keep
 // their Windows sizes and record layouts (DWORD is 32 bits, WIN32_FIND_DATAA
 // is 320 bytes, HANDLE is pointer-sized), so that a host written against the
 // Windows declarations finds every field where it expects it. The contracts

@@ -1,16 +1,6 @@
-// The text store: urlcache.txt in the system folder, one entry per line,
-// TYPE<TAB>SOURCE_URL<TAB>LOCAL_FILE, in enumeration order. TYPE is the entry
-// type in hexadecimal; LOCAL_FILE is empty, absolute, or relative to the
-// system folder. Blank lines, '#' lines and malformed lines are not entries.
-// Deletions since the store was last written are in its record beside it
-// (deletionrecord.h); whoever reads the store applies them.
-//
-// A parsed file is shared: every enumeration opened on the same version of
-// the file (same inode, size and times) reads one parsed copy, and keeps it
-// alive as its snapshot however the file changes later. The copy lives only
-// as long as an enumeration (or a size query waiting for the call that
-// follows it, or the deleter of this process) uses it: a caller that has read
-// the cache into memory of its own must not pay for the store a second time.
+// The text store's two paths: the snapshot an enumeration reads (the parsed
+// store, parsedstore.h, less the deletions in its record beside it,
+// deletionrecord.h) and the deletion of one entry.
 //
 // The deleter keeps the parsed store and an index of its URLs while the file
 // is unchanged, follows the record as other processes append to it, and
@@ -24,9 +14,6 @@
 
 #include <algorithm>
 #include <cerrno>
-
-#include <cstring>
-#include <limits>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -37,65 +24,14 @@
 
 #include "cachefiles.h"
 #include "deletionrecord.h"
-#include "hextext.h"
+#include "fileio.h"
+#include "parsedstore.h"
 #include "sysfolder.h"
+#include "win32error.h"
+
+using namespace textstore;
 
 namespace {
-
-// One entry, as offsets into the text of its store. The local file name
-// starts right after the URL and its tab.
-struct Entry {
-  size_t url = 0;
-  uint32_t urlLength = 0;
-  uint32_t fileLength = 0;
-  uint32_t type = 0;
-  uint8_t typeLength = 0;
-  bool relative = false;
-
-  size_t File() const { return url + urlLength + 1; }
-  size_t LineStart() const { return url - typeLength - 1; }
-};
-
-// What identifies one version of the store file.
-struct Version {
-  std::string path;
-  dev_t device = 0;
-  ino_t inode = 0;
-  off_t size = 0;
-  timespec modified{};
-  timespec changed{};
-
-  bool operator==(const Version& other) const {
-    return path == other.path && device == other.device && inode == other.inode &&
-           size == other.size && modified.tv_sec == other.modified.tv_sec &&
-           modified.tv_nsec == other.modified.tv_nsec && changed.tv_sec == other.changed.tv_sec &&
-           changed.tv_nsec == other.changed.tv_nsec;
-  }
-};
-
-class Store final : public UrlSnapshot {
- public:
-  std::string folder;  // the system folder, for relative local files
-  Version version;     // of the file the text was read from
-  std::string text;
-  std::vector<Entry> entries;
-
-  size_t Count() const override { return entries.size(); }
-  std::string_view Url(size_t i) const override;
-  size_t RecordSize(size_t i) const override;
-  void WriteRecord(size_t i, INTERNET_CACHE_ENTRY_INFOA* record) const override;
-
-  // The hash of the text under key, worked out once per key.
-  uint64_t Hash(uint64_t key) const;
-  // Whether a record with this header applies to this text.
-  bool Matches(const RecordHeader& header) const { return Hash(header.key) == header.storeHash; }
-  // The text without the lines of the entries that `removed` marks.
-  std::string TextWithout(const std::vector<bool>& removed) const;
-
- private:
-  mutable std::mutex hashMutex_;
-  mutable std::optional<RecordHeader> hashed_;
-};
 
 // The entries of a store that its record leaves.
 class Remaining final : public UrlSnapshot {
@@ -114,176 +50,6 @@ class Remaining final : public UrlSnapshot {
   std::shared_ptr<const Store> store_;
   std::vector<uint32_t> entries_;
 };
-
-std::mutex sharedMutex;
-Version sharedVersion;
-std::weak_ptr<const Store> sharedStore;
-
-Version VersionOf(const std::string& path, const struct stat& info) {
-  Version version;
-  version.path = path;
-  version.device = info.st_dev;
-  version.inode = info.st_ino;
-  version.size = info.st_size;
-  version.modified = info.st_mtim;
-  version.changed = info.st_ctim;
-  return version;
-}
-
-// "0x0010_0000"-style types are not accepted: one to eight hex digits,
-// optionally after 0x.
-std::optional<uint32_t> ParseType(std::string_view text) {
-  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) text.remove_prefix(2);
-  return ParseHex(text, 8);
-}
-
-// Parses one line (without its '\n') that starts at `offset` in the store's
-// text; false for blank, comment and malformed lines.
-bool ParseLine(std::string_view line, size_t offset, Entry& entry) {
-  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-  if (line.empty() || line[0] == '#') return false;
-  if (line.size() > std::numeric_limits<uint32_t>::max() / 4) return false;
-  if (std::memchr(line.data(), '\0', line.size()) != nullptr) return false;
-  size_t tab1 = line.find('\t');
-  if (tab1 == std::string_view::npos) return false;
-  size_t tab2 = line.find('\t', tab1 + 1);
-  if (tab2 == std::string_view::npos || tab2 == tab1 + 1) return false;
-  if (line.find('\t', tab2 + 1) != std::string_view::npos) return false;
-  if (tab1 > 10) return false;  // "0x" and eight digits at most
-  std::optional<uint32_t> type = ParseType(line.substr(0, tab1));
-  if (!type) return false;
-  entry.url = offset + tab1 + 1;
-  entry.urlLength = static_cast<uint32_t>(tab2 - tab1 - 1);
-  entry.fileLength = static_cast<uint32_t>(line.size() - tab2 - 1);
-  entry.type = *type;
-  entry.typeLength = static_cast<uint8_t>(tab1);
-  entry.relative = entry.fileLength > 0 && line[tab2 + 1] != '/';
-  return true;
-}
-
-// Calls visit(entry, lineStart, lineEnd) for every entry of `text`, in order;
-// lineEnd is past the line's '\n'. Stops early when visit returns false.
-template <typename Visit>
-void ForEachEntry(std::string_view text, Visit visit) {
-  size_t start = 0;
-  while (start < text.size()) {
-    const void* newline = std::memchr(text.data() + start, '\n', text.size() - start);
-    size_t end = newline != nullptr ? static_cast<size_t>(static_cast<const char*>(newline) - text.data())
-                                    : text.size();
-    size_t next = newline != nullptr ? end + 1 : end;
-    Entry entry;
-    if (ParseLine(text.substr(start, end - start), start, entry) && !visit(entry, start, next)) return;
-    start = next;
-  }
-}
-
-std::string WithoutTrailingSlashes(std::string folder) {
-  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-  return folder;
-}
-
-std::shared_ptr<const Store> ReadStore(const std::string& path) {
-  auto store = std::make_shared<Store>();
-  struct stat info {};
-  if (!ReadWholeFile(path, store->text, &info)) return nullptr;
-  store->version = VersionOf(path, info);
-  store->folder = WithoutTrailingSlashes(SystemFolder());
-  store->entries.reserve(store->text.size() / 64);
-  ForEachEntry(store->text, [&](const Entry& entry, size_t, size_t) {
-    store->entries.push_back(entry);
-    return true;
-  });
-  store->entries.shrink_to_fit();
-  return store;
-}
-
-// The parsed store as the file is now; null when there is no file. Reuses the
-// last parse while the file is unchanged, so a size query and the call that
-// follows it parse once.
-std::shared_ptr<const Store> CurrentStore() {
-  std::string path = SystemFile(kTextStoreName);
-  struct stat info {};
-  std::lock_guard<std::mutex> hold(sharedMutex);
-  if (stat(path.c_str(), &info) != 0) {
-    sharedStore.reset();
-    return nullptr;
-  }
-  std::shared_ptr<const Store> shared = sharedStore.lock();
-  if (shared && sharedVersion == VersionOf(path, info)) return shared;
-  shared.reset();
-  sharedStore.reset();
-  std::shared_ptr<const Store> store = ReadStore(path);
-  if (store) {
-    sharedVersion = store->version;
-    sharedStore = store;
-  }
-  return store;
-}
-
-char* Append(char* out, std::string_view text) {
-  std::memcpy(out, text.data(), text.size());
-  return out + text.size();
-}
-
-std::string_view Store::Url(size_t i) const {
-  return std::string_view(text).substr(entries[i].url, entries[i].urlLength);
-}
-
-size_t Store::RecordSize(size_t i) const {
-  const Entry& entry = entries[i];
-  size_t size = sizeof(INTERNET_CACHE_ENTRY_INFOA) + entry.urlLength + 1;
-  if (entry.fileLength > 0) size += entry.fileLength + 1;
-  if (entry.relative) size += folder.size() + 1;
-  return size;
-}
-
-void Store::WriteRecord(size_t i, INTERNET_CACHE_ENTRY_INFOA* record) const {
-  const Entry& entry = entries[i];
-  std::memset(record, 0, sizeof *record);
-  record->dwStructSize = sizeof *record;
-  record->CacheEntryType = entry.type;
-  char* out = reinterpret_cast<char*>(record) + sizeof *record;
-  record->lpszSourceUrlName = out;
-  out = Append(out, Url(i));
-  *out++ = '\0';
-  if (entry.fileLength > 0) {
-    record->lpszLocalFileName = out;
-    if (entry.relative) {
-      out = Append(out, folder);
-      *out++ = '/';
-    }
-    out = Append(out, std::string_view(text).substr(entry.File(), entry.fileLength));
-    *out++ = '\0';
-  }
-}
-
-uint64_t Store::Hash(uint64_t key) const {
-  std::lock_guard<std::mutex> hold(hashMutex_);
-  if (!hashed_ || hashed_->key != key) hashed_ = RecordHeader{key, KeyedHash(key, text)};
-  return hashed_->storeHash;
-}
-
-std::string Store::TextWithout(const std::vector<bool>& removed) const {
-  std::string kept;
-  kept.reserve(text.size());
-  size_t from = 0;
-  for (size_t i = 0; i < entries.size(); ++i) {
-    if (!removed[i]) continue;
-    size_t end = entries[i].File() + entries[i].fileLength;
-    if (end < text.size() && text[end] == '\r') ++end;
-    if (end < text.size() && text[end] == '\n') ++end;
-    kept.append(text, from, entries[i].LineStart() - from);
-    from = end;
-  }
-  kept.append(text, from);
-  return kept;
-}
-
-std::string LocalFileOf(const Store& store, size_t i) {
-  const Entry& entry = store.entries[i];
-  std::string file = store.text.substr(entry.File(), entry.fileLength);
-  return entry.relative ? store.folder + "/" + file : file;
-}
 
 // ---- Applying the record -------------------------------------------------
 
@@ -397,32 +163,15 @@ struct Deleter {
 std::mutex deleterMutex;
 std::unique_ptr<Deleter> deleter;
 
-// Reads `count` bytes from `offset` of fd into `out`.
+// Reads `count` bytes from `offset` of fd into `out`; a record that ends
+// first shrank while held under the lock, and is not ours (EIO).
 bool ReadAt(int fd, size_t offset, size_t count, std::string& out) {
   out.resize(count);
-  for (size_t done = 0; done < count;) {
-    ssize_t n = pread(fd, out.data() + done, count - done, static_cast<off_t>(offset + done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (n == 0) errno = EIO;  // it shrank while held under the lock: not ours
-      return false;
-    }
-    done += static_cast<size_t>(n);
-  }
-  return true;
+  return lseek(fd, static_cast<off_t>(offset), SEEK_SET) >= 0 && ReadAll(fd, out.data(), count);
 }
 
 bool WriteAt(int fd, size_t offset, std::string_view bytes) {
-  for (size_t done = 0; done < bytes.size();) {
-    ssize_t n = pwrite(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(offset + done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (n == 0) errno = EIO;
-      return false;
-    }
-    done += static_cast<size_t>(n);
-  }
-  return true;
+  return lseek(fd, static_cast<off_t>(offset), SEEK_SET) >= 0 && WriteAll(fd, bytes);
 }
 
 // Brings the deleter up to the store file as it is now; false with errno.
@@ -520,11 +269,6 @@ bool Fold(Deleter& state, const UniqueFd& record, const std::string& path) {
   }
   state = Deleter();
   return true;
-}
-
-BOOL Fail(DWORD code) {
-  SetLastError(code);
-  return FALSE;
 }
 
 // Opens the record, without following a link or waiting on a pipe, into

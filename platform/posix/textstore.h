@@ -7,9 +7,6 @@
 
 #include "urlstore.h"
 
-// The store's file name in the system folder.
-constexpr char kTextStoreName[] = "urlcache.txt";
-
 // The store as the file is now; null when there is no file.
 std::shared_ptr<const UrlSnapshot> TextStoreSnapshot();
 

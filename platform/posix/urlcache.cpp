@@ -15,8 +15,10 @@
 #include "handles.h"
 #include "indexdat.h"
 #include "platform/win32api.h"
+#include "text.h"
 #include "textstore.h"
 #include "urlstore.h"
+#include "win32error.h"
 
 namespace {
 
@@ -34,17 +36,6 @@ TROVEX_MODULE_STATE HandleTable<Enumeration> enumerations;
 // read twice.
 std::mutex heldMutex;
 Snapshots heldForNextCall;
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i) {
-    char a = text[i], b = prefix[i];
-    if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
-    if (b >= 'A' && b <= 'Z') b = static_cast<char>(b - 'A' + 'a');
-    if (a != b) return false;
-  }
-  return true;
-}
 
 // Moves the enumeration to its next entry that matches; false at the end.
 bool SeekMatch(Enumeration& enumeration) {
@@ -86,11 +77,6 @@ bool Advance(Enumeration& enumeration, INTERNET_CACHE_ENTRY_INFOA* record, DWORD
   if (!WriteRecord(*enumeration.stores[enumeration.store], enumeration.next, record, size)) return false;
   ++enumeration.next;
   return true;
-}
-
-BOOL Fail(DWORD code) {
-  SetLastError(code);
-  return FALSE;
 }
 
 bool Holds(const UrlSnapshot& store, std::string_view url) {

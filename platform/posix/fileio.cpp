@@ -1,0 +1,227 @@
+#include "fileio.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <utility>
+
+#include "sysfolder.h"
+
+namespace {
+
+// No file is read whole beyond this: holding a bigger one would put the
+// host's memory at risk, and no store or settings file grows near it.
+constexpr uint64_t kMaxFileSize = uint64_t{1} << 30;
+
+// Keeps errno across cleanup so that a failure's reason survives the
+// destructors that run after it was recorded.
+class ErrnoGuard {
+ public:
+  ErrnoGuard() : saved_(errno) {}
+  ~ErrnoGuard() { errno = saved_; }
+  ErrnoGuard(const ErrnoGuard&) = delete;
+  ErrnoGuard& operator=(const ErrnoGuard&) = delete;
+
+ private:
+  int saved_;
+};
+
+// ReplaceFile's temporary files for `store` are its name, ".tmp." and six
+// characters.
+bool IsTemporaryOf(std::string_view name, std::string_view store) {
+  return name.size() == store.size() + 11 && name.starts_with(store) &&
+         name.substr(store.size(), 5) == ".tmp.";
+}
+
+std::string NameOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The rename is only durable once the folder's entry is on disk too.
+void SyncFolder(const std::string& folder) {
+  UniqueFd dir(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.Valid()) fsync(dir.Get());
+}
+
+}  // namespace
+
+std::string FolderOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+bool WriteAll(int fd, std::string_view data, size_t* written) {
+  if (written != nullptr) *written = 0;
+  while (!data.empty()) {
+    ssize_t n = write(fd, data.data(), data.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = EIO;
+      return false;
+    }
+    data.remove_prefix(static_cast<size_t>(n));
+    if (written != nullptr) *written += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool ReadAll(int fd, char* data, size_t size) {
+  for (size_t done = 0; done < size;) {
+    ssize_t n = read(fd, data + done, size - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = EIO;
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+std::string WithoutTrailingSlashes(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+TempFile::TempFile(std::string pattern) : path_(std::move(pattern)) {
+  fd_.Reset(mkostemp(path_.data(), O_CLOEXEC));
+  if (!fd_.Valid()) path_.clear();
+}
+
+TempFile::~TempFile() {
+  ErrnoGuard keep;
+  fd_.Reset();
+  if (!path_.empty()) unlink(path_.c_str());
+}
+
+bool TempFile::Commit(const std::string& target) {
+  if (fsync(fd_.Get()) != 0 || close(fd_.Release()) != 0) return false;
+  if (rename(path_.c_str(), target.c_str()) != 0) return false;
+  Placed();
+  return true;
+}
+
+UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
+  if (this != &other) Reset(other.Release());
+  return *this;
+}
+
+UniqueFd::~UniqueFd() {
+  Reset();
+}
+
+int UniqueFd::Release() {
+  int fd = fd_;
+  fd_ = -1;
+  return fd;
+}
+
+void UniqueFd::Reset(int fd) {
+  if (fd_ >= 0) {
+    ErrnoGuard keep;
+    close(fd_);
+  }
+  fd_ = fd;
+}
+
+void RemoveAbandonedTemporaries(const std::string& store) {
+  ErrnoGuard keep;
+  std::string name = NameOf(store);
+  std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(FolderOf(store).c_str()), closedir);
+  if (!dir) return;
+  while (dirent* entry = readdir(dir.get())) {
+    if (IsTemporaryOf(entry->d_name, name)) unlinkat(dirfd(dir.get()), entry->d_name, 0);
+  }
+}
+
+StoreLock::StoreLock(const std::string& store) {
+  std::string path = store + kLockSuffix;
+  fd_.Reset(open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+  if (!fd_.Valid()) return;
+  while (flock(fd_.Get(), LOCK_EX) != 0) {
+    if (errno != EINTR) {
+      fd_.Reset();
+      return;
+    }
+  }
+  RemoveAbandonedTemporaries(store);
+}
+
+bool MakeFolders(const std::string& folder) {
+  if (folder.empty()) return true;
+  struct stat info {};
+  if (stat(folder.c_str(), &info) == 0) {
+    if (S_ISDIR(info.st_mode)) return true;
+    errno = ENOTDIR;
+    return false;
+  }
+  std::string parent = FolderOf(folder);
+  if (parent != folder && !MakeFolders(parent)) return false;
+  return mkdir(folder.c_str(), 0755) == 0 || errno == EEXIST;
+}
+
+bool ReadWholeFile(const std::string& path, std::string& contents, struct stat* info) {
+  contents.clear();
+  // Non-blocking, so that a store replaced by a pipe cannot hang the caller.
+  UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (!fd.Valid()) return false;
+  struct stat status {};
+  if (fstat(fd.Get(), &status) != 0) return false;
+  if (!S_ISREG(status.st_mode)) {
+    errno = S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
+    return false;
+  }
+  if (static_cast<uint64_t>(status.st_size) > kMaxFileSize) {
+    errno = EFBIG;
+    return false;
+  }
+  if (info != nullptr) *info = status;
+  // One spare byte lets the read that finds the end need no second buffer.
+  contents.resize(status.st_size > 0 ? static_cast<size_t>(status.st_size) + 1 : 4096);
+  size_t used = 0;
+  for (;;) {
+    if (used == contents.size()) {
+      if (used > kMaxFileSize) {  // it grew while being read
+        contents.clear();
+        errno = EFBIG;
+        return false;
+      }
+      contents.resize(contents.size() * 2);
+    }
+    ssize_t n = read(fd.Get(), contents.data() + used, contents.size() - used);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      contents.clear();
+      return false;
+    }
+    if (n == 0) break;
+    used += static_cast<size_t>(n);
+  }
+  contents.resize(used);
+  return true;
+}
+
+bool ReplaceFile(const std::string& path, std::string_view contents) {
+  mode_t mode = 0644;
+  struct stat info {};
+  if (stat(path.c_str(), &info) == 0) mode = info.st_mode & 07777;
+  TempFile temp(path + ".tmp.XXXXXX");
+  if (!temp.Valid()) return false;
+  if (fchmod(temp.Fd(), mode) != 0 || !WriteAll(temp.Fd(), contents)) return false;
+  if (!temp.Commit(path)) return false;
+  SyncFolder(FolderOf(path));
+  return true;
+}
+
