@@ -15,6 +15,7 @@
 #include "cachelock.h"
 #include "containers.h"
 #include "platform/win32api.h"
+#include "tests/support/EnumeratedUrls.h"
 #include "tests/support/TempFolder.h"
 
 namespace fs = std::filesystem;
@@ -269,23 +270,6 @@ TEST_F(WinePrefix, ANamedFolderIsLockedOutsideItself) {
   EXPECT_FALSE(fs::exists(folder + "/index.dat.lock"));
   EXPECT_TRUE(fs::is_empty(folder));
   unsetenv("XDG_RUNTIME_DIR");
-}
-
-// The URLs the cache calls enumerate now, in order.
-std::vector<std::string> EnumeratedUrls() {
-  std::vector<std::string> urls;
-  std::vector<char> buffer(1 << 16);
-  auto* record = reinterpret_cast<INTERNET_CACHE_ENTRY_INFOA*>(buffer.data());
-  DWORD size = static_cast<DWORD>(buffer.size());
-  HANDLE handle = FindFirstUrlCacheEntryA(nullptr, record, &size);
-  if (handle == nullptr) return urls;
-  do {
-    urls.emplace_back(record->lpszSourceUrlName);
-    size = static_cast<DWORD>(buffer.size());
-  } while (FindNextUrlCacheEntryA(handle, record, &size));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_MORE_ITEMS));
-  FindCloseUrlCache(handle);
-  return urls;
 }
 
 // Named containers serve the cache instead of the text store, in the order

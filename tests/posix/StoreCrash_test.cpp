@@ -19,6 +19,7 @@
 
 #include "indexdat.h"
 #include "platform/win32api.h"
+#include "tests/support/EnumeratedUrls.h"
 #include "tests/support/SystemFolder.h"
 
 namespace {
@@ -178,22 +179,6 @@ std::string CacheWithout(int deleted) {
   std::string text = "# kept comment\n";
   for (int i = deleted; i < kEntries; ++i) text += "1\t" + Url(i) + "\t" + LocalFile(i) + "\n";
   return text;
-}
-
-// The URLs the cache enumerates, in order.
-std::vector<std::string> EnumeratedUrls() {
-  std::vector<std::string> urls;
-  std::vector<char> buffer(4096);
-  auto* record = reinterpret_cast<INTERNET_CACHE_ENTRY_INFOA*>(buffer.data());
-  DWORD size = static_cast<DWORD>(buffer.size());
-  HANDLE handle = FindFirstUrlCacheEntryA(nullptr, record, &size);
-  if (handle == nullptr) return urls;
-  do {
-    urls.emplace_back(record->lpszSourceUrlName);
-    size = static_cast<DWORD>(buffer.size());
-  } while (FindNextUrlCacheEntryA(handle, record, &size));
-  FindCloseUrlCache(handle);
-  return urls;
 }
 
 // A fresh cache: the store without a record of deletions.
