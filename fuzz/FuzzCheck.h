@@ -5,6 +5,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
 
 #define FUZZ_CHECK(condition)                                                                   \
   do {                                                                                          \
@@ -13,5 +16,15 @@
       std::abort();                                                                             \
     }                                                                                           \
   } while (false)
+
+// The string at p, which must lie, with its NUL, inside the buffer: a record
+// the code under test wrote points its strings into the buffer it was given.
+inline std::string StringIn(const std::vector<char>& buffer, const char* p) {
+  FUZZ_CHECK(p >= buffer.data() && p < buffer.data() + buffer.size());
+  size_t room = static_cast<size_t>(buffer.data() + buffer.size() - p);
+  const void* nul = std::memchr(p, '\0', room);
+  FUZZ_CHECK(nul != nullptr);
+  return std::string(p, static_cast<const char*>(nul));
+}
 
 #endif

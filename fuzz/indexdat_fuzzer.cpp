@@ -40,15 +40,6 @@ struct Entry {
   }
 };
 
-// The string at p, which must lie with its NUL inside the record.
-std::string StringIn(const std::vector<char>& buffer, const char* p) {
-  FUZZ_CHECK(p >= buffer.data() && p < buffer.data() + buffer.size());
-  size_t room = static_cast<size_t>(buffer.data() + buffer.size() - p);
-  const void* nul = std::memchr(p, '\0', room);
-  FUZZ_CHECK(nul != nullptr);
-  return std::string(p, static_cast<const char*>(nul));
-}
-
 // A local file is the container folder, at most one subfolder, and a name;
 // no part of it may lead elsewhere.
 void CheckInside(const std::string& container, const std::string& path) {

@@ -97,15 +97,6 @@ bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
 
 // ---- The enumeration -------------------------------------------------------
 
-// The string at p, which must lie, with its NUL, inside the buffer.
-std::string StringIn(const std::vector<char>& buffer, const char* p) {
-  FUZZ_CHECK(p >= buffer.data() && p < buffer.data() + buffer.size());
-  size_t room = static_cast<size_t>(buffer.data() + buffer.size() - p);
-  const void* nul = std::memchr(p, '\0', room);
-  FUZZ_CHECK(nul != nullptr);
-  return std::string(p, static_cast<const char*>(nul));
-}
-
 Entry FromRecord(const std::vector<char>& buffer) {
   auto* record = reinterpret_cast<const INTERNET_CACHE_ENTRY_INFOA*>(buffer.data());
   FUZZ_CHECK(record->dwStructSize == sizeof *record);
