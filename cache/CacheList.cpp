@@ -10,6 +10,10 @@ namespace {
 // many tries, as if the enumeration had ended.
 constexpr int kMaxFailedCalls = 16;
 
+// The buffer first offered for records: it holds the record of a URL and a
+// local file path of a few hundred bytes each with room to spare.
+constexpr DWORD kFirstBufferSize = 4096;
+
 // An open enumeration of the URL cache, closed when it goes.
 class CacheEnumeration {
  public:
@@ -21,6 +25,10 @@ class CacheEnumeration {
   CacheEnumeration& operator=(const CacheEnumeration&) = delete;
 
   HANDLE get() const { return handle_; }
+  void Reset(HANDLE handle) {
+    if (handle_ != nullptr) FindCloseUrlCache(handle_);
+    handle_ = handle;
+  }
 
  private:
   HANDLE handle_;
@@ -78,11 +86,17 @@ void CacheList::Fill() {
     return buffer.empty() ? nullptr : reinterpret_cast<INTERNET_CACHE_ENTRY_INFOA*>(buffer.data());
   };
 
-  DWORD size = 0;
-  CacheEnumeration sizeQuery(FindFirstUrlCacheEntryA(nullptr, nullptr, &size));
+  // A first record that fits the buffer needs no size query: the system
+  // reads the cache once per call that opens an enumeration.
+  DWORD size = kFirstBufferSize;
   INTERNET_CACHE_ENTRY_INFOA* record = fitting(size);
   CacheEnumeration enumeration(FindFirstUrlCacheEntryA(nullptr, record, &size));
-  if (enumeration.get() == nullptr) return;
+  if (enumeration.get() == nullptr) {
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return;
+    record = fitting(size);
+    enumeration.Reset(FindFirstUrlCacheEntryA(nullptr, record, &size));
+    if (enumeration.get() == nullptr) return;
+  }
   Add(record);
 
   for (int failures = 0; failures < kMaxFailedCalls;) {

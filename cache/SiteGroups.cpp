@@ -25,7 +25,7 @@ void SiteGroups::Name(const CacheList& snapshot, std::vector<uint32_t>& hostOfEn
   // so that the look-ups of a batch wait for memory together.
   constexpr int32_t kBatch = 32;
   struct Split {
-    UrlParts parts;
+    std::string_view host;
     uint32_t hash;
   };
   UrlSplitter splitter(settings_);
@@ -35,8 +35,8 @@ void SiteGroups::Name(const CacheList& snapshot, std::vector<uint32_t>& hostOfEn
   for (int32_t start = 0; start < snapshot.Count(); start += kBatch) {
     int32_t count = std::min(kBatch, snapshot.Count() - start);
     for (int32_t i = 0; i < count; ++i) {
-      batch[i].parts = splitter.Split(snapshot.Entry(start + i).SourceUrl);
-      batch[i].hash = hostIds_.HashOf(batch[i].parts.Host);
+      batch[i].host = splitter.HostOf(snapshot.Entry(start + i).SourceUrl);
+      batch[i].hash = hostIds_.HashOf(batch[i].host);
       hostIds_.Prefetch(batch[i].hash);
     }
     for (int32_t i = 0; i < count; ++i) {
@@ -45,28 +45,31 @@ void SiteGroups::Name(const CacheList& snapshot, std::vector<uint32_t>& hostOfEn
       }
     }
     for (int32_t i = 0; i < count; ++i) {
-      const UrlParts& parts = batch[i].parts;
-      if (parts.Site.empty() || parts.Host.empty()) continue;
-      hostOfEntry[static_cast<size_t>(start + i)] = HostId(parts, batch[i].hash, hostOffsets, siteOfHost);
+      // A host without a name before its port has no site: in no folder.
+      std::string_view host = batch[i].host;
+      if (host.empty() || host.front() == ':') continue;
+      hostOfEntry[static_cast<size_t>(start + i)] = HostId(splitter, host, batch[i].hash, hostOffsets, siteOfHost);
     }
   }
   // The records are complete: names can point into them now.
   for (uint32_t offset : hostOffsets) hostNames_.push_back(HostAt(offset));
 }
 
-uint32_t SiteGroups::HostId(const UrlParts& parts, uint32_t hash, std::vector<uint32_t>& hostOffsets,
-                            std::vector<uint32_t>& siteOfHost) {
+uint32_t SiteGroups::HostId(const UrlSplitter& splitter, std::string_view name, uint32_t hash,
+                            std::vector<uint32_t>& hostOffsets, std::vector<uint32_t>& siteOfHost) {
   auto newOffset = static_cast<uint32_t>(hostRecords_.size());
-  uint32_t offset = hostIds_.Add(parts.Host, hash, newOffset, [this](uint32_t at) { return HostAt(at); });
+  uint32_t offset = hostIds_.Add(name, hash, newOffset, [this](uint32_t at) { return HostAt(at); });
   if (offset != newOffset) return HostIdAt(offset);
   auto host = static_cast<uint32_t>(hostOffsets.size());
-  AppendHostRecord(host, parts.Host);
+  AppendHostRecord(host, name);
   hostOffsets.push_back(offset);
-  // A host's site follows from the host name alone: its first entry names it.
+  // A host's site follows from the host name alone, so it is worked out once,
+  // for the host's first entry.
+  std::string_view siteName = splitter.SiteOf(name);
   auto newSite = static_cast<uint32_t>(siteNames_.size());
-  uint32_t site = siteIds_.Add(parts.Site, newSite, [this](uint32_t id) { return siteNames_[id]; });
+  uint32_t site = siteIds_.Add(siteName, newSite, [this](uint32_t id) { return siteNames_[id]; });
   siteOfHost.push_back(site);
-  if (site == newSite) siteNames_.push_back(Keep(parts.Site));
+  if (site == newSite) siteNames_.push_back(Keep(siteName));
   return host;
 }
 

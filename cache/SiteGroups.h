@@ -41,8 +41,8 @@ class SiteGroups {
   // host (kNone: in no folder) and of each host's site.
   void Name(const CacheList& snapshot, std::vector<uint32_t>& hostOfEntry, std::vector<uint32_t>& siteOfHost);
   // The id of the entry's host, naming the host and its site when new.
-  uint32_t HostId(const UrlParts& parts, uint32_t hash, std::vector<uint32_t>& hostOffsets,
-                  std::vector<uint32_t>& siteOfHost);
+  uint32_t HostId(const UrlSplitter& splitter, std::string_view name, uint32_t hash,
+                  std::vector<uint32_t>& hostOffsets, std::vector<uint32_t>& siteOfHost);
   void AppendHostRecord(uint32_t host, std::string_view name);
   std::string_view Keep(std::string_view name);
   // A host's record in hostRecords_, at offset: its id, its name's length

@@ -28,17 +28,21 @@ UrlSplitter::UrlSplitter(const GroupingSettings& settings)
       labels_(std::string(",").append(settings.SkipDomainsList).append(",")) {}
 
 UrlParts UrlSplitter::Split(std::string_view url) const {
-  UrlParts parts;
-  if (url.empty()) return parts;
+  std::string_view host = HostOf(url);
+  return UrlParts{SiteOf(host), host};
+}
+
+std::string_view UrlSplitter::HostOf(std::string_view url) const {
   std::string_view s = url;
   DropCookieUser(s);
   DropBefore(s, "://");
-  s = s.substr(0, s.find('/'));
-  parts.Host = s;
-  s = s.substr(0, s.find(':'));
-  if (s.empty()) return parts;
-  parts.Site = IsDecimalDigit(s.back()) ? s : RegistrablePart(s);
-  return parts;
+  return s.substr(0, s.find('/'));
+}
+
+std::string_view UrlSplitter::SiteOf(std::string_view host) const {
+  std::string_view s = host.substr(0, host.find(':'));
+  if (s.empty()) return s;
+  return IsDecimalDigit(s.back()) ? s : RegistrablePart(s);
 }
 
 // Cookie URLs read "<prefix><user>@<host>/<path>".

@@ -31,6 +31,11 @@ class UrlSplitter {
  public:
   explicit UrlSplitter(const GroupingSettings& settings);
   UrlParts Split(std::string_view url) const;
+  // Split in two steps, for callers that need a host's site once, not once
+  // per URL: the host name of url, a view into it, and the site of a host
+  // name (empty when the host is, or starts with its port).
+  std::string_view HostOf(std::string_view url) const;
+  std::string_view SiteOf(std::string_view host) const;
 
  private:
   void DropCookieUser(std::string_view& s) const;

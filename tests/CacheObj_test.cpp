@@ -232,6 +232,26 @@ TEST_F(CacheModel, FillReadsTheCacheInOrderAndHidesHistory) {
   EXPECT_EQ(TheCacheList.Count(), 2);
 }
 
+// Records of every size come whole, in order, whether the first one fits
+// the buffer Fill starts with or not.
+TEST_F(CacheModel, FillReadsRecordsLargerThanItsFirstBuffer) {
+  TempFolder system;
+  SystemFolderScope scope(system.path().string());
+  const std::string large = "http://www.example.com/" + std::string(5000, 'l');
+  const std::string larger = "http://www.example.com/" + std::string(70000, 'm');
+  for (bool largeFirst : {true, false}) {
+    SCOPED_TRACE(largeFirst ? "large first" : "small first");
+    std::vector<std::string> urls = {large, "http://www.example.com/s", larger, "http://www.example.com/t"};
+    if (!largeFirst) std::swap(urls[0], urls[1]);
+    std::string store;
+    for (const std::string& url : urls) store += "0x00000001\t" + url + "\t\n";
+    WriteFile(system / "urlcache.txt", store);
+    TheCacheList.Fill();
+    ASSERT_EQ(TheCacheList.Count(), 4);
+    for (int32_t i = 0; i < 4; ++i) EXPECT_EQ(TheCacheList.Entry(i).SourceUrl, urls[static_cast<size_t>(i)]);
+  }
+}
+
 TEST_F(CacheModel, FillOfAnEmptyOrMissingCacheLeavesTheSnapshotEmpty) {
   TempFolder system;
   SystemFolderScope scope(system.path().string());

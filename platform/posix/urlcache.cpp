@@ -41,6 +41,8 @@ Snapshots heldForNextCall;
 bool SeekMatch(Enumeration& enumeration) {
   for (; enumeration.store < enumeration.stores.size(); ++enumeration.store, enumeration.next = 0) {
     const UrlSnapshot& store = *enumeration.stores[enumeration.store];
+    // Without a prefix every entry matches: no URL need be looked at.
+    if (enumeration.prefix.empty() && enumeration.next < store.Count()) return true;
     for (; enumeration.next < store.Count(); ++enumeration.next) {
       if (StartsWithNoCase(store.Url(enumeration.next), enumeration.prefix)) return true;
     }
