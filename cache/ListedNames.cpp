@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <unordered_set>
 
+#include "platform/stablehash.h"
 #include "support/KeyedHash.h"
 #include "support/SysUtils1.h"
 
@@ -10,15 +11,6 @@ namespace {
 
 constexpr size_t kHashDigits = 16;
 constexpr size_t kSuffixSize = 1 + kHashDigits;  // '~' and the digits
-
-// FNV-1a 64 over bytes, continuing from hash.
-uint64_t Fnv1a(std::string_view bytes, uint64_t hash = 14695981039346656037ull) {
-  for (char c : bytes) {
-    hash ^= static_cast<unsigned char>(c);
-    hash *= 1099511628211ull;
-  }
-  return hash;
-}
 
 std::string Hex(uint64_t value) {
   static const char kDigits[] = "0123456789abcdef";
@@ -54,8 +46,8 @@ bool FoldedEqual::operator()(std::string_view a, std::string_view b) const {
 }
 
 std::string ChangedName(std::string_view name, uint32_t attempt) {
-  uint64_t hash = Fnv1a(name);
-  if (attempt > 0) hash = Fnv1a("#" + std::to_string(attempt), hash);
+  uint64_t hash = StableHash(name);
+  if (attempt > 0) hash = StableHash("#" + std::to_string(attempt), hash);
   std::string changed(name.substr(0, KeptBytes(name)));
   std::replace(changed.begin(), changed.end(), '\\', '_');
   changed += '~';

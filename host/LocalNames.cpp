@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "platform/stablehash.h"
+
 namespace {
 
 // Cut names end in "#" and 16 hex digits, and nothing else has a "#".
@@ -70,15 +72,6 @@ std::string Escape(std::string_view name) {
   return out;
 }
 
-uint64_t Fnv1aHash(std::string_view bytes) {
-  uint64_t hash = 0xcbf29ce484222325ull;
-  for (char c : bytes) {
-    hash ^= static_cast<unsigned char>(c);
-    hash *= 0x100000001b3ull;
-  }
-  return hash;
-}
-
 std::string HexDigits(uint64_t value) {
   constexpr char kHex[] = "0123456789abcdef";
   std::string digits(kHashLength, '0');
@@ -113,5 +106,5 @@ std::string LocalNameFor(std::string_view name) {
   std::string escaped = Escape(name);
   if (escaped.size() <= kMaxLocalNameLength) return escaped;
   escaped.resize(CutPosition(escaped, kCutLength));
-  return escaped + kHashMark + HexDigits(Fnv1aHash(name));
+  return escaped + kHashMark + HexDigits(StableHash(name));
 }

@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "platform/stablehash.h"
+
 namespace {
 
 std::mutex containerThreads;
@@ -34,15 +36,6 @@ bool PrivateFolder(const std::string& folder) {
   if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return false;
   struct stat info;
   return lstat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == getuid();
-}
-
-uint64_t Fnv1a(std::string_view text) {
-  uint64_t hash = 0xcbf29ce484222325ull;
-  for (char c : text) {
-    hash ^= static_cast<unsigned char>(c);
-    hash *= 0x100000001b3ull;
-  }
-  return hash;
 }
 
 // Takes an fcntl write lock on byte 0 of `path`, as the wineserver does,
@@ -81,7 +74,7 @@ std::string NamedContainerLockPath(const std::string& folder) {
   std::filesystem::path real = std::filesystem::weakly_canonical(folder, error);
   char name[64];
   std::snprintf(name, sizeof name, "/trovex-cache-%016llx.lock",
-                static_cast<unsigned long long>(Fnv1a(error ? folder : real.string())));
+                static_cast<unsigned long long>(StableHash(error ? folder : real.string())));
   return base + name;
 }
 
