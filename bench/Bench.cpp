@@ -640,29 +640,20 @@ void RegisterSize(size_t n) {
   }
 }
 
-// --wine-prefix=P: the refill of the plug-in on the index.dat containers of
-// the Wine prefix P against a plain read of the same files, each the median
-// of five; nothing else runs.
-int BenchWinePrefix(const std::string& prefix) {
-  TempFolder lib, system;
-  setenv("TROVEX_WINEPREFIX", prefix.c_str(), 1);
-  setenv("TROVEX_SYSTEM", system.path().c_str(), 1);
-  std::vector<std::string> indexes;
-  for (const CacheContainer& container : ConfiguredContainers()) indexes.push_back(container.Folder + "/index.dat");
-  if (indexes.empty()) {
-    std::fprintf(stderr, "trovex_bench: no index.dat in the Wine prefix %s\n", prefix.c_str());
-    return 1;
-  }
+// The refill of the plug-in on the stores it is set up to read against a
+// plain read of the same files, each the median of five; nothing else runs.
+int BenchRefill(const std::vector<std::string>& files) {
+  TempFolder lib;
   std::unique_ptr<LoadedPlugin> plugin = World::LoadPlugin(lib.path());
   plugin->Init();
-  benchmark::RegisterBenchmark("IndexDatFill/trovex", [&](benchmark::State& state) {
+  benchmark::RegisterBenchmark("StoreFill/trovex", [&](benchmark::State& state) {
     for (auto _ : state) plugin->EndDelete();
   })->Unit(benchmark::kMillisecond)->Repetitions(kFillRepetitions)->ReportAggregatesOnly(true)->UseRealTime();
-  benchmark::RegisterBenchmark("IndexDatFill/read", [&](benchmark::State& state) {
+  benchmark::RegisterBenchmark("StoreFill/read", [&](benchmark::State& state) {
     std::string text;
     for (auto _ : state) {
-      for (const std::string& index : indexes) {
-        if (!ReadWholeFile(index, text)) state.SkipWithError("cannot read an index.dat");
+      for (const std::string& file : files) {
+        if (!ReadWholeFile(file, text)) state.SkipWithError("cannot read a store");
         benchmark::DoNotOptimize(text.data());
       }
     }
@@ -672,6 +663,30 @@ int BenchWinePrefix(const std::string& prefix) {
   std::printf("load average (1, 5, 15 min): %s at the end\n", LoadAverage().c_str());
   benchmark::Shutdown();
   return 0;
+}
+
+// --wine-prefix=P: the refill on the index.dat containers of the Wine
+// prefix P.
+int BenchWinePrefix(const std::string& prefix) {
+  TempFolder system;
+  setenv("TROVEX_WINEPREFIX", prefix.c_str(), 1);
+  setenv("TROVEX_SYSTEM", system.path().c_str(), 1);
+  std::vector<std::string> indexes;
+  for (const CacheContainer& container : ConfiguredContainers()) indexes.push_back(container.Folder + "/index.dat");
+  if (indexes.empty()) {
+    std::fprintf(stderr, "trovex_bench: no index.dat in the Wine prefix %s\n", prefix.c_str());
+    return 1;
+  }
+  return BenchRefill(indexes);
+}
+
+// --system=DIR: the refill on the urlcache.txt of the system folder DIR, a
+// store of any shape made elsewhere.
+int BenchSystemFolder(const std::string& folder) {
+  unsetenv("TROVEX_WINEPREFIX");
+  unsetenv("TROVEX_CACHE");
+  setenv("TROVEX_SYSTEM", folder.c_str(), 1);
+  return BenchRefill({folder + "/urlcache.txt"});
 }
 
 }  // namespace
@@ -689,6 +704,11 @@ int main(int argc, char** argv) {
   if (!prefix.empty()) {
     benchmark::Initialize(&argc, argv);
     return BenchWinePrefix(prefix.front());
+  }
+  std::vector<std::string> system = TakeListFlag(argc, argv, "system", {});
+  if (!system.empty()) {
+    benchmark::Initialize(&argc, argv);
+    return BenchSystemFolder(system.front());
   }
   if (argc == 6 && std::strcmp(argv[1], "--serve-for-peak-memory") == 0) {
     return ServeForPeakMemory(argv[2], argv[3], argv[4], argv[5]);

@@ -119,6 +119,4 @@ void CacheList::Fill() {
     if (!FindNextUrlCacheEntryA(enumeration.get(), record, &size)) break;
     Add(record);
   }
-  // Indexed once, now, so that no listing or copy waits for it.
-  IndexUrls();
 }

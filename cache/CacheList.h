@@ -70,7 +70,8 @@ class CacheList {
   TextBlocks texts_;
   std::vector<Slot> entries_;
   // Positions in entries_ by URL, the first entry of a URL only, so that
-  // FindLocalFile need not scan; it covers the first indexed_ entries.
+  // FindLocalFile need not scan; it covers the first indexed_ entries. Made
+  // at the first look-up, not by Fill: the folders index their own URLs.
   mutable FirstIndex urls_;
   mutable uint32_t indexed_ = 0;
   uint64_t generation_ = 0;

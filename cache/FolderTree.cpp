@@ -7,8 +7,7 @@
 
 FolderTree::FolderTree(const CacheList& snapshot, const SiteGroups& groups) : snapshot_(snapshot), groups_(groups) {
   GatherSites();
-  hostNames_.resize(sites_.size());
-  for (uint32_t site = 0; site < sites_.size(); ++site) GatherHosts(site);
+  gathered_.assign(sites_.size(), false);
 }
 
 // Sites in order of first appearance: so is each spelling's id.
@@ -20,7 +19,15 @@ void FolderTree::GatherSites() {
   }
 }
 
-void FolderTree::GatherHosts(uint32_t site) {
+const FolderTree::SiteFolder& FolderTree::Gathered(uint32_t site) const {
+  if (!gathered_[site]) {
+    GatherHosts(site);
+    gathered_[site] = true;
+  }
+  return sites_[site];
+}
+
+void FolderTree::GatherHosts(uint32_t site) const {
   std::vector<uint32_t> hosts;
   for (std::string_view spelling : sites_[site].spellings) {
     for (std::string_view host : groups_.HostsOf(spelling)) AddHostSpelling(site, host, hosts);
@@ -29,16 +36,16 @@ void FolderTree::GatherHosts(uint32_t site) {
   std::vector<std::string_view> own;
   own.reserve(hosts.size());
   for (uint32_t host : hosts) own.push_back(hosts_[host].spellings.front());
-  hostNames_[site] = std::make_unique<ListedNames>(own, std::string_view(), false);
+  sites_[site].hostNames = std::make_unique<ListedNames>(own, std::string_view(), false);
   for (uint32_t item = 0; item < hosts.size(); ++item) {
-    hosts_[hosts[item]].names = hostNames_[site].get();
+    hosts_[hosts[item]].names = sites_[site].hostNames.get();
     hosts_[hosts[item]].item = item;
   }
   sites_[site].hosts = std::move(hosts);
 }
 
 // The spelling seen first goes first: it names the folder.
-void FolderTree::AddHostSpelling(uint32_t site, std::string_view host, std::vector<uint32_t>& hosts) {
+void FolderTree::AddHostSpelling(uint32_t site, std::string_view host, std::vector<uint32_t>& hosts) const {
   std::span<const uint32_t> entries = groups_.EntriesOf(host);
   if (entries.empty()) return;
   uint32_t first = entries.front();
@@ -88,44 +95,49 @@ std::string_view FolderTree::HostName(uint32_t host) const {
 }
 
 std::optional<uint32_t> FolderTree::FindHost(uint32_t site, std::string_view name) const {
-  if (std::optional<uint32_t> item = hostNames_[site]->FindChanged(name)) return sites_[site].hosts[*item];
+  const SiteFolder& folder = Gathered(site);
+  if (std::optional<uint32_t> item = folder.hostNames->FindChanged(name)) return folder.hosts[*item];
   auto found = hostByName_.find(HostKey{site, name});
   if (found == hostByName_.end() || !IsSpelling(hosts_[found->second].spellings, name)) return std::nullopt;
   return found->second;
 }
 
-// Entries of one URL share its host, so the first of them is in this folder.
+// Entries of one URL share its host name, so the first of them is among the
+// entries of this folder: each folder indexes its own URLs.
 const FolderTree::HostEntries& FolderTree::Entries(uint32_t host) const {
   const HostFolder& folder = hosts_[host];
   if (folder.entries) return *folder.entries;
-  auto entries = std::make_unique<HostEntries>();
+  std::vector<uint32_t> all;
   for (std::string_view spelling : folder.spellings) {
     std::span<const uint32_t> positions = groups_.EntriesOf(spelling);
-    entries->positions.insert(entries->positions.end(), positions.begin(), positions.end());
+    all.insert(all.end(), positions.begin(), positions.end());
   }
-  if (folder.spellings.size() > 1) std::sort(entries->positions.begin(), entries->positions.end());
-  std::erase_if(entries->positions, [this](uint32_t position) {
-    return snapshot_.FirstPositionOf(snapshot_.Entry(static_cast<int32_t>(position)).SourceUrl) != position;
-  });
+  if (folder.spellings.size() > 1) std::sort(all.begin(), all.end());
+  auto entries = std::make_unique<HostEntries>();
+  auto urlAt = [this](uint32_t position) { return UrlAt(position); };
   std::vector<std::string_view> urls;
-  urls.reserve(entries->positions.size());
-  for (uint32_t position : entries->positions) urls.push_back(snapshot_.Entry(static_cast<int32_t>(position)).SourceUrl);
+  for (uint32_t position : all) {
+    std::string_view url = urlAt(position);
+    if (entries->urls.Add(url, position, urlAt) != position) continue;
+    entries->positions.push_back(position);
+    urls.push_back(url);
+  }
   entries->names = ListedNames(urls, std::string_view(), true);
   folder.entries = std::move(entries);
   return *folder.entries;
 }
 
+std::string_view FolderTree::UrlAt(uint32_t position) const {
+  return snapshot_.Entry(static_cast<int32_t>(position)).SourceUrl;
+}
+
 std::string_view FolderTree::EntryName(uint32_t host, uint32_t item) const {
   const HostEntries& entries = Entries(host);
-  return entries.names.NameOf(item, snapshot_.Entry(static_cast<int32_t>(entries.positions[item])).SourceUrl);
+  return entries.names.NameOf(item, UrlAt(entries.positions[item]));
 }
 
 std::optional<uint32_t> FolderTree::FindEntry(uint32_t host, std::string_view name) const {
   const HostEntries& entries = Entries(host);
   if (std::optional<uint32_t> item = entries.names.FindChanged(name)) return entries.positions[*item];
-  std::optional<uint32_t> position = snapshot_.FirstPositionOf(name);
-  if (!position || !std::binary_search(entries.positions.begin(), entries.positions.end(), *position)) {
-    return std::nullopt;
-  }
-  return position;
+  return entries.urls.Find(name, [this](uint32_t position) { return UrlAt(position); });
 }

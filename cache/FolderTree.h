@@ -4,6 +4,11 @@
 // from that name. Site and host names are compared without regard to ASCII
 // case: a folder gathers every spelling of its name, and is listed under the
 // spelling seen first.
+//
+// A refill of the snapshot makes a new tree, and the host lists the folder
+// it shows: one folder, seldom more. So the tree gathers its sites at once,
+// and the hosts of a site and the entries of a host only when first asked
+// for.
 #ifndef TROVEX_CACHE_FOLDERTREE_H
 #define TROVEX_CACHE_FOLDERTREE_H
 
@@ -17,6 +22,7 @@
 #include <vector>
 
 #include "cache/ListedNames.h"
+#include "cache/SnapshotStore.h"
 
 class CacheList;
 class SiteGroups;
@@ -39,7 +45,7 @@ class FolderTree {
   std::optional<uint32_t> FindSite(std::string_view name) const;
 
   // The host folders of site, in order of appearance.
-  std::span<const uint32_t> HostsOf(uint32_t site) const { return sites_[site].hosts; }
+  std::span<const uint32_t> HostsOf(uint32_t site) const { return Gathered(site).hosts; }
   std::string_view HostName(uint32_t host) const;
   // The host of site listed under name, or whose name is spelled name.
   std::optional<uint32_t> FindHost(uint32_t site, std::string_view name) const;
@@ -56,16 +62,18 @@ class FolderTree {
  private:
   struct SiteFolder {
     std::vector<std::string_view> spellings;  // the first is the one listed
-    std::vector<uint32_t> hosts;
+    std::vector<uint32_t> hosts;               // once gathered
+    std::unique_ptr<ListedNames> hostNames;    // once gathered
   };
   struct HostEntries {
     std::vector<uint32_t> positions;  // ascending
     ListedNames names;
+    FirstIndex urls;  // the positions by URL
   };
   struct HostFolder {
     std::vector<std::string_view> spellings;  // the first is the one listed
     uint32_t first;                            // the snapshot position of its first entry
-    ListedNames* names;                        // the names of its site's hosts
+    const ListedNames* names;                  // the names of its site's hosts
     uint32_t item;                             // its place among them
     mutable std::unique_ptr<HostEntries> entries;  // gathered when first asked for
   };
@@ -83,18 +91,23 @@ class FolderTree {
   };
 
   void GatherSites();
-  void GatherHosts(uint32_t site);
-  void AddHostSpelling(uint32_t site, std::string_view host, std::vector<uint32_t>& hosts);
+  // The site, its hosts gathered.
+  const SiteFolder& Gathered(uint32_t site) const;
+  void GatherHosts(uint32_t site) const;
+  void AddHostSpelling(uint32_t site, std::string_view host, std::vector<uint32_t>& hosts) const;
   const HostEntries& Entries(uint32_t host) const;
+  std::string_view UrlAt(uint32_t position) const;
   static bool IsSpelling(const std::vector<std::string_view>& spellings, std::string_view name);
 
   const CacheList& snapshot_;
   const SiteGroups& groups_;
-  std::vector<SiteFolder> sites_;
-  std::vector<HostFolder> hosts_;
-  std::vector<std::unique_ptr<ListedNames>> hostNames_;  // by site
+  // Hosts are gathered a site at a time, by the const calls that first need
+  // them; sites_ itself never grows after construction.
+  mutable std::vector<SiteFolder> sites_;
+  mutable std::vector<bool> gathered_;  // by site
+  mutable std::vector<HostFolder> hosts_;
+  mutable std::unordered_map<HostKey, uint32_t, HostKeyHash, HostKeyEqual> hostByName_;
   std::unordered_map<std::string_view, uint32_t, FoldedHash, FoldedEqual> siteByName_;
-  std::unordered_map<HostKey, uint32_t, HostKeyHash, HostKeyEqual> hostByName_;
   ListedNames siteNames_;
   std::string reserved_;
   bool named_ = false;
