@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <utility>
@@ -172,44 +173,99 @@ bool MakeFolders(const std::string& folder) {
   return mkdir(folder.c_str(), 0755) == 0 || errno == EEXIST;
 }
 
-bool ReadWholeFile(const std::string& path, std::string& contents, struct stat* info) {
-  contents.clear();
+namespace {
+
+// Opens path for a whole read and checks it is a regular file of a size
+// that may be read; the open file, or an invalid one with errno set.
+UniqueFd OpenWhole(const std::string& path, struct stat& status) {
   // Non-blocking, so that a store replaced by a pipe cannot hang the caller.
   UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (!fd.Valid()) return false;
-  struct stat status {};
-  if (fstat(fd.Get(), &status) != 0) return false;
+  if (!fd.Valid()) return fd;
+  if (fstat(fd.Get(), &status) != 0) return UniqueFd();
   if (!S_ISREG(status.st_mode)) {
     errno = S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
-    return false;
+    return UniqueFd();
   }
   if (static_cast<uint64_t>(status.st_size) > kMaxFileSize) {
     errno = EFBIG;
-    return false;
+    return UniqueFd();
   }
-  if (info != nullptr) *info = status;
-  // One spare byte lets the read that finds the end need no second buffer.
-  contents.resize(status.st_size > 0 ? static_cast<size_t>(status.st_size) + 1 : 4096);
-  size_t used = 0;
+  return fd;
+}
+
+// The read loop of both ReadWholeFile: reads fd to its end into room that
+// room(capacity) makes, as a file may grow while it is read; false with
+// errno on failure. One spare byte beyond the size lets the read that finds
+// the end need no second buffer.
+template <typename Room>
+bool ReadToEnd(int fd, const struct stat& status, size_t& used, Room room) {
+  size_t capacity = status.st_size > 0 ? static_cast<size_t>(status.st_size) + 1 : 4096;
+  char* buffer = room(capacity);
+  if (buffer == nullptr) return false;
+  used = 0;
   for (;;) {
-    if (used == contents.size()) {
+    if (used == capacity) {
       if (used > kMaxFileSize) {  // it grew while being read
-        contents.clear();
         errno = EFBIG;
         return false;
       }
-      contents.resize(contents.size() * 2);
+      capacity *= 2;
+      if ((buffer = room(capacity)) == nullptr) return false;
     }
-    ssize_t n = read(fd.Get(), contents.data() + used, contents.size() - used);
+    ssize_t n = read(fd, buffer + used, capacity - used);
     if (n < 0) {
       if (errno == EINTR) continue;
-      contents.clear();
       return false;
     }
-    if (n == 0) break;
+    if (n == 0) return true;
     used += static_cast<size_t>(n);
   }
-  contents.resize(used);
+}
+
+}  // namespace
+
+bool ReadWholeFile(const std::string& path, std::string& contents, struct stat* info) {
+  contents.clear();
+  struct stat status {};
+  UniqueFd fd = OpenWhole(path, status);
+  if (!fd.Valid()) return false;
+  if (info != nullptr) *info = status;
+  size_t used = 0;
+  bool read = ReadToEnd(fd.Get(), status, used, [&contents](size_t capacity) {
+    contents.resize(capacity);
+    return contents.data();
+  });
+  contents.resize(read ? used : 0);
+  return read;
+}
+
+void FileText::Clear() {
+  data_.reset();
+  size_ = capacity_ = 0;
+}
+
+char* FileText::Reserve(size_t capacity) {
+  if (capacity <= capacity_) return data_.get();
+  auto memory = std::make_unique_for_overwrite<char[]>(capacity);
+  if (capacity_ > 0) std::memcpy(memory.get(), data_.get(), capacity_);
+  data_ = std::move(memory);
+  capacity_ = capacity;
+  return data_.get();
+}
+
+bool ReadWholeFile(const std::string& path, FileText& contents, struct stat* info) {
+  contents.Clear();
+  struct stat status {};
+  UniqueFd fd = OpenWhole(path, status);
+  if (!fd.Valid()) return false;
+  if (info != nullptr) *info = status;
+  size_t used = 0;
+  bool read = ReadToEnd(fd.Get(), status, used, [&contents](size_t capacity) { return contents.Reserve(capacity); });
+  if (!read) {
+    contents.Clear();
+    return false;
+  }
+  contents.SetSize(used);
   return true;
 }
 

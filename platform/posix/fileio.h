@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -105,6 +106,31 @@ bool MakeFolders(const std::string& folder);
 // ENOENT, a folder EISDIR, anything else that is no regular file EINVAL, a
 // file over 1 GiB EFBIG).
 bool ReadWholeFile(const std::string& path, std::string& contents, struct stat* info = nullptr);
+
+// The bytes of a file read whole, for the stores, which can run to hundreds
+// of megabytes: unlike a string's, its memory is not cleared before the read
+// fills it.
+class FileText {
+ public:
+  const char* data() const { return data_.get(); }
+  size_t size() const { return size_; }
+  std::string_view View() const { return {data_.get(), size_}; }
+
+  // Makes room for capacity bytes, keeping every byte of the room made
+  // before; the room.
+  char* Reserve(size_t capacity);
+  // How many bytes of the room hold the file: at most the room made.
+  void SetSize(size_t size) { size_ = size <= capacity_ ? size : capacity_; }
+  void Clear();
+
+ private:
+  std::unique_ptr<char[]> data_;
+  size_t size_ = 0;
+  size_t capacity_ = 0;
+};
+
+// ReadWholeFile into a FileText.
+bool ReadWholeFile(const std::string& path, FileText& contents, struct stat* info = nullptr);
 
 // Replaces `path` with `contents` through a temporary file in the same folder
 // (written, flushed to disk and renamed over `path`); an existing file's mode

@@ -17,6 +17,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -60,7 +61,7 @@ size_t Aligned(size_t size) {
 
 class Container final : public UrlSnapshot {
  public:
-  Container(std::string folder, std::string image, const Header& header);
+  Container(std::string folder, FileText image, const Header& header);
 
   size_t Count() const override { return entries_.size(); }
   std::string_view Url(size_t i) const override { return Bytes(entries_[i].record.url); }
@@ -68,20 +69,24 @@ class Container final : public UrlSnapshot {
   void WriteRecord(size_t i, INTERNET_CACHE_ENTRY_INFOA* record) const override;
 
  private:
-  std::string_view Bytes(const Text& text) const { return std::string_view(image_).substr(text.at, text.length); }
+  std::string_view Bytes(const Text& text) const { return image_.View().substr(text.at, text.length); }
   char* WriteText(char* out, const Text& text) const;
   char* WritePath(char* out, const Entry& entry) const;
   void WriteFields(const UrlRecord& entry, INTERNET_CACHE_ENTRY_INFOA* record) const;
 
   std::string folder_;
-  std::string image_;
+  FileText image_;
   Header header_;
   std::vector<Entry> entries_;
 };
 
-Container::Container(std::string folder, std::string image, const Header& header)
+Container::Container(std::string folder, FileText image, const Header& header)
     : folder_(std::move(folder)), image_(std::move(image)), header_(header) {
-  ForEachRecord(image_, header_, [&](const UrlRecord& record) {
+  // Every record takes a block at least: room for as many as the blocks in
+  // use, so that the entries are not moved as they are found. The snapshot
+  // lives as long as an enumeration, so the room left over is not trimmed.
+  entries_.reserve(std::min<size_t>(header_.blocksInUse, image_.size() / kBlockSize));
+  ForEachRecord(image_.View(), header_, [&](const UrlRecord& record) {
     Entry entry{record, 0};
     if (record.fileName.Present()) {
       size_t length = folder_.size() + 1 + Utf8Length(Bytes(record.fileName));
@@ -90,7 +95,6 @@ Container::Container(std::string folder, std::string image, const Header& header
     }
     entries_.push_back(entry);
   });
-  entries_.shrink_to_fit();
 }
 
 // The record is followed by its strings, each NUL-terminated and starting on
@@ -129,20 +133,20 @@ char* Container::WritePath(char* out, const Entry& entry) const {
 
 void Container::WriteFields(const UrlRecord& entry, INTERNET_CACHE_ENTRY_INFOA* record) const {
   const RecordLayout& layout = LayoutOf(header_.format);
-  auto field = [&](uint32_t at) { return U32(image_, uint64_t{entry.offset} + at); };
+  auto field = [&](uint32_t at) { return U32(image_.View(), uint64_t{entry.offset} + at); };
   auto filetime = [](FILETIME& out, uint64_t value) {
     out.dwLowDateTime = static_cast<DWORD>(value);
     out.dwHighDateTime = static_cast<DWORD>(value >> 32);
   };
-  uint64_t size = layout.sizeIs64 ? U64(image_, uint64_t{entry.offset} + layout.size) : field(layout.size);
+  uint64_t size = layout.sizeIs64 ? U64(image_.View(), uint64_t{entry.offset} + layout.size) : field(layout.size);
   record->CacheEntryType = field(layout.type);
   record->dwUseCount = field(layout.useCount);
   record->dwHitRate = field(layout.hits);
   record->dwSizeLow = static_cast<DWORD>(size);
   record->dwSizeHigh = static_cast<DWORD>(size >> 32);
-  filetime(record->LastModifiedTime, U64(image_, uint64_t{entry.offset} + 8));
-  filetime(record->LastAccessTime, U64(image_, uint64_t{entry.offset} + 16));
-  filetime(record->ExpireTime, layout.expiryIsFiletime ? U64(image_, uint64_t{entry.offset} + layout.expiry)
+  filetime(record->LastModifiedTime, U64(image_.View(), uint64_t{entry.offset} + 8));
+  filetime(record->LastAccessTime, U64(image_.View(), uint64_t{entry.offset} + 16));
+  filetime(record->ExpireTime, layout.expiryIsFiletime ? U64(image_.View(), uint64_t{entry.offset} + layout.expiry)
                                                        : FatToFiletime(field(layout.expiry)));
   filetime(record->LastSyncTime, FatToFiletime(field(layout.lastSync)));
   record->dwHeaderInfoSize = entry.header.length;
@@ -172,8 +176,10 @@ void Container::WriteRecord(size_t i, INTERNET_CACHE_ENTRY_INFOA* record) const 
   }
 }
 
-// Reads the index file whole, refusing early what cannot be one.
-bool ReadIndex(const std::string& path, std::string& image, std::string* problem) {
+// Reads the index file whole, refusing early what cannot be one; into a
+// FileText to read it, a string to change it.
+template <typename Image>
+bool ReadIndex(const std::string& path, Image& image, std::string* problem) {
   struct stat info {};
   if (stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && static_cast<uint64_t>(info.st_size) > kMaxFileSize) {
     if (problem != nullptr) *problem = "too large for an index file";
@@ -354,9 +360,9 @@ std::string EditedIndex(std::string image, const Header& header, const UrlRecord
 
 std::shared_ptr<const UrlSnapshot> IndexDatSnapshot(const std::string& folder, std::string* problem) {
   std::string container = ContainerFolder(folder);
-  std::string image;
+  FileText image;
   if (!ReadIndex(IndexPath(container), image, problem)) return nullptr;
-  std::optional<Header> header = ReadHeader(image, problem);
+  std::optional<Header> header = ReadHeader(image.View(), problem);
   if (!header) return nullptr;
   return std::make_shared<Container>(std::move(container), std::move(image), *header);
 }

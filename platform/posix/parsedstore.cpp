@@ -1,5 +1,6 @@
 #include "parsedstore.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
@@ -23,27 +24,37 @@ std::optional<uint32_t> ParseType(std::string_view text) {
   return ParseHex(text, 8);
 }
 
-// Parses one line (without its '\n') that starts at `offset` in the store's
-// text; false for blank, comment and malformed lines.
-bool ParseLine(std::string_view line, size_t offset, Entry& entry) {
-  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-  if (line.empty() || line[0] == '#') return false;
-  if (line.size() > std::numeric_limits<uint32_t>::max() / 4) return false;
-  if (std::memchr(line.data(), '\0', line.size()) != nullptr) return false;
-  size_t tab1 = line.find('\t');
-  if (tab1 == std::string_view::npos) return false;
-  size_t tab2 = line.find('\t', tab1 + 1);
-  if (tab2 == std::string_view::npos || tab2 == tab1 + 1) return false;
-  if (line.find('\t', tab2 + 1) != std::string_view::npos) return false;
-  if (tab1 > 10) return false;  // "0x" and eight digits at most
-  std::optional<uint32_t> type = ParseType(line.substr(0, tab1));
+// Where c first is in [from, to), or to.
+const char* Find(const char* from, const char* to, char c) {
+  const void* found = std::memchr(from, c, static_cast<size_t>(to - from));
+  return found != nullptr ? static_cast<const char*>(found) : to;
+}
+
+// Parses the line [start, end) (without its '\n') of text; false for blank,
+// comment and malformed lines. The fields are found in one walk along the
+// line, which its end's search has just brought into the processor's cache.
+bool ParseLine(const char* text, size_t start, size_t end, Entry& entry) {
+  const char* line = text + start;
+  const char* stop = text + end;
+  if (stop > line && stop[-1] == '\r') --stop;
+  if (stop == line || line[0] == '#') return false;
+  if (static_cast<size_t>(stop - line) > std::numeric_limits<uint32_t>::max() / 4) return false;
+  if (Find(line, stop, '\0') != stop) return false;
+  // "0x" and eight digits at most before the first tab
+  const char* typeLimit = std::min(stop, line + 11);
+  const char* tab1 = Find(line, typeLimit, '\t');
+  if (tab1 == typeLimit) return false;
+  const char* tab2 = Find(tab1 + 1, stop, '\t');
+  if (tab2 == stop || tab2 == tab1 + 1) return false;
+  if (Find(tab2 + 1, stop, '\t') != stop) return false;
+  std::optional<uint32_t> type = ParseType(std::string_view(line, static_cast<size_t>(tab1 - line)));
   if (!type) return false;
-  entry.url = offset + tab1 + 1;
+  entry.url = static_cast<size_t>(tab1 + 1 - text);
   entry.urlLength = static_cast<uint32_t>(tab2 - tab1 - 1);
-  entry.fileLength = static_cast<uint32_t>(line.size() - tab2 - 1);
+  entry.fileLength = static_cast<uint32_t>(stop - tab2 - 1);
   entry.type = *type;
-  entry.typeLength = static_cast<uint8_t>(tab1);
-  entry.relative = entry.fileLength > 0 && line[tab2 + 1] != '/';
+  entry.typeLength = static_cast<uint8_t>(tab1 - line);
+  entry.relative = entry.fileLength > 0 && tab2[1] != '/';
   return true;
 }
 
@@ -51,14 +62,14 @@ bool ParseLine(std::string_view line, size_t offset, Entry& entry) {
 // lineEnd is past the line's '\n'. Stops early when visit returns false.
 template <typename Visit>
 void ForEachEntry(std::string_view text, Visit visit) {
+  const char* begin = text.data();
+  const char* finish = begin + text.size();
   size_t start = 0;
   while (start < text.size()) {
-    const void* newline = std::memchr(text.data() + start, '\n', text.size() - start);
-    size_t end = newline != nullptr ? static_cast<size_t>(static_cast<const char*>(newline) - text.data())
-                                    : text.size();
-    size_t next = newline != nullptr ? end + 1 : end;
+    size_t end = static_cast<size_t>(Find(begin + start, finish, '\n') - begin);
+    size_t next = end < text.size() ? end + 1 : end;
     Entry entry;
-    if (ParseLine(text.substr(start, end - start), start, entry) && !visit(entry, start, next)) return;
+    if (ParseLine(begin, start, end, entry) && !visit(entry, start, next)) return;
     start = next;
   }
 }
@@ -70,7 +81,7 @@ std::shared_ptr<const Store> ReadStore(const std::string& path) {
   store->version = VersionOf(path, info);
   store->folder = WithoutTrailingSlashes(SystemFolder());
   store->entries.reserve(store->text.size() / 64);
-  ForEachEntry(store->text, [&](const Entry& entry, size_t, size_t) {
+  ForEachEntry(store->text.View(), [&](const Entry& entry, size_t, size_t) {
     store->entries.push_back(entry);
     return true;
   });
@@ -115,7 +126,7 @@ std::shared_ptr<const Store> CurrentStore() {
 }
 
 std::string_view Store::Url(size_t i) const {
-  return std::string_view(text).substr(entries[i].url, entries[i].urlLength);
+  return text.View().substr(entries[i].url, entries[i].urlLength);
 }
 
 size_t Store::RecordSize(size_t i) const {
@@ -141,14 +152,14 @@ void Store::WriteRecord(size_t i, INTERNET_CACHE_ENTRY_INFOA* record) const {
       out = Append(out, folder);
       *out++ = '/';
     }
-    out = Append(out, std::string_view(text).substr(entry.File(), entry.fileLength));
+    out = Append(out, text.View().substr(entry.File(), entry.fileLength));
     *out++ = '\0';
   }
 }
 
 uint64_t Store::Hash(uint64_t key) const {
   std::lock_guard<std::mutex> hold(hashMutex_);
-  if (!hashed_ || hashed_->key != key) hashed_ = RecordHeader{key, KeyedHash(key, text)};
+  if (!hashed_ || hashed_->key != key) hashed_ = RecordHeader{key, KeyedHash(key, text.View())};
   return hashed_->storeHash;
 }
 
@@ -159,18 +170,18 @@ std::string Store::TextWithout(const std::vector<bool>& removed) const {
   for (size_t i = 0; i < entries.size(); ++i) {
     if (!removed[i]) continue;
     size_t end = entries[i].File() + entries[i].fileLength;
-    if (end < text.size() && text[end] == '\r') ++end;
-    if (end < text.size() && text[end] == '\n') ++end;
-    kept.append(text, from, entries[i].LineStart() - from);
+    if (end < text.size() && text.data()[end] == '\r') ++end;
+    if (end < text.size() && text.data()[end] == '\n') ++end;
+    kept.append(text.View().substr(from, entries[i].LineStart() - from));
     from = end;
   }
-  kept.append(text, from);
+  kept.append(text.View().substr(from));
   return kept;
 }
 
 std::string LocalFileOf(const Store& store, size_t i) {
   const Entry& entry = store.entries[i];
-  std::string file = store.text.substr(entry.File(), entry.fileLength);
+  std::string file(store.text.View().substr(entry.File(), entry.fileLength));
   return entry.relative ? store.folder + "/" + file : file;
 }
 

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "deletionrecord.h"
+#include "fileio.h"
 #include "urlstore.h"
 
 namespace textstore {
@@ -65,7 +66,7 @@ class Store final : public UrlSnapshot {
  public:
   std::string folder;  // the system folder, for relative local files
   Version version;     // of the file the text was read from
-  std::string text;
+  FileText text;
   std::vector<Entry> entries;
 
   size_t Count() const override { return entries.size(); }
