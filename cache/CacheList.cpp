@@ -78,8 +78,21 @@ std::string CacheList::FindLocalFile(std::string_view url) const {
   return found ? std::string(Entry(static_cast<int32_t>(*found)).LocalFileName) : std::string();
 }
 
+// The memory of the entries it replaces is written again, and what is left
+// of it released at the end.
 void CacheList::Fill() {
-  Clear();
+  ++generation_;
+  urls_.Clear();
+  indexed_ = 0;
+  entries_.clear();
+  texts_.Reuse();
+  ReadEnumeration();
+  texts_.ReleaseUnused();
+  // The room of a much larger snapshot before is not kept.
+  if (entries_.capacity() > 2 * entries_.size()) entries_.shrink_to_fit();
+}
+
+void CacheList::ReadEnumeration() {
   std::vector<char> buffer;
   auto fitting = [&buffer](DWORD size) {
     if (buffer.size() < size) buffer.resize(size);

@@ -15,13 +15,7 @@ constexpr size_t kLastBlockSize = size_t{1} << 20;
 
 const char* TextBlocks::Keep(std::string_view first, std::string_view second) {
   size_t size = first.size() + second.size();
-  if (size > free_) {
-    size_t blockSize = blocks_.size() < 6 ? kFirstBlockSize << blocks_.size() : kLastBlockSize;
-    if (blockSize < size) blockSize = size;
-    blocks_.push_back(std::make_unique_for_overwrite<char[]>(blockSize));
-    next_ = blocks_.back().get();
-    free_ = blockSize;
-  }
+  if (size > free_) NextBlock(size);
   char* copy = next_;
   if (!first.empty()) std::memcpy(copy, first.data(), first.size());
   if (!second.empty()) std::memcpy(copy + first.size(), second.data(), second.size());
@@ -30,10 +24,33 @@ const char* TextBlocks::Keep(std::string_view first, std::string_view second) {
   return copy;
 }
 
+void TextBlocks::NextBlock(size_t size) {
+  size_t next = next_ == nullptr ? 0 : current_ + 1;
+  if (next >= blocks_.size() || blocks_[next].size < size) {
+    size_t blockSize = next < 6 ? kFirstBlockSize << next : kLastBlockSize;
+    if (blockSize < size) blockSize = size;
+    blocks_.insert(blocks_.begin() + static_cast<ptrdiff_t>(next),
+                   Block{std::make_unique_for_overwrite<char[]>(blockSize), blockSize});
+  }
+  current_ = next;
+  next_ = blocks_[next].bytes.get();
+  free_ = blocks_[next].size;
+}
+
 void TextBlocks::Clear() {
-  std::vector<std::unique_ptr<char[]>>().swap(blocks_);
+  std::vector<Block>().swap(blocks_);
+  Reuse();
+}
+
+void TextBlocks::Reuse() {
+  current_ = 0;
   next_ = nullptr;
   free_ = 0;
+}
+
+void TextBlocks::ReleaseUnused() {
+  size_t used = next_ == nullptr ? 0 : current_ + 1;
+  blocks_.erase(blocks_.begin() + static_cast<ptrdiff_t>(used), blocks_.end());
 }
 
 void FirstIndex::Clear() {

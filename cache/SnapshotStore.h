@@ -22,9 +22,25 @@ class TextBlocks {
   // Releases every block.
   void Clear();
 
+  // Forgets every byte kept but keeps the blocks, to be written again: a
+  // refill then writes into memory the process already has instead of
+  // memory the system must first map and clear.
+  void Reuse();
+  // Releases the blocks not written again since Reuse.
+  void ReleaseUnused();
+
  private:
-  std::vector<std::unique_ptr<char[]>> blocks_;
-  char* next_ = nullptr;  // the first free byte of the last block
+  struct Block {
+    std::unique_ptr<char[]> bytes;
+    size_t size;
+  };
+  // Moves on to a block that holds size bytes: the next one kept, or a new
+  // one put before it.
+  void NextBlock(size_t size);
+
+  std::vector<Block> blocks_;
+  size_t current_ = 0;    // the block being written, when any is
+  char* next_ = nullptr;  // the first free byte of that block
   size_t free_ = 0;       // the bytes free there
 };
 

@@ -22,6 +22,26 @@ TEST(TextBlocks, KeptTextsStayWholeAsMoreIsKept) {
   EXPECT_EQ(std::string(blocks.Keep("after", " clear"), 11), "after clear");
 }
 
+// A refill writes into the blocks of the snapshot it replaces: texts of other
+// sizes, one larger than every block among them, must each land whole and
+// stay so, however the old blocks are laid out.
+TEST(TextBlocks, ReusedBlocksHoldTheNewTextsWhole) {
+  TextBlocks blocks;
+  for (int i = 0; i < 3000; ++i) blocks.Keep(std::string(static_cast<size_t>(i % 500), 'o'), "ld");
+  for (int round = 0; round < 3; ++round) {
+    blocks.Reuse();
+    std::vector<std::pair<const char*, std::string>> kept;
+    size_t count = round == 1 ? 200 : 4000;  // fewer texts, then more again
+    for (size_t i = 0; i < count; ++i) {
+      std::string first = std::to_string(round) + ":" + std::to_string(i) + std::string(i % 700, 'n');
+      if (i == 100) first = std::string(2 << 20, 'B');
+      kept.emplace_back(blocks.Keep(first, "/x"), first + "/x");
+    }
+    blocks.ReleaseUnused();
+    for (const auto& [at, text] : kept) ASSERT_EQ(std::string(at, text.size()), text) << "round " << round;
+  }
+}
+
 TEST(FirstIndex, TheFirstPositionOfAKeyStaysWhetherAddedOneByOneOrAllAtOnce) {
   // Repeats within a batch of the bulk add (k0 k1 k2 k0 ...) and across it.
   std::vector<std::string> names;

@@ -213,25 +213,25 @@ bool ListsUrl(uint32_t key, uint32_t offset) {
   return (key & kSlotFlagMask) != kSlotRedirect;
 }
 
-std::optional<UrlRecord> ReadUrlRecord(std::string_view image, const Header& header, uint32_t offset) {
-  if (!IsBlockStart(offset) || uint64_t{offset} + kBlockSize > image.size()) return std::nullopt;
+bool ReadUrlRecord(std::string_view image, const Header& header, uint32_t offset, UrlRecord& record) {
+  if (!IsBlockStart(offset) || uint64_t{offset} + kBlockSize > image.size()) return false;
   uint64_t first = (offset - kHeaderSize) / kBlockSize;
-  if (!BlockAllocated(image, header, first) || image.substr(offset, 4) != "URL ") return std::nullopt;
+  if (!BlockAllocated(image, header, first) || image.substr(offset, 4) != "URL ") return false;
   uint32_t blocks = U32(image, offset + 4);
   uint64_t size = uint64_t{kBlockSize} * blocks;
-  if (blocks == 0 || offset + size > image.size() || size < kSmallestRecord) return std::nullopt;
-  if (!BlocksAllocated(image, header, first, blocks)) return std::nullopt;
+  if (blocks == 0 || offset + size > image.size() || size < kSmallestRecord) return false;
+  if (!BlocksAllocated(image, header, first, blocks)) return false;
 
   const RecordLayout& layout = LayoutOf(header.format);
-  UrlRecord record;
+  record = UrlRecord{};
   record.offset = offset;
   record.blocks = blocks;
   record.url = StringField(image, offset, size, layout.url, layout.firstString);
-  if (!record.url.Present() || record.url.length == 0) return std::nullopt;
+  if (!record.url.Present() || record.url.length == 0) return false;
   record.header = DataField(image, offset, size, layout);
   record.extension = StringField(image, offset, size, layout.extension, layout.firstString);
   ReadLocalFile(image, header, size, layout, record);
-  return record;
+  return true;
 }
 
 std::vector<UrlRecord> ListRecords(std::string_view image, const Header& header) {

@@ -173,24 +173,27 @@ void WalkHashChain(std::string_view image, const Header& header, OnTable table, 
   }
 }
 
-// The URL record at `offset` as a listing may show it; nullopt unless it
-// lies on allocated blocks, fits the file and has a URL.
-std::optional<UrlRecord> ReadUrlRecord(std::string_view image, const Header& header, uint32_t offset);
+// Reads the URL record at `offset` as a listing may show it into record;
+// false unless it lies on allocated blocks, fits the file and has a URL.
+// (Returned by value, the record was copied with a string instruction that
+// cost as much as reading it.)
+bool ReadUrlRecord(std::string_view image, const Header& header, uint32_t offset, UrlRecord& record);
 
 // Calls visit(UrlRecord) for each live URL record in the container's order,
 // each once.
 template <typename Visit>
 void ForEachRecord(std::string_view image, const Header& header, Visit visit) {
   std::vector<bool> listed(header.capacity);
+  UrlRecord record;
   WalkHashChain(
       image, header, [](uint32_t, uint32_t) {},
       [&](const Slot& slot) {
         if (slot.offset < kHeaderSize || slot.offset % kBlockSize != 0) return;
         uint64_t block = (uint64_t{slot.offset} - kHeaderSize) / kBlockSize;
         if (block >= header.capacity || listed[block]) return;
-        if (std::optional<UrlRecord> record = ReadUrlRecord(image, header, slot.offset)) {
+        if (ReadUrlRecord(image, header, slot.offset, record)) {
           listed[block] = true;
-          visit(*record);
+          visit(record);
         }
       });
 }
