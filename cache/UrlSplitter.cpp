@@ -10,9 +10,16 @@ bool IsDecimalDigit(char c) {
   return c >= '0' && c <= '9';
 }
 
-void DropBefore(std::string_view& s, std::string_view marker) {
-  size_t found = s.find(marker);
-  if (found != std::string_view::npos) s.remove_prefix(found + marker.size());
+// Drops everything up to and including the first "://". Every URL is split
+// on each refill, so this looks for colons and checks the two bytes after
+// each, where a search for the marker compared it anew at every colon.
+void DropScheme(std::string_view& s) {
+  for (size_t at = s.find(':'); at != std::string_view::npos; at = s.find(':', at + 1)) {
+    if (s.size() - at >= 3 && s[at + 1] == '/' && s[at + 2] == '/') {
+      s.remove_prefix(at + 3);
+      return;
+    }
+  }
 }
 
 size_t LastDotBefore(std::string_view s, size_t end) {
@@ -35,7 +42,7 @@ UrlParts UrlSplitter::Split(std::string_view url) const {
 std::string_view UrlSplitter::HostOf(std::string_view url) const {
   std::string_view s = url;
   DropCookieUser(s);
-  DropBefore(s, "://");
+  DropScheme(s);
   return s.substr(0, s.find('/'));
 }
 
@@ -47,7 +54,8 @@ std::string_view UrlSplitter::SiteOf(std::string_view host) const {
 
 // Cookie URLs read "<prefix><user>@<host>/<path>".
 void UrlSplitter::DropCookieUser(std::string_view& s) const {
-  if (prefix_.empty() || !s.starts_with(prefix_)) return;
+  // The first byte first: most URLs are no cookie's.
+  if (prefix_.empty() || s.empty() || s[0] != prefix_[0] || !s.starts_with(prefix_)) return;
   size_t at = s.find('@');
   if (at != std::string_view::npos) s.remove_prefix(at + 1);
 }
