@@ -2,7 +2,57 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <stdexcept>
+
+namespace {
+
+// The ids of host names seen lately, one name a slot of a small table that
+// an unkeyed hash of the name picks. The entries of one host are many, so
+// most entries find their host here, without the keyed hash and the look-up
+// in a table larger than the processor's caches. A slot keeps the name's
+// whole unkeyed hash, so that another name in the slot is told apart without
+// reading it. Names a site made to share a slot only push each other out:
+// such an entry is found in the keyed table as any other.
+class RecentHosts {
+ public:
+  static uint64_t HashOf(std::string_view name) {
+    uint64_t hash = name.size() * kMix;
+    size_t at = 0;
+    for (; at + 8 <= name.size(); at += 8) hash = (hash ^ Word(name.data() + at, 8)) * kMix;
+    return (hash ^ Word(name.data() + at, name.size() - at)) * kMix;
+  }
+
+  // The id of host, whose HashOf is hash; nameOf(id) gives a host's name.
+  template <typename NameOf>
+  std::optional<uint32_t> Find(std::string_view host, uint64_t hash, NameOf nameOf) const {
+    const Slot& slot = slots_[SlotOf(hash)];
+    if (slot.hash != hash || slot.id == kNone || nameOf(slot.id) != host) return std::nullopt;
+    return slot.id;
+  }
+
+  void Remember(uint64_t hash, uint32_t id) { slots_[SlotOf(hash)] = Slot{hash, id}; }
+
+ private:
+  static constexpr uint64_t kMix = 0x9E3779B97F4A7C15;
+  static constexpr int kSlotBits = 12;
+  static constexpr uint32_t kNone = UINT32_MAX;
+  struct Slot {
+    uint64_t hash = 0;
+    uint32_t id = kNone;
+  };
+
+  static size_t SlotOf(uint64_t hash) { return static_cast<size_t>(hash >> (64 - kSlotBits)); }
+  static uint64_t Word(const char* bytes, size_t count) {
+    uint64_t word = 0;
+    std::memcpy(&word, bytes, count);
+    return word;
+  }
+
+  std::vector<Slot> slots_ = std::vector<Slot>(size_t{1} << kSlotBits);
+};
+
+}  // namespace
 
 SiteGroups::SiteGroups(const CacheList& snapshot, const GroupingSettings& settings) : settings_(settings) {
   std::vector<uint32_t> hostOfEntry;
@@ -26,29 +76,39 @@ void SiteGroups::Name(const CacheList& snapshot, std::vector<uint32_t>& hostOfEn
   constexpr int32_t kBatch = 32;
   struct Split {
     std::string_view host;
+    uint64_t recentHash;
+    std::optional<uint32_t> recent;  // the host's id, when it was seen lately
     uint32_t hash;
   };
   UrlSplitter splitter(settings_);
+  RecentHosts recent;
   Split batch[kBatch];
   std::vector<uint32_t> hostOffsets;
   hostOfEntry.assign(static_cast<size_t>(snapshot.Count()), kNone);
   for (int32_t start = 0; start < snapshot.Count(); start += kBatch) {
     int32_t count = std::min(kBatch, snapshot.Count() - start);
     for (int32_t i = 0; i < count; ++i) {
-      batch[i].host = splitter.HostOf(snapshot.Entry(start + i).SourceUrl);
-      batch[i].hash = hostIds_.HashOf(batch[i].host);
-      hostIds_.Prefetch(batch[i].hash);
+      Split& split = batch[i];
+      split.host = splitter.HostOf(snapshot.Entry(start + i).SourceUrl);
+      split.recentHash = RecentHosts::HashOf(split.host);
+      split.recent = recent.Find(split.host, split.recentHash, [&](uint32_t id) { return HostAt(hostOffsets[id]); });
+      if (split.recent) continue;
+      split.hash = hostIds_.HashOf(split.host);
+      hostIds_.Prefetch(split.hash);
     }
     for (int32_t i = 0; i < count; ++i) {
+      if (batch[i].recent) continue;
       if (std::optional<uint32_t> offset = hostIds_.Hint(batch[i].hash)) {
         __builtin_prefetch(hostRecords_.data() + *offset);
       }
     }
     for (int32_t i = 0; i < count; ++i) {
       // A host without a name before its port has no site: in no folder.
-      std::string_view host = batch[i].host;
-      if (host.empty() || host.front() == ':') continue;
-      hostOfEntry[static_cast<size_t>(start + i)] = HostId(splitter, host, batch[i].hash, hostOffsets, siteOfHost);
+      const Split& split = batch[i];
+      if (split.host.empty() || split.host.front() == ':') continue;
+      uint32_t host = split.recent ? *split.recent : HostId(splitter, split.host, split.hash, hostOffsets, siteOfHost);
+      if (!split.recent) recent.Remember(split.recentHash, host);
+      hostOfEntry[static_cast<size_t>(start + i)] = host;
     }
   }
   // The records are complete: names can point into them now.

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cache/ListedNames.h"
+#include "cache/SiteGroups.h"
 #include "support/FProc.h"
 #include "support/SysUtils1.h"
 #include "tests/support/SystemFolder.h"
@@ -375,6 +376,26 @@ TEST_F(CacheModel, BuildListsWhatAFullScanWithALinearMergeLists) {
   for (const auto& [site, host] : Spellings()) {
     ExpectSameFolder(1, site, "");
     ExpectSameFolder(2, site, host);
+  }
+}
+
+// More hosts than the grouping's table of hosts seen lately has slots, in
+// turn, so that hosts share its slots and push each other out: each must
+// still gather its own entries and no other's.
+TEST_F(CacheModel, ManyHostsInTurnEachGatherTheirOwnEntries) {
+  constexpr uint32_t kHosts = 20000;
+  constexpr uint32_t kRounds = 3;
+  auto host = [](uint32_t h) { return "h" + std::to_string(h) + ".example"; };
+  for (uint32_t round = 0; round < kRounds; ++round) {
+    for (uint32_t h = 0; h < kHosts; ++h) AddEntry(("http://" + host(h) + "/" + std::to_string(round)).c_str());
+  }
+  SiteGroups groups(TheCacheList, TheGrouping);
+  ASSERT_EQ(groups.SiteSpellings().size(), kHosts);
+  for (uint32_t h = 0; h < kHosts; ++h) {
+    std::span<const uint32_t> entries = groups.EntriesOf(host(h));
+    ASSERT_EQ(std::vector<uint32_t>(entries.begin(), entries.end()),
+              (std::vector<uint32_t>{h, h + kHosts, h + 2 * kHosts}))
+        << host(h);
   }
 }
 
