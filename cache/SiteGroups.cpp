@@ -5,6 +5,8 @@
 #include <optional>
 #include <stdexcept>
 
+#include "support/KeyedHash.h"
+
 namespace {
 
 // The ids of host names seen lately, one name a slot of a small table that
@@ -16,14 +18,7 @@ namespace {
 // such an entry is found in the keyed table as any other.
 class RecentHosts {
  public:
-  static uint64_t HashOf(std::string_view name) {
-    uint64_t hash = name.size() * kMix;
-    size_t at = 0;
-    for (; at + 8 <= name.size(); at += 8) hash = (hash ^ Word(name.data() + at, 8)) * kMix;
-    return (hash ^ Word(name.data() + at, name.size() - at)) * kMix;
-  }
-
-  // The id of host, whose HashOf is hash; nameOf(id) gives a host's name.
+  // The id of host, whose QuickHash is hash; nameOf(id) gives a host's name.
   template <typename NameOf>
   std::optional<uint32_t> Find(std::string_view host, uint64_t hash, NameOf nameOf) const {
     const Slot& slot = slots_[SlotOf(hash)];
@@ -34,7 +29,6 @@ class RecentHosts {
   void Remember(uint64_t hash, uint32_t id) { slots_[SlotOf(hash)] = Slot{hash, id}; }
 
  private:
-  static constexpr uint64_t kMix = 0x9E3779B97F4A7C15;
   static constexpr int kSlotBits = 12;
   static constexpr uint32_t kNone = UINT32_MAX;
   struct Slot {
@@ -43,11 +37,6 @@ class RecentHosts {
   };
 
   static size_t SlotOf(uint64_t hash) { return static_cast<size_t>(hash >> (64 - kSlotBits)); }
-  static uint64_t Word(const char* bytes, size_t count) {
-    uint64_t word = 0;
-    std::memcpy(&word, bytes, count);
-    return word;
-  }
 
   std::vector<Slot> slots_ = std::vector<Slot>(size_t{1} << kSlotBits);
 };
@@ -90,7 +79,7 @@ void SiteGroups::Name(const CacheList& snapshot, std::vector<uint32_t>& hostOfEn
     for (int32_t i = 0; i < count; ++i) {
       Split& split = batch[i];
       split.host = splitter.HostOf(snapshot.Entry(start + i).SourceUrl);
-      split.recentHash = RecentHosts::HashOf(split.host);
+      split.recentHash = QuickHash(split.host);
       split.recent = recent.Find(split.host, split.recentHash, [&](uint32_t id) { return HostAt(hostOffsets[id]); });
       if (split.recent) continue;
       split.hash = hostIds_.HashOf(split.host);

@@ -21,11 +21,17 @@ uint64_t LoadWord(const char* p) {
   return word;
 }
 
-// The last count (fewer than eight) bytes, the word's upper bytes zero.
-uint64_t LoadPartialWord(const char* p, size_t count) {
-  char bytes[8] = {};
-  if (count > 0) std::memcpy(bytes, p, count);
-  return LoadWord(bytes);
+// The bytes from `whole` to the end (fewer than eight) as a word whose upper
+// bytes are zero. Taken from one load of the last eight bytes when there are
+// eight: a copy of fewer bytes onto the stack and a load of the whole word
+// after it makes the processor wait for the copy to land.
+uint64_t LoadTail(std::string_view bytes, size_t whole) {
+  size_t count = bytes.size() - whole;
+  if (count == 0) return 0;
+  if (bytes.size() >= 8) return LoadWord(bytes.data() + bytes.size() - 8) >> (8 * (8 - count));
+  uint64_t word = 0;
+  for (size_t i = 0; i < count; ++i) word |= uint64_t{static_cast<unsigned char>(bytes[whole + i])} << (8 * i);
+  return word;
 }
 
 // The eight bytes of word with 'a' to 'z' turned into 'A' to 'Z', all at
@@ -81,7 +87,7 @@ uint64_t SipHash(std::string_view bytes, const HashKey& key) {
   size_t whole = bytes.size() & ~size_t{7};
   for (size_t at = 0; at < whole; at += 8) state.Absorb(prepared(LoadWord(bytes.data() + at)), CompressionRounds);
   // The last word holds the bytes left over and, in its top byte, the length.
-  uint64_t last = prepared(LoadPartialWord(bytes.data() + whole, bytes.size() - whole));
+  uint64_t last = prepared(LoadTail(bytes, whole));
   state.Absorb(last | (static_cast<uint64_t>(bytes.size()) << 56), CompressionRounds);
   return state.Finish(FinalRounds);
 }
@@ -131,6 +137,15 @@ const HashKey& LoadKey() {
 
 uint64_t KeyedHash(std::string_view bytes, const HashKey& key) {
   return SipHash<1, 3, false>(bytes, key);
+}
+
+uint64_t QuickHash(std::string_view bytes) {
+  constexpr uint64_t kMix = 0x9E3779B97F4A7C15;
+  uint64_t hash = bytes.size() * kMix;
+  size_t whole = bytes.size() & ~size_t{7};
+  for (size_t at = 0; at < whole; at += 8) hash = (hash ^ LoadWord(bytes.data() + at)) * kMix;
+  hash = (hash ^ LoadTail(bytes, whole)) * kMix;
+  return hash ^ (hash >> 29);
 }
 
 uint64_t KeyedHashNoCase(std::string_view bytes, const HashKey& key) {

@@ -29,6 +29,11 @@ uint64_t KeyedHash(std::string_view bytes, const HashKey& key = LoadKey());
 // names equal but for the case of ASCII letters hash alike.
 uint64_t KeyedHashNoCase(std::string_view bytes, const HashKey& key = LoadKey());
 
+// A quick hash of bytes under no key, which anyone can compute: only for a
+// table that names chosen to collide can slow by a bounded amount, never
+// for one whose probes such names lengthen.
+uint64_t QuickHash(std::string_view bytes);
+
 // SipHash-2-4, the function's standard strength, made of the same parts; it
 // lets those parts be checked against the published values.
 uint64_t SipHash24(std::string_view bytes, const HashKey& key);
