@@ -155,8 +155,7 @@ void Container::WriteFields(const UrlRecord& entry, INTERNET_CACHE_ENTRY_INFOA* 
 
 void Container::WriteRecord(size_t i, INTERNET_CACHE_ENTRY_INFOA* record) const {
   const Entry& entry = entries_[i];
-  std::memset(record, 0, sizeof *record);
-  record->dwStructSize = sizeof *record;
+  StartRecord(record);
   WriteFields(entry.record, record);
   char* start = reinterpret_cast<char*>(record);
   char* out = start + sizeof *record;

@@ -223,13 +223,16 @@ bool ReadUrlRecord(std::string_view image, const Header& header, uint32_t offset
   if (!BlocksAllocated(image, header, first, blocks)) return false;
 
   const RecordLayout& layout = LayoutOf(header.format);
-  record = UrlRecord{};
+  // Field by field: an assignment of a fresh record was built on the stack
+  // and read back in pieces the processor could not forward.
   record.offset = offset;
   record.blocks = blocks;
   record.url = StringField(image, offset, size, layout.url, layout.firstString);
   if (!record.url.Present() || record.url.length == 0) return false;
   record.header = DataField(image, offset, size, layout);
   record.extension = StringField(image, offset, size, layout.extension, layout.firstString);
+  record.fileName = Text{};
+  record.subfolder = kNoSubfolder;
   ReadLocalFile(image, header, size, layout, record);
   return true;
 }

@@ -139,8 +139,7 @@ size_t Store::RecordSize(size_t i) const {
 
 void Store::WriteRecord(size_t i, INTERNET_CACHE_ENTRY_INFOA* record) const {
   const Entry& entry = entries[i];
-  std::memset(record, 0, sizeof *record);
-  record->dwStructSize = sizeof *record;
+  StartRecord(record);
   record->CacheEntryType = entry.type;
   char* out = reinterpret_cast<char*>(record) + sizeof *record;
   record->lpszSourceUrlName = out;

@@ -31,6 +31,29 @@ class UrlSnapshot {
 
 using Snapshots = std::vector<std::shared_ptr<const UrlSnapshot>>;
 
+// Makes record an empty record of its own size. Field by field: a clear of
+// the whole struct compiles to a string instruction whose start-up, paid for
+// every record handed out, costs a third of writing the record.
+inline void StartRecord(INTERNET_CACHE_ENTRY_INFOA* record) {
+  const FILETIME never{0, 0};
+  record->dwStructSize = sizeof *record;
+  record->lpszSourceUrlName = nullptr;
+  record->lpszLocalFileName = nullptr;
+  record->CacheEntryType = 0;
+  record->dwUseCount = 0;
+  record->dwHitRate = 0;
+  record->dwSizeLow = 0;
+  record->dwSizeHigh = 0;
+  record->LastModifiedTime = never;
+  record->ExpireTime = never;
+  record->LastAccessTime = never;
+  record->LastSyncTime = never;
+  record->lpHeaderInfo = nullptr;
+  record->dwHeaderInfoSize = 0;
+  record->lpszFileExtension = nullptr;
+  record->dwReserved = 0;
+}
+
 // The stores that serve the URL cache now, each as a snapshot, in the order
 // an enumeration visits them; empty when there is no store.
 Snapshots CurrentSnapshots();
