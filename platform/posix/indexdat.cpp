@@ -55,6 +55,19 @@ struct Entry {
   uint32_t pathLength = 0;
 };
 
+// Field by field: the reader has just written from's fields one by one, and
+// a copy of the whole record read them back in wider pieces, which the
+// processor could not forward from those writes.
+void CopyRecord(UrlRecord& to, const UrlRecord& from) {
+  to.offset = from.offset;
+  to.blocks = from.blocks;
+  to.url = from.url;
+  to.fileName = from.fileName;
+  to.header = from.header;
+  to.extension = from.extension;
+  to.subfolder = from.subfolder;
+}
+
 size_t Aligned(size_t size) {
   return (size + 3) & ~size_t{3};
 }
@@ -87,13 +100,13 @@ Container::Container(std::string folder, FileText image, const Header& header)
   // lives as long as an enumeration, so the room left over is not trimmed.
   entries_.reserve(std::min<size_t>(header_.blocksInUse, image_.size() / kBlockSize));
   ForEachRecord(image_.View(), header_, [&](const UrlRecord& record) {
-    Entry entry{record, 0};
+    Entry& entry = entries_.emplace_back();
+    CopyRecord(entry.record, record);
     if (record.fileName.Present()) {
       size_t length = folder_.size() + 1 + Utf8Length(Bytes(record.fileName));
       if (record.subfolder != kNoSubfolder) length += header_.subfolders[record.subfolder].size() + 1;
       entry.pathLength = static_cast<uint32_t>(length);
     }
-    entries_.push_back(entry);
   });
 }
 
