@@ -31,8 +31,9 @@ const char* Find(const char* from, const char* to, char c) {
 }
 
 // Parses the line [start, end) (without its '\n') of text; false for blank,
-// comment and malformed lines. The fields are found in one walk along the
-// line, which its end's search has just brought into the processor's cache.
+// comment and malformed lines. Each search covers only the part of the line
+// its field can lie in; the search for the line's end has just brought the
+// line into the processor's cache.
 bool ParseLine(const char* text, size_t start, size_t end, Entry& entry) {
   const char* line = text + start;
   const char* stop = text + end;
