@@ -49,11 +49,16 @@ void CacheList::Add(const INTERNET_CACHE_ENTRY_INFOA* record) {
 }
 
 void CacheList::Clear() {
+  ForgetEntries();
+  std::vector<Slot>().swap(entries_);
+  texts_.Clear();
+}
+
+void CacheList::ForgetEntries() {
   ++generation_;
   urls_.Clear();
   indexed_ = 0;
-  std::vector<Slot>().swap(entries_);
-  texts_.Clear();
+  entries_.clear();
 }
 
 CacheEntry CacheList::Entry(int32_t index) const {
@@ -81,10 +86,7 @@ std::string CacheList::FindLocalFile(std::string_view url) const {
 // The memory of the entries it replaces is written again, and what is left
 // of it released at the end.
 void CacheList::Fill() {
-  ++generation_;
-  urls_.Clear();
-  indexed_ = 0;
-  entries_.clear();
+  ForgetEntries();
   texts_.Reuse();
   ReadEnumeration();
   texts_.ReleaseUnused();

@@ -64,6 +64,8 @@ class CacheList {
   };
 
   std::string_view UrlAt(uint32_t index) const { return {entries_[index].Text, entries_[index].UrlLength}; }
+  // Empties the snapshot and its index, keeping the memory of both lists.
+  void ForgetEntries();
   // Adds every entry the system enumerates.
   void ReadEnumeration();
   // Brings urls_ up to date with the entries added since it last was.
