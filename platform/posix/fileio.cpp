@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdint>
@@ -193,12 +194,13 @@ UniqueFd OpenWhole(const std::string& path, struct stat& status) {
   return fd;
 }
 
-// The read loop of both ReadWholeFile: reads fd to its end into room that
-// room(capacity) makes, as a file may grow while it is read; false with
-// errno on failure. One spare byte beyond the size lets the read that finds
-// the end need no second buffer.
-template <typename Room>
-bool ReadToEnd(int fd, const struct stat& status, size_t& used, Room room) {
+// The read loop of every ReadWholeFile: reads fd to its end into room that
+// room(capacity) makes, as a file may grow while it is read, at most piece
+// bytes a call, telling arrived(buffer, used) after each; false with errno on
+// failure. One spare byte beyond the size lets the read that finds the end
+// need no second buffer.
+template <typename Room, typename Arrived>
+bool ReadToEnd(int fd, const struct stat& status, size_t& used, size_t piece, Room room, Arrived arrived) {
   size_t capacity = status.st_size > 0 ? static_cast<size_t>(status.st_size) + 1 : 4096;
   char* buffer = room(capacity);
   if (buffer == nullptr) return false;
@@ -212,13 +214,14 @@ bool ReadToEnd(int fd, const struct stat& status, size_t& used, Room room) {
       capacity *= 2;
       if ((buffer = room(capacity)) == nullptr) return false;
     }
-    ssize_t n = read(fd, buffer + used, capacity - used);
+    ssize_t n = read(fd, buffer + used, std::min(capacity - used, piece));
     if (n < 0) {
       if (errno == EINTR) continue;
       return false;
     }
     if (n == 0) return true;
     used += static_cast<size_t>(n);
+    arrived(static_cast<const char*>(buffer), used);
   }
 }
 
@@ -231,10 +234,13 @@ bool ReadWholeFile(const std::string& path, std::string& contents, struct stat* 
   if (!fd.Valid()) return false;
   if (info != nullptr) *info = status;
   size_t used = 0;
-  bool read = ReadToEnd(fd.Get(), status, used, [&contents](size_t capacity) {
-    contents.resize(capacity);
-    return contents.data();
-  });
+  bool read = ReadToEnd(
+      fd.Get(), status, used, SIZE_MAX,
+      [&contents](size_t capacity) {
+        contents.resize(capacity);
+        return contents.data();
+      },
+      [](const char*, size_t) {});
   contents.resize(read ? used : 0);
   return read;
 }
@@ -254,13 +260,21 @@ char* FileText::Reserve(size_t capacity) {
 }
 
 bool ReadWholeFile(const std::string& path, FileText& contents, struct stat* info) {
+  return ReadWholeFile(path, contents, info, 0, [](std::string_view) {});
+}
+
+bool ReadWholeFile(const std::string& path, FileText& contents, struct stat* info, size_t piece,
+                   const std::function<void(std::string_view)>& arrived) {
   contents.Clear();
   struct stat status {};
   UniqueFd fd = OpenWhole(path, status);
   if (!fd.Valid()) return false;
   if (info != nullptr) *info = status;
   size_t used = 0;
-  bool read = ReadToEnd(fd.Get(), status, used, [&contents](size_t capacity) { return contents.Reserve(capacity); });
+  bool read = ReadToEnd(
+      fd.Get(), status, used, piece > 0 ? piece : SIZE_MAX,
+      [&contents](size_t capacity) { return contents.Reserve(capacity); },
+      [&arrived](const char* buffer, size_t size) { arrived(std::string_view(buffer, size)); });
   if (!read) {
     contents.Clear();
     return false;

@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -131,6 +132,13 @@ class FileText {
 
 // ReadWholeFile into a FileText.
 bool ReadWholeFile(const std::string& path, FileText& contents, struct stat* info = nullptr);
+// The same, reading at most `piece` bytes at a time (0: no limit) and passing
+// the bytes read so far to `arrived` after each read, so that a caller can
+// work on them while they are still in the processor's caches. The bytes
+// move when the file turns out larger than its size said; what `arrived`
+// keeps of them must be offsets.
+bool ReadWholeFile(const std::string& path, FileText& contents, struct stat* info, size_t piece,
+                   const std::function<void(std::string_view)>& arrived);
 
 // Replaces `path` with `contents` through a temporary file in the same folder
 // (written, flushed to disk and renamed over `path`); an existing file's mode

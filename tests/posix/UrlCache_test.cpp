@@ -8,6 +8,7 @@
 #include <atomic>
 #include <filesystem>
 #include <optional>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -159,6 +160,90 @@ TEST_F(UrlCache, MalformedLinesAreSkipped) {
   ASSERT_EQ(Urls(seen), (std::vector<std::string>{"Cookie:user@good.example/", "http://last.example/"}));
   EXPECT_EQ(seen[0].type, COOKIE_CACHE_ENTRY);
   EXPECT_EQ(seen[1].type, URLHISTORY_CACHE_ENTRY | NORMAL_CACHE_ENTRY);
+}
+
+// A store of lines of every length, well formed or not, spread over many
+// reads: a line, its separators and its end fall anywhere in a read and in
+// the sixteen bytes looked at together. What is enumerated must be what a
+// plain split of the text into lines and fields finds.
+struct StoreLines {
+  std::string text;
+  std::vector<Seen> expected;
+};
+
+bool ValidType(std::string_view type, DWORD& value) {
+  if (type.size() > 2 && type[0] == '0' && (type[1] == 'x' || type[1] == 'X')) type.remove_prefix(2);
+  if (type.empty() || type.size() > 8) return false;
+  if (type.find_first_not_of("0123456789abcdefABCDEF") != std::string_view::npos) return false;
+  value = static_cast<DWORD>(std::stoul(std::string(type), nullptr, 16));
+  return true;
+}
+
+// The entry a line is, split the plain way; nullopt for none.
+std::optional<Seen> LineEntry(std::string_view line) {
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  if (line.empty() || line[0] == '#' || line.find('\0') != std::string_view::npos) return std::nullopt;
+  size_t tab1 = line.find('\t');
+  size_t tab2 = tab1 == std::string_view::npos ? tab1 : line.find('\t', tab1 + 1);
+  if (tab2 == std::string_view::npos || tab2 == tab1 + 1) return std::nullopt;
+  if (line.find('\t', tab2 + 1) != std::string_view::npos) return std::nullopt;
+  DWORD type = 0;
+  if (!ValidType(line.substr(0, tab1), type)) return std::nullopt;
+  std::string_view file = line.substr(tab2 + 1);
+  std::optional<std::string> local;
+  if (!file.empty()) local = std::string(file);
+  return Seen{type, std::string(line.substr(tab1 + 1, tab2 - tab1 - 1)), local};
+}
+
+StoreLines MixedStore(unsigned seed) {
+  std::mt19937 random(seed);
+  auto pick = [&random](size_t n) { return static_cast<size_t>(random() % n); };
+  auto filler = [&](size_t length) {
+    std::string bytes;
+    for (size_t i = 0; i < length; ++i) bytes += static_cast<char>('a' + pick(26));
+    return bytes;
+  };
+  const char* types[] = {"1", "0x00100000", "0X2", "00000001", "0x123456789", "zz", "0x", "123456789"};
+  StoreLines store;
+  while (store.text.size() < 3 * 1024 * 1024) {
+    // Mostly short lines, some around a read's size.
+    size_t length = pick(50) == 0 ? 200000 + pick(200000) : pick(400);
+    std::string url = "http://h" + std::to_string(pick(90)) + ".example/" + filler(length);
+    std::string file = pick(3) == 0 ? "" : "/cache/" + filler(pick(40));
+    std::string line = std::string(types[pick(std::size(types))]) + "\t" + url + "\t" + file;
+    switch (pick(12)) {
+      case 0: line[pick(line.size())] = '\0'; break;
+      case 1: line.insert(pick(line.size()), "\t"); break;
+      case 2: line = "# " + line; break;
+      case 3: line.clear(); break;
+      case 4: line += "\r"; break;
+      default: break;
+    }
+    store.text += line + "\n";
+  }
+  store.text += "1\thttp://last.example/no-newline\t/cache/x";
+  for (size_t start = 0; start < store.text.size();) {
+    size_t end = std::min(store.text.find('\n', start), store.text.size());
+    if (std::optional<Seen> entry = LineEntry(std::string_view(store.text).substr(start, end - start))) {
+      store.expected.push_back(*entry);
+    }
+    start = end + 1;
+  }
+  return store;
+}
+
+TEST_F(UrlCache, LongStoresReadInPiecesGiveEveryLineAsAPlainSplitDoes) {
+  for (unsigned seed : {1u, 2u, 3u}) {
+    StoreLines store = MixedStore(seed);
+    folder.Write("urlcache.txt", store.text);
+    std::vector<Seen> seen = EnumerateAll();
+    ASSERT_EQ(seen.size(), store.expected.size()) << "seed " << seed;
+    for (size_t i = 0; i < seen.size(); ++i) {
+      ASSERT_EQ(seen[i].url, store.expected[i].url) << "seed " << seed << ", entry " << i;
+      EXPECT_EQ(seen[i].type, store.expected[i].type) << "seed " << seed << ", entry " << i;
+      EXPECT_EQ(seen[i].localFile, store.expected[i].localFile) << "seed " << seed << ", entry " << i;
+    }
+  }
 }
 
 TEST_F(UrlCache, PatternSelectsUrlsByPrefix) {
