@@ -12,28 +12,40 @@ namespace {
 // The ids of host names seen lately, one name a slot of a small table that
 // an unkeyed hash of the name picks. The entries of one host are many, so
 // most entries find their host here, without the keyed hash and the look-up
-// in a table larger than the processor's caches. A slot keeps the name's
-// whole unkeyed hash, so that another name in the slot is told apart without
-// reading it. Names a site made to share a slot only push each other out:
-// such an entry is found in the keyed table as any other.
+// in a table larger than the processor's caches. A slot holds the name
+// itself, so that a look-up reads one cache line; longer names are not kept
+// and always take the keyed look-up. Names a site made to share a slot only
+// push each other out: such an entry is found in the keyed table as any
+// other.
 class RecentHosts {
  public:
-  // The id of host, whose QuickHash is hash; nameOf(id) gives a host's name.
-  template <typename NameOf>
-  std::optional<uint32_t> Find(std::string_view host, uint64_t hash, NameOf nameOf) const {
+  // The id of host, whose QuickHash is hash.
+  std::optional<uint32_t> Find(std::string_view host, uint64_t hash) const {
     const Slot& slot = slots_[SlotOf(hash)];
-    if (slot.hash != hash || slot.id == kNone || nameOf(slot.id) != host) return std::nullopt;
+    if (slot.hash != hash || slot.length != host.size() || slot.id == kNone) return std::nullopt;
+    if (std::memcmp(slot.name, host.data(), host.size()) != 0) return std::nullopt;
     return slot.id;
   }
 
-  void Remember(uint64_t hash, uint32_t id) { slots_[SlotOf(hash)] = Slot{hash, id}; }
+  void Remember(std::string_view host, uint64_t hash, uint32_t id) {
+    if (host.size() > kNameRoom) return;
+    Slot& slot = slots_[SlotOf(hash)];
+    slot.hash = hash;
+    slot.id = id;
+    slot.length = static_cast<uint32_t>(host.size());
+    std::memcpy(slot.name, host.data(), host.size());
+  }
 
  private:
   static constexpr int kSlotBits = 12;
   static constexpr uint32_t kNone = UINT32_MAX;
-  struct Slot {
+  static constexpr size_t kNameRoom = 48;
+  // One cache line; the table fits the second-level cache.
+  struct alignas(64) Slot {
     uint64_t hash = 0;
     uint32_t id = kNone;
+    uint32_t length = 0;
+    char name[kNameRoom];
   };
 
   static size_t SlotOf(uint64_t hash) { return static_cast<size_t>(hash >> (64 - kSlotBits)); }
@@ -80,7 +92,7 @@ void SiteGroups::Name(const CacheList& snapshot, std::vector<uint32_t>& hostOfEn
       Split& split = batch[i];
       split.host = splitter.HostOf(snapshot.Entry(start + i).SourceUrl);
       split.recentHash = QuickHash(split.host);
-      split.recent = recent.Find(split.host, split.recentHash, [&](uint32_t id) { return HostAt(hostOffsets[id]); });
+      split.recent = recent.Find(split.host, split.recentHash);
       if (split.recent) continue;
       split.hash = hostIds_.HashOf(split.host);
       hostIds_.Prefetch(split.hash);
@@ -96,7 +108,7 @@ void SiteGroups::Name(const CacheList& snapshot, std::vector<uint32_t>& hostOfEn
       const Split& split = batch[i];
       if (split.host.empty() || split.host.front() == ':') continue;
       uint32_t host = split.recent ? *split.recent : HostId(splitter, split.host, split.hash, hostOffsets, siteOfHost);
-      if (!split.recent) recent.Remember(split.recentHash, host);
+      if (!split.recent) recent.Remember(split.host, split.recentHash, host);
       hostOfEntry[static_cast<size_t>(start + i)] = host;
     }
   }

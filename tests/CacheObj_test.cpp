@@ -385,7 +385,11 @@ TEST_F(CacheModel, BuildListsWhatAFullScanWithALinearMergeLists) {
 TEST_F(CacheModel, ManyHostsInTurnEachGatherTheirOwnEntries) {
   constexpr uint32_t kHosts = 20000;
   constexpr uint32_t kRounds = 3;
-  auto host = [](uint32_t h) { return "h" + std::to_string(h) + ".example"; };
+  // Every third name is long, some too long for the table of recent hosts.
+  auto host = [](uint32_t h) {
+    std::string label = h % 3 == 0 ? std::string(h % 50, 'x') : "h";
+    return label + std::to_string(h) + ".example";
+  };
   for (uint32_t round = 0; round < kRounds; ++round) {
     for (uint32_t h = 0; h < kHosts; ++h) AddEntry(("http://" + host(h) + "/" + std::to_string(round)).c_str());
   }
