@@ -142,10 +142,9 @@ std::shared_ptr<const Store> ReadStore(const std::string& path) {
   struct stat info {};
   std::vector<Entry>& entries = store->entries;
   LineParser parser(entries);
-  bool sized = false;
+  // The file's size is known once it is open, before the first piece.
   auto arrived = [&](std::string_view text) {
-    if (!sized) entries.reserve(static_cast<size_t>(std::max<off_t>(info.st_size, 0)) / 64);
-    sized = true;
+    if (entries.capacity() == 0) entries.reserve(static_cast<size_t>(std::max<off_t>(info.st_size, 0)) / 64);
     parser.Feed(text);
   };
   if (!ReadWholeFile(path, store->text, &info, kReadPiece, arrived)) return nullptr;
