@@ -126,6 +126,10 @@ TEST_F(CacheModel, SplitUrlDerivesHostAndSite) {
       {"x:/", "x:", "x"},
       {"mailto:", "mailto:", "mailto"},
       {"Cookies://www.example.com/", "www.example.com", "example.com"},
+      // Schemes whose colon lies on either side of the first sixteen bytes.
+      {"abcdefghijklmno://h.example/", "h.example", "h.example"},
+      {"abcdefghijklmnop://h.example/", "h.example", "h.example"},
+      {"view-source:view-source:http://www.example.com/x", "www.example.com", "example.com"},
   };
   for (const Row& row : rows) {
     UrlParts parts = SplitUrl(row.url);
