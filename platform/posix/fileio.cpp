@@ -225,17 +225,24 @@ bool ReadToEnd(int fd, const struct stat& status, size_t& used, size_t piece, Ro
   }
 }
 
-}  // namespace
-
-bool ReadWholeFile(const std::string& path, std::string& contents, struct stat* info) {
-  contents.clear();
+// Opens path and reads it to its end as ReadToEnd does; false with errno on
+// failure. The file's status goes to *info, when given, once it is open.
+template <typename Room, typename Arrived>
+bool ReadWhole(const std::string& path, struct stat* info, size_t piece, size_t& used, Room room, Arrived arrived) {
   struct stat status {};
   UniqueFd fd = OpenWhole(path, status);
   if (!fd.Valid()) return false;
   if (info != nullptr) *info = status;
+  return ReadToEnd(fd.Get(), status, used, piece, room, arrived);
+}
+
+}  // namespace
+
+bool ReadWholeFile(const std::string& path, std::string& contents, struct stat* info) {
+  contents.clear();
   size_t used = 0;
-  bool read = ReadToEnd(
-      fd.Get(), status, used, SIZE_MAX,
+  bool read = ReadWhole(
+      path, info, SIZE_MAX, used,
       [&contents](size_t capacity) {
         contents.resize(capacity);
         return contents.data();
@@ -266,13 +273,9 @@ bool ReadWholeFile(const std::string& path, FileText& contents, struct stat* inf
 bool ReadWholeFile(const std::string& path, FileText& contents, struct stat* info, size_t piece,
                    const std::function<void(std::string_view)>& arrived) {
   contents.Clear();
-  struct stat status {};
-  UniqueFd fd = OpenWhole(path, status);
-  if (!fd.Valid()) return false;
-  if (info != nullptr) *info = status;
   size_t used = 0;
-  bool read = ReadToEnd(
-      fd.Get(), status, used, piece > 0 ? piece : SIZE_MAX,
+  bool read = ReadWhole(
+      path, info, piece > 0 ? piece : SIZE_MAX, used,
       [&contents](size_t capacity) { return contents.Reserve(capacity); },
       [&arrived](const char* buffer, size_t size) { arrived(std::string_view(buffer, size)); });
   if (!read) {
