@@ -3,32 +3,10 @@
 #include <algorithm>
 #include <unordered_set>
 
-#include "platform/stablehash.h"
 #include "support/KeyedHash.h"
 #include "support/SysUtils1.h"
 
 namespace {
-
-constexpr size_t kHashDigits = 16;
-constexpr size_t kSuffixSize = 1 + kHashDigits;  // '~' and the digits
-
-std::string Hex(uint64_t value) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string text(kHashDigits, '0');
-  for (size_t i = kHashDigits; i-- > 0; value >>= 4) text[i] = kDigits[value & 0xF];
-  return text;
-}
-
-// How many of name's first bytes fit before the suffix, without ending in
-// the middle of a UTF-8 sequence.
-size_t KeptBytes(std::string_view name) {
-  size_t keep = std::min(name.size(), kMaxListedName - kSuffixSize);
-  if (keep == name.size()) return keep;
-  size_t start = keep;
-  while (start > 0 && keep - start < 3 && (static_cast<unsigned char>(name[start]) & 0xC0) == 0x80) --start;
-  bool cutsSequence = start < keep && (static_cast<unsigned char>(name[start]) & 0xC0) == 0xC0;
-  return cutsSequence ? start : keep;
-}
 
 bool KeepsItsName(std::string_view name, bool endsPath) {
   if (name.empty() || name.size() > kMaxListedName || name == "." || name == "..") return false;
@@ -43,16 +21,6 @@ size_t FoldedHash::operator()(std::string_view name) const {
 
 bool FoldedEqual::operator()(std::string_view a, std::string_view b) const {
   return a.size() == b.size() && CompareNoCase(a, b) == 0;
-}
-
-std::string ChangedName(std::string_view name, uint32_t attempt) {
-  uint64_t hash = StableHash(name);
-  if (attempt > 0) hash = StableHash("#" + std::to_string(attempt), hash);
-  std::string changed(name.substr(0, KeptBytes(name)));
-  std::replace(changed.begin(), changed.end(), '\\', '_');
-  changed += '~';
-  changed += Hex(hash);
-  return changed;
 }
 
 ListedNames::ListedNames(const std::vector<std::string_view>& names, std::string_view reserved, bool endsPath) {

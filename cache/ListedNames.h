@@ -15,10 +15,8 @@
 #include <string_view>
 #include <vector>
 
+#include "cache/ChangedName.h"
 #include "cache/SnapshotStore.h"
-
-// The longest name the host's find record holds whole.
-constexpr size_t kMaxListedName = 259;
 
 // Hashes and compares names without regard to ASCII case, with a key chosen
 // at start-up, so that names a web site picks cannot be aimed at one slot.
@@ -30,10 +28,6 @@ struct FoldedEqual {
   using is_transparent = void;
   bool operator()(std::string_view a, std::string_view b) const;
 };
-
-// The changed form of name; attempt counts the forms already taken, so
-// that each attempt gives another name.
-std::string ChangedName(std::string_view name, uint32_t attempt = 0);
 
 class ListedNames {
  public:

@@ -1,5 +1,6 @@
 #include "host/TreeWalk.h"
 
+#include "cache/ChangedName.h"
 #include "host/HostError.h"
 #include "host/Output.h"
 
@@ -26,20 +27,34 @@ NodeKind KindInside(NodeKind folder, const ListedItem& item) {
   }
 }
 
-// The listed item that name designates: an exact match first, then one that
-// differs in letter case, then (for a URL) one cut from it by the listing.
+// The listed item that name designates: an exact match first; then a folder
+// that differs in letter case, or the entry whose changed or cut name the
+// URL name is listed under. A URL is case-sensitive: an entry's case twin
+// is another entry.
 const ListedItem* MatchItem(const std::vector<ListedItem>& items, const std::string& name, bool url) {
   for (const ListedItem& item : items) {
     if (item.Name == name) return &item;
   }
-  for (const ListedItem& item : items) {
-    if (SameName(item.Name, name)) return &item;
+  if (!url) {
+    for (const ListedItem& item : items) {
+      if (SameName(item.Name, name)) return &item;
+    }
+    return nullptr;
   }
-  if (!url) return nullptr;
+  std::string changed = ChangedName(name);
+  for (const ListedItem& item : items) {
+    if (item.Name == changed) return &item;
+  }
   for (const ListedItem& item : items) {
     if (item.Name.size() == kMaxListedNameLength && name.starts_with(item.Name)) return &item;
   }
   return nullptr;
+}
+
+// The URL of an entry listed under name, when the name cannot be a changed one.
+std::optional<std::string> UrlOfListed(NodeKind kind, const std::string& name) {
+  if (kind != NodeKind::Entry || HasChangedForm(name)) return std::nullopt;
+  return name;
 }
 
 void CollectFiles(Plugin& plugin, const Node& node, FilesFound& found) {
@@ -74,10 +89,13 @@ std::optional<Node> FindNode(Plugin& plugin, const VirtualPath& path) {
   NodeKind kind = KindInside(parent->Kind, *item);
   // A file at the root is the reread entry; a site and a host are folders.
   if (IsFolder(kind) != item->IsFolder && parent->Kind != NodeKind::Host) return std::nullopt;
-  // The plug-in selects folders by the exact spelling it lists; only a URL
-  // the listing cut keeps the whole spelling it was given.
-  std::string name = item->Name.size() == path.Name().size() ? item->Name : path.Name();
-  return Node{parent->Path.Child(name), kind, item->IsFolder ? 0 : item->Size};
+  // The plug-in selects folders by the exact spelling it lists; a URL listed
+  // changed or cut keeps the whole spelling it was given, which the plug-in
+  // finds exactly.
+  if (kind == NodeKind::Entry && item->Name != path.Name()) {
+    return Node{parent->Path.Child(path.Name()), kind, item->Size, path.Name()};
+  }
+  return Node{parent->Path.Child(item->Name), kind, item->IsFolder ? 0 : item->Size, UrlOfListed(kind, item->Name)};
 }
 
 Node ResolveNode(Plugin& plugin, const VirtualPath& path) {
@@ -94,7 +112,8 @@ std::optional<std::vector<Node>> ListChildren(Plugin& plugin, const Node& folder
   for (const ListedItem& item : *items) {
     NodeKind kind = KindInside(folder.Kind, item);
     if (kind == NodeKind::RereadEntry && !withRereadEntry) continue;
-    children.push_back(Node{folder.Path.Child(item.Name), kind, item.IsFolder ? 0 : item.Size});
+    children.push_back(
+        Node{folder.Path.Child(item.Name), kind, item.IsFolder ? 0 : item.Size, UrlOfListed(kind, item.Name)});
   }
   return children;
 }

@@ -19,6 +19,10 @@ struct Node {
   VirtualPath Path;
   NodeKind Kind = NodeKind::Root;
   uint64_t Size = 0;  // a file's size; 0 for folders
+  // An entry's exact URL, when known: its listed name unless that may be a
+  // changed one, or the whole URL it was named by. It designates the entry
+  // in any later listing; a changed name designates it only in its own.
+  std::optional<std::string> Url;
 };
 
 // A folder with everything below it, or a file.
@@ -42,10 +46,11 @@ constexpr size_t kMaxListedNameLength = MAX_PATH - 1;
 bool IsFolder(NodeKind kind);
 
 // The node at path, each part found in the listing of the folder above it
-// and spelled as listed (names match without regard to ASCII case, as the
-// plug-in merges them; an entry's URL may also match a listed name cut at
-// kMaxListedNameLength and keeps its whole spelling); nullopt when a
-// listing on the way does not hold the part.
+// and spelled as listed (folder names match without regard to ASCII case, as
+// the plug-in merges them; an entry's name matches only byte for byte, or
+// as a whole URL that is listed changed or cut at kMaxListedNameLength, and
+// then keeps its whole spelling); nullopt when a listing on the way does not
+// hold the part.
 std::optional<Node> FindNode(Plugin& plugin, const VirtualPath& path);
 
 // As FindNode; throws HostError (kExitUsage, "no such folder: PATH" or "no

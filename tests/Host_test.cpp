@@ -409,6 +409,26 @@ TEST_F(Trovex, DeletesEntriesTheListingHidesBehindOthers) {
   EXPECT_EQ(twice.Out, "deleted 2 entries\n");
 }
 
+// A URL is case-sensitive: the second twin is listed changed, its whole URL
+// reaches it alone, and once its twin is gone and it takes the freed name,
+// no later round of rm takes it for the entry deleted.
+TEST_F(Trovex, CopiesAndDeletesOnlyTheCaseTwinNamed) {
+  const std::string upper = "http://www.example.com/5.0/Controls/b.gif";
+  const std::string lower = "http://www.example.com/5.0/controls/b.gif";
+  AddEntry(upper, "cache/upper.gif", "upper");
+  AddEntry(lower, "cache/lower.gif", "lower");
+  const std::string host = "example.com/www.example.com/";
+  Result copy = Run({"get", host + lower, Temp("out")});
+  EXPECT_EQ(copy.Status, 0) << copy.Err;
+  EXPECT_EQ(ReadFile(Temp("out/") + "http%3A%2F%2Fwww.example.com%2F5.0%2Fcontrols%2Fb.gif"), "lower");
+
+  Result remove = Run({"rm", host + upper});
+  EXPECT_EQ(remove.Status, 0) << remove.Err;
+  EXPECT_EQ(remove.Out, "deleted 1 entry\n");
+  EXPECT_NE(ReadFile(System("urlcache.txt")).find(lower), std::string::npos);
+  EXPECT_EQ(Run({"rm", host + upper}).Status, 2) << "the twin does not answer for it";
+}
+
 TEST_F(Trovex, NamesTheEntriesThePluginCouldNotDelete) {
   Result result = Run({"rm", "(Reread cache)", std::string("example.co.uk/www.example.co.uk/") + kUrlD});
   EXPECT_EQ(result.Status, 1);
