@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -56,14 +57,26 @@ inline std::string ChangedName(std::string_view name, uint32_t attempt = 0) {
 }
 
 // True when name ends as a changed name does: '~' and 16 lower-case
-// hexadecimal digits. Such a name may be a changed one; any other name a
-// folder lists is the item's own.
+// hexadecimal digits. A folder lists no own name of this form, so a listed
+// name is a changed one exactly when it has it.
 inline bool HasChangedForm(std::string_view name) {
   if (name.size() < changed_name::kSuffixSize) return false;
   std::string_view suffix = name.substr(name.size() - changed_name::kSuffixSize);
   return suffix.front() == '~' && std::all_of(suffix.begin() + 1, suffix.end(), [](char c) {
            return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
          });
+}
+
+// The name a listed changed name was made from, when it holds that name
+// whole: one short enough to keep in full (a name cut to fit keeps all but
+// at most three of the bytes there is room for) and without a '_', which
+// may have been a backslash. None for any other name.
+inline std::optional<std::string_view> WholeNameOf(std::string_view listed) {
+  if (!HasChangedForm(listed)) return std::nullopt;
+  std::string_view kept = listed.substr(0, listed.size() - changed_name::kSuffixSize);
+  if (kept.size() + 3 >= kMaxListedName - changed_name::kSuffixSize) return std::nullopt;
+  if (kept.find('_') != std::string_view::npos) return std::nullopt;
+  return kept;
 }
 
 #endif

@@ -8,8 +8,12 @@
 
 namespace {
 
+// A name of the changed form is changed too, so that a listed name of that
+// form is always a changed one, and any other the item's own.
 bool KeepsItsName(std::string_view name, bool endsPath) {
-  if (name.empty() || name.size() > kMaxListedName || name == "." || name == "..") return false;
+  if (name.empty() || name.size() > kMaxListedName || name == "." || name == ".." || HasChangedForm(name)) {
+    return false;
+  }
   return endsPath || name.find('\\') == std::string_view::npos;
 }
 
@@ -36,6 +40,9 @@ ListedNames::ListedNames(const std::vector<std::string_view>& names, std::string
     }
   }
   if (pending.empty()) return;
+  // No changed name is spelled like any item's own name either, so that
+  // each own name, listed or not, still leads to its own item.
+  for (uint32_t item : pending) taken.insert(names[item]);
   changed_ = std::make_unique<Changed>();
   changed_->items = pending;
   // Reserved, so that the names do not move while taken points into them.

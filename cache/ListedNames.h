@@ -3,7 +3,9 @@
 // steps up and down, and compares names without regard to case; an item's
 // own name that would not come back from the host whole and as its own is
 // listed changed instead: its first bytes, each backslash made '_', then '~'
-// and the FNV-1a 64 hash of the whole name in 16 hexadecimal digits.
+// and the FNV-1a 64 hash of the whole name in 16 hexadecimal digits
+// (ChangedName). An own name of that form is changed too, so that the host
+// can tell a changed name from an own one by its form.
 #ifndef TROVEX_CACHE_LISTEDNAMES_H
 #define TROVEX_CACHE_LISTEDNAMES_H
 
@@ -35,10 +37,11 @@ class ListedNames {
 
   // Names the items whose own names are names, in listing order. An item
   // keeps its own name when that fits, holds no backslash (unless it ends a
-  // path, as an entry's URL does), is neither "." nor ".." and equals,
-  // without regard to case, neither reserved (another name the folder
-  // lists) nor the name of an item kept before it; the others are changed,
-  // to names that clash with none.
+  // path, as an entry's URL does), is neither "." nor ".." nor of the
+  // changed form, and equals, without regard to case, neither reserved
+  // (another name the folder lists) nor the name of an item kept before
+  // it; the others are changed, to names that clash with none and are no
+  // item's own.
   ListedNames(const std::vector<std::string_view>& names, std::string_view reserved, bool endsPath);
 
   // The name item (own name own) is listed under.

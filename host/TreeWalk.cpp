@@ -51,10 +51,13 @@ const ListedItem* MatchItem(const std::vector<ListedItem>& items, const std::str
   return nullptr;
 }
 
-// The URL of an entry listed under name, when the name cannot be a changed one.
+// The URL of an entry listed under name, when the name tells: an own name
+// is the URL, and a changed name may hold it whole.
 std::optional<std::string> UrlOfListed(NodeKind kind, const std::string& name) {
-  if (kind != NodeKind::Entry || HasChangedForm(name)) return std::nullopt;
-  return name;
+  if (kind != NodeKind::Entry) return std::nullopt;
+  if (!HasChangedForm(name)) return name;
+  std::optional<std::string_view> whole = WholeNameOf(name);
+  return whole ? std::optional<std::string>(*whole) : std::nullopt;
 }
 
 void CollectFiles(Plugin& plugin, const Node& node, FilesFound& found) {

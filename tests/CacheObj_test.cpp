@@ -514,8 +514,9 @@ const std::vector<NamingCase> kNamingCases = {
     {"steps", {".", "..", "..."}, "", false, {ChangedName("."), ChangedName(".."), "..."}},
     {"reserved", {"(REREAD)", "other"}, "(Reread)", false, {ChangedName("(REREAD)"), "other"}},
     {"too long", {kLong, kLong + "2"}, "", true, {ChangedName(kLong), ChangedName(kLong + "2")}},
-    // A name spelled like another's changed form keeps it; the other moves.
-    {"crafted clash", {kLong, ChangedName(kLong)}, "", true, {ChangedName(kLong, 1), ChangedName(kLong)}},
+    // A name of the changed form is changed too, and no changed name is
+    // spelled like an item's own: the whole URL leads to its own entry.
+    {"crafted clash", {kLong, ChangedName(kLong)}, "", true, {ChangedName(kLong, 1), ChangedName(ChangedName(kLong))}},
     {"utf-8 cut", {kAcrossCut}, "", true, {std::string(241, 'a') + ChangedName(kAcrossCut).substr(ChangedName(kAcrossCut).size() - 17)}},
 };
 
