@@ -33,10 +33,10 @@ struct GetOptions {
 int GetCommand(Plugin& plugin, const std::vector<VirtualPath>& paths, const std::string& dest,
                const GetOptions& options);
 
-// Deletes the entries at paths, folders with everything below them, inside
-// the plug-in's start and end reports of a delete operation; names each
-// entry the plug-in did not delete and each place still listed afterwards.
-// The root cannot be deleted.
+// Deletes the entries at paths, folders with everything below them as they
+// are listed when it starts and nothing else, inside the plug-in's start and
+// end reports of a delete operation; names each entry the plug-in did not
+// delete and each place still listed afterwards. The root cannot be deleted.
 int RemoveCommand(Plugin& plugin, const std::vector<VirtualPath>& paths, bool verbose);
 
 // Runs the "open" verb on the file at path; a folder (and the folder the

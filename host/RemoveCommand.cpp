@@ -1,8 +1,10 @@
 // rm: deleting entries from the cache.
+#include <algorithm>
 #include <iostream>
 #include <map>
 #include <set>
 
+#include "cache/ChangedName.h"
 #include "host/Commands.h"
 #include "host/HostError.h"
 #include "host/Output.h"
@@ -10,10 +12,10 @@
 
 namespace {
 
-// A folder's listing merges host names that differ in letter case and shows
-// a URL held twice once, so entries can stay hidden until a refill shows
-// them; rounds of deletion go on while the plug-in reports deletions, up to
-// this many, and only what is gone from the listing afterwards counts.
+// A folder's listing shows a URL held twice once, so its second copy shows
+// only after a refill; rounds of deletion go on while the plug-in reports
+// deletions, up to this many, and only what is gone from the listing
+// afterwards counts.
 constexpr int kMostDeleteRounds = 10;
 
 // The plug-in's start and end reports of a delete operation around the
@@ -32,12 +34,19 @@ class DeleteOperation {
   std::string folder_;
 };
 
-// What the plug-in still lists at or below paths, each file once and those
-// in skipped left out; with the folders it refuses to list, whose entries
-// are still there but cannot be counted.
-FilesFound FilesLeft(Plugin& plugin, const std::vector<VirtualPath>& paths, const std::set<std::string>& skipped) {
+// One entry rm deletes: one the named places held when rm started.
+struct Target {
+  Node Entry;           // as listed then
+  size_t Reported = 0;  // the deletions the plug-in reported
+  bool Refused = false;
+};
+
+// What the plug-in lists at or below paths now, each file once; with the
+// folders it refuses to list, whose entries are still there but cannot be
+// counted.
+FilesFound FilesLeft(Plugin& plugin, const std::vector<VirtualPath>& paths) {
   FilesFound left;
-  std::set<std::string> seen(skipped);
+  std::set<std::string> seen;
   for (const VirtualPath& path : paths) {
     std::optional<Node> node = FindNode(plugin, path);
     if (!node) continue;
@@ -52,58 +61,120 @@ FilesFound FilesLeft(Plugin& plugin, const std::vector<VirtualPath>& paths, cons
   return left;
 }
 
-// How often the plug-in reported each path deleted, and the paths it refused.
-struct Deletions {
-  std::map<std::string, size_t> Reported;
-  std::set<std::string> Refused;
+// The entries rm deletes, each once: an entry named both by its listed
+// name and by its whole URL is one.
+std::vector<Target> TargetsOf(const FilesFound& found) {
+  std::vector<Target> targets;
+  std::set<std::string> seen;
+  for (const Node& file : found.Files) {
+    if (seen.insert(file.Url ? "url " + *file.Url : "path " + file.Path.HostForm()).second) {
+      targets.push_back(Target{file});
+    }
+  }
+  return targets;
+}
+
+// A later listing, to find the targets' entries in: an entry whose URL is
+// known by that URL (listed whole or changed), any other by its listed path.
+class ListedNow {
+ public:
+  explicit ListedNow(const std::vector<Node>& files) {
+    for (const Node& file : files) {
+      if (file.Url) byUrl_.emplace(*file.Url, &file);
+      byName_.emplace(file.Path.Name(), &file);
+      byPath_.emplace(file.Path.HostForm(), &file);
+    }
+  }
+
+  // The file the listing shows for target's entry; null when none.
+  const Node* Find(const Target& target) const {
+    if (!target.Entry.Url) return Lookup(byPath_, target.Entry.Path.HostForm());
+    if (const Node* whole = Lookup(byUrl_, *target.Entry.Url)) return whole;
+    return Lookup(byName_, ChangedName(*target.Entry.Url));
+  }
+
+ private:
+  using Index = std::map<std::string, const Node*>;
+  static const Node* Lookup(const Index& index, const std::string& key) {
+    auto found = index.find(key);
+    return found == index.end() ? nullptr : found->second;
+  }
+
+  Index byUrl_;
+  Index byName_;
+  Index byPath_;
 };
 
-// Deletes files in one delete operation; the number the plug-in reported
-// deleted. Each file the plug-in refuses is named and added to the refused.
-size_t DeleteRound(Plugin& plugin, const std::vector<Node>& files, const std::string& folder, Deletions& deletions,
-                   bool verbose) {
+// Targets to delete, each at a path.
+using Round = std::vector<std::pair<Target*, VirtualPath>>;
+
+// Deletes each target at its path in one delete operation; the number the
+// plug-in reported deleted. Each one the plug-in refuses is named and
+// marked, so that it is not tried again.
+size_t DeleteRound(Plugin& plugin, const Round& round, const std::string& folder, bool verbose) {
   size_t reported = 0;
   DeleteOperation operation(plugin, folder);
-  for (const Node& file : files) {
-    std::string path = file.Path.HostForm();
+  for (const auto& [target, at] : round) {
+    std::string path = at.HostForm();
     if (plugin.DeleteFile(path)) {
-      ++deletions.Reported[path];
+      ++target->Reported;
       ++reported;
       if (verbose) std::cout << "deleted " << VisibleText(path) << '\n';
     } else {
-      deletions.Refused.insert(path);
-      ReportError("could not delete " + path + CutNameNote(file));
+      target->Refused = true;
+      ReportError("could not delete " + path + CutNameNote(target->Entry));
     }
   }
   return reported;
 }
 
-std::set<std::string> PathsOf(const std::vector<Node>& nodes) {
-  std::set<std::string> paths;
-  for (const Node& node : nodes) paths.insert(node.Path.HostForm());
-  return paths;
+// The first round deletes every target by the path it was just listed or
+// named by.
+Round FirstRound(std::vector<Target>& targets) {
+  Round round;
+  for (Target& target : targets) round.emplace_back(&target, target.Entry.Path);
+  return round;
 }
 
-// The deletions the plug-in reported of paths that are no longer listed; a
-// path reported deleted but still there counts for nothing.
-size_t ConfirmedDeletions(const Deletions& deletions, const std::set<std::string>& stillListed) {
-  size_t confirmed = 0;
-  for (const auto& [path, times] : deletions.Reported) {
-    if (stillListed.count(path) == 0) confirmed += times;
+// A later round deletes again only the targets whose URL the listing shows
+// once more (a URL held twice), by that exact URL: a name from an older
+// listing, or a changed name now, may have passed to another entry.
+Round NextRound(std::vector<Target>& targets, const ListedNow& listed) {
+  Round round;
+  for (Target& target : targets) {
+    if (target.Refused || !target.Entry.Url) continue;
+    const Node* file = listed.Find(target);
+    if (file != nullptr) round.emplace_back(&target, file->Path.Parent().Child(*target.Entry.Url));
   }
-  return confirmed;
+  return round;
 }
 
-// Names what is still listed after the deletion, each entry the plug-in
-// refused already named; the number of places that remain.
-size_t ReportWhatRemains(const FilesFound& left, const std::set<std::string>& refused) {
-  for (const Node& file : left.Files) {
-    if (refused.count(file.Path.HostForm()) == 0) ReportError("still listed after deletion: " + file.Path.HostForm());
+// Names each target still listed after the deletion that the plug-in did
+// not already refuse by name, and each folder below paths it refuses to
+// list; the number of entries still listed. What a name of the paths
+// designates now may be another folder: only the targets count.
+size_t ReportWhatRemains(const std::vector<Target>& targets, const ListedNow& listed, const FilesFound& left) {
+  size_t entries = 0;
+  for (const Target& target : targets) {
+    const Node* file = listed.Find(target);
+    if (file == nullptr) continue;
+    ++entries;
+    if (!target.Refused) ReportError("still listed after deletion: " + file->Path.HostForm());
   }
   for (const Node& folder : left.Unlisted) {
     ReportError("still listed after deletion, but the plug-in refuses to list it: " + folder.Path.HostForm());
   }
-  return left.Files.size() + left.Unlisted.size();
+  return entries;
+}
+
+// The deletions the plug-in reported of targets that are no longer listed;
+// one reported deleted but still there counts for nothing.
+size_t ConfirmedDeletions(const std::vector<Target>& targets, const ListedNow& listed) {
+  size_t confirmed = 0;
+  for (const Target& target : targets) {
+    if (listed.Find(target) == nullptr) confirmed += target.Reported;
+  }
+  return confirmed;
 }
 
 }  // namespace
@@ -115,19 +186,22 @@ int RemoveCommand(Plugin& plugin, const std::vector<VirtualPath>& paths, bool ve
     if (node.Kind == NodeKind::Root) throw HostError(kExitUsage, "will not delete the root \\; name the sites instead");
   }
   std::string folder = nodes.front().Path.Parent().HostForm();
-  Deletions deletions;
-  for (int round = 0; round < kMostDeleteRounds; ++round) {
-    std::vector<Node> files = FilesLeft(plugin, paths, deletions.Refused).Files;
-    if (files.empty() || DeleteRound(plugin, files, folder, deletions, verbose) == 0) break;
+  std::vector<Target> targets = TargetsOf(FilesLeft(plugin, paths));
+  bool deleting = !targets.empty() && DeleteRound(plugin, FirstRound(targets), folder, verbose) > 0;
+  for (int round = 1; deleting && round < kMostDeleteRounds; ++round) {
+    FilesFound now = FilesLeft(plugin, paths);
+    Round again = NextRound(targets, ListedNow(now.Files));
+    deleting = !again.empty() && DeleteRound(plugin, again, folder, verbose) > 0;
   }
   // Listed again after the last end report, which made the plug-in read the
   // cache afresh: whatever is there now was not deleted.
-  FilesFound left = FilesLeft(plugin, paths, {});
-  size_t remaining = ReportWhatRemains(left, deletions.Refused);
-  size_t deleted = ConfirmedDeletions(deletions, PathsOf(left.Files));
-  std::cout << "deleted " << CountOf(deleted, "entry", "entries") << '\n';
-  if (remaining == 0) return deletions.Refused.empty() ? kExitOk : kExitFailed;
-  std::string what = left.Files.empty() ? "" : CountOf(left.Files.size(), "entry", "entries");
+  FilesFound left = FilesLeft(plugin, paths);
+  ListedNow listed(left.Files);
+  size_t entries = ReportWhatRemains(targets, listed, left);
+  std::cout << "deleted " << CountOf(ConfirmedDeletions(targets, listed), "entry", "entries") << '\n';
+  bool refused = std::any_of(targets.begin(), targets.end(), [](const Target& target) { return target.Refused; });
+  if (entries + left.Unlisted.size() == 0) return refused ? kExitFailed : kExitOk;
+  std::string what = entries == 0 ? "" : CountOf(entries, "entry", "entries");
   if (!left.Unlisted.empty()) {
     what += (what.empty() ? "" : " and ") + CountOf(left.Unlisted.size(), "folder", "folders") + " with entries";
   }

@@ -429,6 +429,24 @@ TEST_F(Trovex, CopiesAndDeletesOnlyTheCaseTwinNamed) {
   EXPECT_EQ(Run({"rm", host + upper}).Status, 2) << "the twin does not answer for it";
 }
 
+// A site spelled like the changed name of a backslash site but for case
+// pushes that name aside while it is there; deleting it frees the name for
+// the other, which a folder name matching in any case then reaches, and
+// which rm must not delete too.
+TEST_F(Trovex, DeletesOnlyWhatTheFolderHeldWhenItStarted) {
+  AddEntry("http://a\\b/x", "cache/x", "x");
+  std::string changed = Names("/").back();
+  ASSERT_TRUE(changed.starts_with("a_b~")) << changed;
+  std::string upper = changed;
+  std::transform(upper.begin(), upper.end(), upper.begin(), [](char c) { return std::toupper(c); });
+  AddEntry("http://" + upper + "/y", "cache/y", "y");
+  Result remove = Run({"rm", upper});
+  EXPECT_EQ(remove.Status, 0) << remove.Err;
+  EXPECT_EQ(remove.Out, "deleted 1 entry\n");
+  EXPECT_NE(ReadFile(System("urlcache.txt")).find("http://a\\b/x"), std::string::npos);
+  EXPECT_EQ(Names("/").back(), changed) << "the other site now has the name";
+}
+
 TEST_F(Trovex, NamesTheEntriesThePluginCouldNotDelete) {
   Result result = Run({"rm", "(Reread cache)", std::string("example.co.uk/www.example.co.uk/") + kUrlD});
   EXPECT_EQ(result.Status, 1);
