@@ -29,14 +29,14 @@ int32_t ShowAbout(HWND mainWindow) {
   std::string browserVersion = RegReadString(HKEY_LOCAL_MACHINE, kBrowserKey, "Version", "3.0");
   std::string cacheFolder = RegReadString(HKEY_CURRENT_USER, kShellFoldersKey, "Cache", "");
   std::string text =
-      FormatArgs(MsgText(kMsgAbout), {kPluginVersion, VisibleText(browserVersion), VisibleText(cacheFolder)});
+      FormatArgs(MsgText(kMsgAbout), {kPluginVersion, EscapeControlBytes(browserVersion), EscapeControlBytes(cacheFolder)});
   text += kCredits;
   MessageBoxA(mainWindow, text.c_str(), MsgCaption.c_str(), kAboutBoxStyle);
   return kFsExecDone;
 }
 
 bool UserConfirmsOpen(HWND mainWindow, const std::string& url) {
-  std::string question = FormatArgs(MsgText(kMsgConfirmOpen), {VisibleText(url)});
+  std::string question = FormatArgs(MsgText(kMsgConfirmOpen), {EscapeControlBytes(url)});
   return MessageBoxA(mainWindow, question.c_str(), MsgCaption.c_str(), kConfirmBoxStyle) == IDOK;
 }
 

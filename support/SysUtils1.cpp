@@ -80,7 +80,7 @@ bool IsWebAddress(std::string_view url) {
   return false;
 }
 
-std::string VisibleText(std::string_view text) {
+std::string EscapeControlBytes(std::string_view text) {
   constexpr char kHexDigits[] = "0123456789ABCDEF";
   std::string visible;
   visible.reserve(text.size());

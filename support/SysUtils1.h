@@ -34,8 +34,10 @@ std::string FormatArgs(std::string_view format, const std::vector<std::string>& 
 bool IsWebAddress(std::string_view url);
 
 // text with each control byte (below 0x20, and 0x7F) written as "\x" and two
-// upper-case hexadecimal digits, so that it shows and never acts; other
-// bytes unchanged.
-std::string VisibleText(std::string_view text);
+// upper-case hexadecimal digits; other bytes unchanged. For a text put into
+// a message box, whose lines break at its carriage returns and line feeds,
+// so that a stranger's text cannot start a line of its own there. (What a
+// terminal shows is made safe by VisibleText in platform/visibletext.h.)
+std::string EscapeControlBytes(std::string_view text);
 
 #endif

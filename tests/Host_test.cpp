@@ -223,6 +223,17 @@ TEST_F(Trovex, ShowsHostileNamesVisiblyInEverythingItWrites) {
             std::string::npos);
 }
 
+// The plug-in's question before opening shows the URL as the listing does:
+// a C1 control or a direction control in it reaches the terminal escaped.
+TEST_F(Trovex, ShowsTheUrlInTheBoxBeforeOpeningVisibly) {
+  for (size_t i : {2u, 3u, 4u}) {
+    AddEntry(kHostileUrls[i].Url, "", "");
+    Result result = Run({"--no", "open", "example.com/www.example.com/" + kHostileUrls[i].Url});
+    EXPECT_TRUE(OnlyPrintable(result.Err)) << result.Err;
+    EXPECT_NE(result.Err.find("\n" + kHostileUrls[i].Shown + "\n"), std::string::npos) << result.Err;
+  }
+}
+
 // Reads ls --json with a strict JSON parser; each name's exact bytes in hex,
 // one a line, the path's first. Empty when python3 is not installed.
 std::string NamesFromJson(const std::string& json, const std::string& folder) {

@@ -116,7 +116,7 @@ TEST(IsWebAddress, AcceptsOnlyWebSchemesWithoutControlBytes) {
   }
 }
 
-TEST(VisibleText, WritesControlBytesAsHexadecimalEscapes) {
+TEST(EscapeControlBytes, WritesControlBytesAsHexadecimalEscapes) {
   struct Row {
     std::string text;
     std::string expected;
@@ -132,6 +132,6 @@ TEST(VisibleText, WritesControlBytesAsHexadecimalEscapes) {
       {"", ""},
   };
   for (const Row& row : rows) {
-    EXPECT_EQ(VisibleText(row.text), row.expected) << "expected: " << row.expected;
+    EXPECT_EQ(EscapeControlBytes(row.text), row.expected) << "expected: " << row.expected;
   }
 }
