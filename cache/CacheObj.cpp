@@ -19,13 +19,26 @@ void ReleaseText(std::string& text) {
   std::string().swap(text);
 }
 
+// Whether CachePrefix was read since the library loaded.
+bool CachePrefixRead = false;
+
+// The prefix groups the entries of the snapshot, which the first refill
+// fills: read then, once, and not while the library loads, when the
+// system's loader may not be asked to open registry keys.
+void ReadCachePrefixOnce() {
+  if (CachePrefixRead) return;
+  CachePrefixRead = true;
+  TheGrouping.CachePrefix = RegReadString(HKEY_LOCAL_MACHINE, kCookiesKey, "CachePrefix", kDefaultCachePrefix);
+}
+
 }  // namespace
 
 void CacheObjInitialize() {
   HiddenTypeMask = COOKIE_CACHE_ENTRY | URLHISTORY_CACHE_ENTRY;
   TheGrouping.SkipDomains = true;
   TheGrouping.SkipDomainsList = kDefaultSkipDomainsList;
-  TheGrouping.CachePrefix = RegReadString(HKEY_LOCAL_MACHINE, kCookiesKey, "CachePrefix", kDefaultCachePrefix);
+  TheGrouping.CachePrefix = kDefaultCachePrefix;
+  CachePrefixRead = false;
   TheFolderView.Release();
   TheCacheList.Clear();
 }
@@ -40,6 +53,7 @@ void CacheObjFinalize() {
 // What was derived from the old entries goes first, so that it and the new
 // entries are never held at once.
 void RefillCache() {
+  ReadCachePrefixOnce();
   TheFolderView.Release();
   TheCacheList.Fill();
   TheFolderView.Prepare();

@@ -65,11 +65,14 @@ extern CacheList TheCacheList;     // the snapshot
 extern FolderView TheFolderView;   // the folders of TheCacheList
 
 // Empties the snapshot, reads the whole URL cache into it and derives its
-// folders. Never fails: whatever could be read stays.
+// folders; the first time since the library loaded (at FsInit), reads
+// CachePrefix from the registry before. Never fails: whatever could be read
+// stays.
 void RefillCache();
 
-// Sets the module state to its values at load and reads CachePrefix from the
-// registry; runs when the library loads.
+// Sets the module state to its values at load, CachePrefix to its default
+// until the first RefillCache reads it; runs when the library loads, and
+// touches no registry.
 void CacheObjInitialize();
 
 // Empties the snapshot and releases the texts; runs when the library unloads.

@@ -418,15 +418,23 @@ TEST_F(Listing, SettingsAreFoundBesideTheLibraryWhateverTheLengthOfItsPath) {
   }
 }
 
-// The prefix is read while the library loads, through registry keys whose
-// table was not constructed yet: the host died of a division by zero.
-TEST_F(Listing, TheCookiePrefixIsReadFromTheRegistryAsTheLibraryLoads) {
-  WriteRegistry(
-      "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Cache\\"
-      "Special Paths\\Cookies]\n\"CachePrefix\"=\"Biscuit:\"\n");
+// The prefix is read at the first FsInit, not while the library loads (a
+// loader may not be asked for registry keys then), and only once.
+TEST_F(Listing, TheCookiePrefixIsReadFromTheRegistryOnceAtTheFirstInit) {
+  auto writePrefix = [this](const std::string& prefix) {
+    WriteRegistry(
+        "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Cache\\"
+        "Special Paths\\Cookies]\n\"CachePrefix\"=\"" + prefix + "\"\n");
+  };
   WriteCache("0x00100000\tBiscuit:user@www.example.org/\tcache/cookie.txt\n");
-  LoadedPlugin& plugin = Load();
+  LoadedPlugin& plugin = Load(false);
+  writePrefix("Biscuit:");
+  plugin.Init();
   EXPECT_EQ(plugin.List("\\"), (Names{"(Reread)", "example.org"}));
+  EXPECT_EQ(plugin.List("\\example.org"), (Names{"www.example.org"}));
+  writePrefix("Cake:");
+  plugin.Init();
+  plugin.EndDelete();
   EXPECT_EQ(plugin.List("\\example.org"), (Names{"www.example.org"}));
 }
 
