@@ -170,8 +170,11 @@ bool PlaceCopy(TempFile& copy, const std::string& target, bool replace) {
   return true;
 }
 
+// A source below a store's folder is an entry's local file, named by a
+// stranger: it is opened only as a regular file reached through no link
+// (cachefiles.h). Non-blocking, so that a pipe given as the source is refused,
+// not waited on.
 bool OpenSource(const char* source, UniqueFd& fd, struct stat& info) {
-  // Non-blocking, so that a pipe given as the source is refused, not waited on.
   StoreFileOpen inStore = OpenStoreFile(source, fd);
   if (inStore == StoreFileOpen::kRefused) return false;
   if (inStore == StoreFileOpen::kOutside) fd.Reset(open(source, O_RDONLY | O_CLOEXEC | O_NONBLOCK));
