@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "fileio.h"
+
 // Removes `file`, an entry's local file as its store names it (absolute),
 // when it is a regular file inside the cache folder: the folder that the
 // registry's Shell Folders "Cache" value names, or the system folder when
@@ -11,5 +13,18 @@
 // store, or a program the registry names) is never removed, nor one reached
 // through a symbolic link or "..". Anything refused is left alone silently.
 void DeleteCacheFile(const std::string& file);
+
+enum class StoreFileOpen {
+  kOutside,  // `file` lies below no store folder
+  kOpened,
+  kRefused,  // errno says why: EACCES for a link, "..", or no regular file
+};
+
+// Opens `file` for reading, without waiting on a pipe, when it lies below a
+// folder whose files a store names: the cache folder (as above) or a
+// container folder of the environment. Below such a folder only a regular
+// file reached through no symbolic link is opened, since the names there were
+// chosen by strangers; the folder itself may be reached through links.
+StoreFileOpen OpenStoreFile(const std::string& file, UniqueFd& fd);
 
 #endif

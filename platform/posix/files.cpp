@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "cachefiles.h"
 #include "fileio.h"
 #include "files.h"
 #include "handles.h"
@@ -169,9 +170,14 @@ bool PlaceCopy(TempFile& copy, const std::string& target, bool replace) {
   return true;
 }
 
+// A source below a store's folder is an entry's local file, named by a
+// stranger: it is opened only as a regular file reached through no link
+// (cachefiles.h). Non-blocking, so that a pipe given as the source is refused,
+// not waited on.
 bool OpenSource(const char* source, UniqueFd& fd, struct stat& info) {
-  // Non-blocking, so that a pipe given as the source is refused, not waited on.
-  fd.Reset(open(source, O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  StoreFileOpen inStore = OpenStoreFile(source, fd);
+  if (inStore == StoreFileOpen::kRefused) return false;
+  if (inStore == StoreFileOpen::kOutside) fd.Reset(open(source, O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (!fd.Valid() || fstat(fd.Get(), &info) != 0) return false;
   if (!S_ISREG(info.st_mode)) {
     errno = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;

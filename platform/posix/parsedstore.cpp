@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <ctime>
 #include <limits>
 
 #include "fileio.h"
@@ -16,7 +17,44 @@ namespace {
 
 std::mutex sharedMutex;
 Version sharedVersion;
+timespec sharedReadAt{};  // when the read of the shared store began
 std::weak_ptr<const Store> sharedStore;
+
+// A file's times move in ticks of its file system's clock, as coarse as 2 s
+// (FAT), and a write through a mapping may not move them at all for a while:
+// a file rewritten at the same size within a tick of being read keeps its
+// status. Its bytes are compared before its parse is used again.
+constexpr int64_t kClockTick = 2'000'000'000;  // ns
+
+int64_t Nanoseconds(const timespec& time) {
+  return static_cast<int64_t>(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
+}
+
+timespec Now() {
+  timespec now {};
+  clock_gettime(CLOCK_REALTIME, &now);
+  return now;
+}
+
+// Whether the file of `version`, read from `readAt` on, may have been
+// written again since without its status showing it.
+bool MayHaveChangedUnseen(const Version& version, const timespec& readAt) {
+  int64_t latest = std::max(Nanoseconds(version.modified), Nanoseconds(version.changed));
+  return Nanoseconds(readAt) - latest < kClockTick;
+}
+
+// Whether the file at `path` still holds the store's bytes; when it does,
+// `readAt` moves to the start of this read.
+bool StillHolds(const std::string& path, const Store& store, timespec& readAt) {
+  timespec started = Now();
+  FileText text;
+  struct stat info {};
+  if (!ReadWholeFile(path, text, &info) || !(VersionOf(path, info) == store.version) ||
+      text.View() != store.text.View())
+    return false;
+  readAt = started;
+  return true;
+}
 
 // "0x0010_0000"-style types are not accepted: one to eight hex digits,
 // optionally after 0x.
@@ -179,12 +217,16 @@ std::shared_ptr<const Store> CurrentStore() {
     return nullptr;
   }
   std::shared_ptr<const Store> shared = sharedStore.lock();
-  if (shared && sharedVersion == VersionOf(path, info)) return shared;
+  if (shared && sharedVersion == VersionOf(path, info) &&
+      (!MayHaveChangedUnseen(sharedVersion, sharedReadAt) || StillHolds(path, *shared, sharedReadAt)))
+    return shared;
   shared.reset();
   sharedStore.reset();
+  timespec readAt = Now();
   std::shared_ptr<const Store> store = ReadStore(path);
   if (store) {
     sharedVersion = store->version;
+    sharedReadAt = readAt;
     sharedStore = store;
   }
   return store;

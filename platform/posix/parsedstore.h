@@ -91,7 +91,8 @@ Version VersionOf(const std::string& path, const struct stat& info);
 
 // The parsed store as the file is now; null when there is no file. Reuses the
 // last parse while the file is unchanged, so a size query and the call that
-// follows it parse once.
+// follows it parse once: the same object while its status is the same and,
+// for a file written within a clock tick of being read, its bytes too.
 std::shared_ptr<const Store> CurrentStore();
 
 // The path of entry i's local file; empty when it names none.

@@ -143,7 +143,6 @@ class UrlIndex {
 // What this process knows of the store and its record between deletions;
 // rebuilt when another writer replaced either.
 struct Deleter {
-  Version version;
   std::shared_ptr<const Store> store;
   std::unique_ptr<UrlIndex> index;
   bool recordKnown = false;  // the record below was read
@@ -175,14 +174,15 @@ bool WriteAt(int fd, size_t offset, std::string_view bytes) {
 }
 
 // Brings the deleter up to the store file as it is now; false with errno.
-bool FollowStore(Deleter& state, const std::string& path) {
-  struct stat info {};
-  if (stat(path.c_str(), &info) != 0) return false;
-  if (state.store && state.version == VersionOf(path, info)) return true;
+// The parsed store tells whether the file changed, by its status or, for one
+// written within a clock tick, by its bytes: a parse it no longer hands out
+// is not the file's.
+bool FollowStore(Deleter& state) {
+  std::shared_ptr<const Store> current = CurrentStore();
+  if (!current) return false;
+  if (current == state.store) return true;
   state = Deleter();
-  state.store = CurrentStore();
-  if (!state.store) return false;
-  state.version = state.store->version;
+  state.store = std::move(current);
   state.index = std::make_unique<UrlIndex>(*state.store);
   return true;
 }
@@ -324,7 +324,7 @@ BOOL DeleteFromTextStore(const char* url) {
   Deleter& state = *deleter;
   UniqueFd record;
   if (!Done(state, [&] { return OpenRecord(recordPath, record); }) ||
-      !Done(state, [&] { return FollowStore(state, path) && FollowRecord(state, record); }))
+      !Done(state, [&] { return FollowStore(state) && FollowRecord(state, record); }))
     return FALSE;
 
   uint32_t entry = state.index->First(url);

@@ -2,12 +2,15 @@
 // one is made under.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -171,41 +174,86 @@ TEST_F(WinePrefix, NamedFoldersFollowThePrefixAndEachProblemIsSaid) {
   EXPECT_FALSE(ContainersConfigured());
 }
 
-TEST_F(WinePrefix, TheServerLockLiesWhereTheWineserverTakesIt) {
+// Restores an environment variable's value, or its absence, when it ends.
+class EnvironmentScope {
+ public:
+  explicit EnvironmentScope(const char* name) : name_(name) {
+    if (const char* value = std::getenv(name)) old_ = value;
+  }
+  ~EnvironmentScope() {
+    if (old_) {
+      setenv(name_, old_->c_str(), 1);
+    } else {
+      unsetenv(name_);
+    }
+  }
+  EnvironmentScope(const EnvironmentScope&) = delete;
+  EnvironmentScope& operator=(const EnvironmentScope&) = delete;
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+TEST_F(WinePrefix, TheServerLockLiesWhereverTheWineserverMayTakeIt) {
+  EnvironmentScope tmpdir("TMPDIR");
   struct stat info;
   ASSERT_EQ(stat(Prefix().c_str(), &info), 0);
   char server[64];
   std::snprintf(server, sizeof server, "/server-%llx-%llx/lock", static_cast<unsigned long long>(info.st_dev),
                 static_cast<unsigned long long>(info.st_ino));
-  const std::vector<std::pair<std::string, std::string>> cases = {
-      {"wine-Ab3_x\n", "/tmp/wine-Ab3_x"},
-      {"../../etc", "/tmp/.wine-" + std::to_string(getuid())},
-      {"..", "/tmp/.wine-" + std::to_string(getuid())},
-      {"", "/tmp/.wine-" + std::to_string(getuid())},
+  std::string upstream = "/tmp/.wine-" + std::to_string(getuid()) + server;
+  std::string perUser = "/tmp/user/" + std::to_string(getuid());
+  std::string tail = fs::exists(perUser) ? perUser + "/wine-Ab3_x" + server : "";
+  struct Row {
+    const char* Tag;
+    std::optional<std::string> Tmpdir;
+    std::vector<std::string> Expected;
   };
-  for (const auto& [tag, base] : cases) {
-    WriteFile(Prefix("wineserver"), tag);
-    EXPECT_EQ(WineServerLockPath(Prefix()), base + server) << tag;
+  const std::vector<Row> rows = {
+      {"wine-Ab3_x\n", std::nullopt, {"/tmp/wine-Ab3_x" + std::string(server)}},
+      {"wine-Ab3_x", Temp("tmp/"), {Temp("tmp") + "/wine-Ab3_x" + server, "/tmp/wine-Ab3_x" + std::string(server)}},
+      {"wine-Ab3_x", "/tmp", {"/tmp/wine-Ab3_x" + std::string(server)}},
+      // The wineserver takes a relative or empty $TMPDIR from the prefix.
+      {"wine-Ab3_x", "rel", {Prefix("rel/wine-Ab3_x") + server, "/tmp/wine-Ab3_x" + std::string(server)}},
+      {"wine-Ab3_x", "", {Prefix("wine-Ab3_x") + server, "/tmp/wine-Ab3_x" + std::string(server)}},
+      {"../../etc", Temp("tmp"), {upstream}},
+      {"..", std::nullopt, {upstream}},
+      {"", std::nullopt, {upstream}},
+  };
+  for (const Row& row : rows) {
+    WriteFile(Prefix("wineserver"), row.Tag);
+    if (row.Tmpdir) {
+      setenv("TMPDIR", row.Tmpdir->c_str(), 1);
+    } else {
+      unsetenv("TMPDIR");
+    }
+    std::vector<std::string> expected = row.Expected;
+    if (!tail.empty() && expected.front() != upstream) expected.push_back(tail);
+    EXPECT_EQ(WineServerLockPaths(Prefix()), expected) << row.Tag << " " << row.Tmpdir.value_or("(unset)");
   }
-  EXPECT_EQ(WineServerLockPath(Temp("nowhere")), "");
+  EXPECT_TRUE(WineServerLockPaths(Temp("nowhere")).empty());
 }
 
-// A child process that holds the wineserver's lock byte the way a running
-// wineserver does, until it is told to let go.
+// A child process that holds byte 0 of a lock file the way a running
+// wineserver does, until it is told to let go or the time given is up.
 class LockHolder {
  public:
-  explicit LockHolder(const std::string& path) {
+  explicit LockHolder(const std::string& path, int releaseAfterMs = -1) {
     int ready[2];
     if (pipe(ready) != 0 || pipe(release_) != 0) std::abort();
     pid_ = fork();
     if (pid_ == 0) {
       close(release_[1]);
+      mkdir(fs::path(path).parent_path().c_str(), 0700);
       int fd = open(path.c_str(), O_RDWR | O_CREAT, 0600);
       struct flock lock {};
       lock.l_type = F_WRLCK;
       lock.l_len = 1;
       char byte = fd >= 0 && fcntl(fd, F_SETLK, &lock) == 0 ? 'y' : 'n';
-      if (write(ready[1], &byte, 1) != 1 || read(release_[0], &byte, 1) < 0) _exit(1);
+      if (write(ready[1], &byte, 1) != 1) _exit(1);
+      pollfd release{release_[0], POLLIN, 0};
+      poll(&release, 1, releaseAfterMs);
       _exit(0);
     }
     close(release_[0]);
@@ -227,49 +275,202 @@ class LockHolder {
   bool held_ = false;
 };
 
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// A wineserver holds its lock for hours: a change is refused at once, in
+// whichever of the places it may keep its folder it runs.
 TEST_F(WinePrefix, AChangeIsRefusedWhileAWineserverHoldsItsLock) {
+  EnvironmentScope tmpdir("TMPDIR"), runtime("XDG_RUNTIME_DIR");
+  fs::create_directories(Temp("tmp"));
+  fs::create_directories(Temp("runtime"));
+  setenv("TMPDIR", Temp("tmp").c_str(), 1);
+  setenv("XDG_RUNTIME_DIR", Temp("runtime").c_str(), 1);
   std::string tag = "trovex-test-" + std::to_string(getpid());
   WriteFile(Prefix("wineserver"), tag);
   CacheContainer container{Prefix("drive_c/users/joe/AppData/Local/Microsoft/Windows/INetCookies"), Prefix()};
-  std::string lock = WineServerLockPath(Prefix());
+  std::vector<std::string> locks = WineServerLockPaths(Prefix());
+  ASSERT_GE(locks.size(), 2u);
   {
     ContainerLock free(container);
     EXPECT_TRUE(free.Held()) << free.Error();
     struct stat info;
-    ASSERT_EQ(stat(fs::path(lock).parent_path().c_str(), &info), 0);
+    ASSERT_EQ(stat(fs::path(locks[0]).parent_path().c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0700u);
   }
-  {
+  for (const std::string& lock : locks) {
     LockHolder wineserver(lock);
     ASSERT_TRUE(wineserver.Held());
+    auto start = std::chrono::steady_clock::now();
     ContainerLock refused(container);
-    EXPECT_FALSE(refused.Held());
-    EXPECT_EQ(refused.Error(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_FALSE(refused.Held()) << lock;
+    EXPECT_EQ(refused.Error(), static_cast<DWORD>(ERROR_SHARING_VIOLATION)) << lock;
+    EXPECT_LT(SecondsSince(start), 1.0) << "a wineserver is not waited for";
   }
   EXPECT_TRUE(ContainerLock(container).Held());
   std::error_code ignored;
   fs::remove_all("/tmp/" + tag, ignored);
 }
 
-TEST_F(WinePrefix, ANamedFolderIsLockedOutsideItself) {
-  std::string runtime = Temp("runtime");
-  fs::create_directories(runtime);
-  setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+// The real wineserver, where one is installed: with $TMPDIR set it keeps its
+// folder there, and a change is refused while it runs.
+TEST_F(WinePrefix, AChangeIsRefusedWhileARealWineserverRunsWithTmpdirSet) {
+  if (std::system("command -v wineserver >/dev/null 2>&1") != 0) GTEST_SKIP() << "no wineserver installed";
+  EnvironmentScope tmpdir("TMPDIR"), runtime("XDG_RUNTIME_DIR"), prefix("WINEPREFIX");
+  fs::create_directories(Temp("tmp"));
+  fs::permissions(Temp("tmp"), fs::perms::owner_all);
+  fs::create_directories(Temp("runtime"));
+  setenv("TMPDIR", Temp("tmp").c_str(), 1);
+  setenv("XDG_RUNTIME_DIR", Temp("runtime").c_str(), 1);
+  setenv("WINEPREFIX", Prefix().c_str(), 1);
+  ASSERT_EQ(std::system("wineserver -p 30"), 0);
+  CacheContainer container{Prefix("drive_c/users/joe/AppData/Local/Microsoft/Windows/INetCookies"), Prefix()};
+  DWORD error = ERROR_SUCCESS;
+  for (int i = 0; i < 200 && error == ERROR_SUCCESS; ++i) {
+    // The wineserver writes its folder's name into the prefix as it starts.
+    if (fs::exists(Prefix("wineserver"))) error = ContainerLock(container).Error();
+    usleep(20'000);
+  }
+  EXPECT_EQ(error, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  EXPECT_EQ(std::system("wineserver -k"), 0);
+  ASSERT_EQ(std::system("wineserver -w"), 0);
+  EXPECT_TRUE(ContainerLock(container).Held());
+  std::string tag = ReadFile(Prefix("wineserver"));
+  std::error_code ignored;
+  if (!tag.empty() && tag.find('/') == std::string::npos) fs::remove_all("/tmp/" + tag, ignored);
+}
+
+TEST_F(WinePrefix, DeletersLockInAFolderOfTheirUsersAlone) {
+  EnvironmentScope runtime("XDG_RUNTIME_DIR");
+  unsetenv("XDG_RUNTIME_DIR");
+  EXPECT_EQ(DeleterLockFolder(), "/tmp/trovex-" + std::to_string(getuid()));
+  setenv("XDG_RUNTIME_DIR", Temp("runtime/").c_str(), 1);
+  EXPECT_EQ(DeleterLockFolder(), Temp("runtime") + "/trovex");
   std::string folder = Temp("copy/Content.IE5");
   fs::create_directories(folder);
-  std::string lock = NamedContainerLockPath(folder);
-  EXPECT_TRUE(lock.starts_with(runtime + "/trovex-cache-")) << lock;
-  EXPECT_EQ(NamedContainerLockPath(folder + "/"), lock);
-  EXPECT_NE(NamedContainerLockPath(Temp("copy/Cookies")), lock);
-  {
-    LockHolder other(lock);
-    ASSERT_TRUE(other.Held());
-    EXPECT_EQ(ContainerLock({folder, ""}).Error(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  CacheContainer container{folder, ""};
+  std::string lock = DeleterLockPath(container);
+  EXPECT_TRUE(lock.starts_with(Temp("runtime") + "/trovex/")) << lock;
+  EXPECT_EQ(DeleterLockPath({folder + "/", ""}), lock);
+  EXPECT_NE(DeleterLockPath({Temp("copy"), ""}), lock);
+
+  // What another user could have planted in the lock's place, or its folder's.
+  struct Row {
+    const char* What;
+    std::function<void()> Plant;
+    bool NeedsRoot;
+  };
+  const std::string other = Temp("elsewhere");
+  const std::vector<Row> rows = {
+      {"the folder a link", [&] { fs::create_directory_symlink(other, Temp("runtime/trovex")); }, false},
+      {"the folder open to others",
+       [&] {
+         fs::create_directory(Temp("runtime/trovex"));
+         chmod(Temp("runtime/trovex").c_str(), 0777);
+       },
+       false},
+      {"the folder another's",
+       [&] {
+         fs::create_directory(Temp("runtime/trovex"), Temp("runtime"));
+         chmod(Temp("runtime/trovex").c_str(), 0700);
+         if (chown(Temp("runtime/trovex").c_str(), 4242, 4242) != 0) std::abort();
+       },
+       true},
+      {"the lock a link",
+       [&] {
+         fs::create_directory(Temp("runtime/trovex"));
+         chmod(Temp("runtime/trovex").c_str(), 0700);
+         fs::create_symlink(other + "/lock", lock);
+       },
+       false},
+      {"the lock another's",
+       [&] {
+         fs::create_directory(Temp("runtime/trovex"));
+         chmod(Temp("runtime/trovex").c_str(), 0700);
+         WriteFile(lock, "");
+         chmod(lock.c_str(), 0666);
+         if (chown(lock.c_str(), 4242, 4242) != 0) std::abort();
+       },
+       true},
+      {"the lock a folder",
+       [&] {
+         fs::create_directories(lock);
+         chmod(Temp("runtime/trovex").c_str(), 0700);
+       },
+       false},
+  };
+  for (const Row& row : rows) {
+    if (row.NeedsRoot && geteuid() != 0) continue;  // no other owner can be given
+    fs::remove_all(Temp("runtime"));
+    fs::create_directories(Temp("runtime"));
+    fs::create_directories(other);
+    row.Plant();
+    ContainerLock refused(container);
+    EXPECT_FALSE(refused.Held()) << row.What;
+    EXPECT_EQ(refused.Error(), static_cast<DWORD>(ERROR_ACCESS_DENIED)) << row.What;
+    EXPECT_FALSE(fs::exists(other + "/lock")) << row.What;
   }
-  EXPECT_TRUE(ContainerLock({folder, ""}).Held());
-  EXPECT_FALSE(fs::exists(folder + "/index.dat.lock"));
+  fs::remove_all(Temp("runtime"));
+  fs::create_directories(Temp("runtime"));
+  EXPECT_TRUE(ContainerLock(container).Held());
   EXPECT_TRUE(fs::is_empty(folder));
-  unsetenv("XDG_RUNTIME_DIR");
+}
+
+// Another deleter is waited for, a few seconds at most; then the refusal says
+// it was a deleter, not Wine.
+TEST_F(WinePrefix, ADeleterWaitsForAnotherForAFewSeconds) {
+  EnvironmentScope runtime("XDG_RUNTIME_DIR");
+  setenv("XDG_RUNTIME_DIR", Temp("").c_str(), 1);
+  std::string folder = Temp("copy/Content.IE5");
+  fs::create_directories(folder);
+  CacheContainer container{folder, ""};
+  ASSERT_TRUE(ContainerLock(container).Held());
+  {
+    LockHolder other(DeleterLockPath(container), 300);
+    ASSERT_TRUE(other.Held());
+    ContainerLock waited(container);
+    EXPECT_TRUE(waited.Held()) << waited.Error();
+  }
+  {
+    LockHolder other(DeleterLockPath(container));
+    ASSERT_TRUE(other.Held());
+    auto start = std::chrono::steady_clock::now();
+    ContainerLock refused(container);
+    EXPECT_EQ(refused.Error(), static_cast<DWORD>(ERROR_LOCK_VIOLATION));
+    EXPECT_LT(SecondsSince(start), 30.0);
+  }
+  EXPECT_TRUE(fs::is_empty(folder));
+}
+
+// Two deleters that each take the lock again as soon as they let go of it
+// take turns: neither is shut out.
+TEST_F(WinePrefix, TwoDeletersAtOnceTakeTurns) {
+  EnvironmentScope runtime("XDG_RUNTIME_DIR");
+  setenv("XDG_RUNTIME_DIR", Temp("").c_str(), 1);
+  std::string folder = Temp("copy/Content.IE5");
+  fs::create_directories(folder);
+  const int kRounds = 200;
+  std::vector<pid_t> children;
+  for (int child = 0; child < 2; ++child) {
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      int refused = 0;
+      for (int i = 0; i < kRounds; ++i) {
+        ContainerLock lock({folder, ""});
+        refused += lock.Held() ? 0 : 1;
+        usleep(1000);  // a deletion's work
+      }
+      _exit(refused > 0 ? 1 : 0);
+    }
+    children.push_back(pid);
+  }
+  for (pid_t pid : children) {
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a deleter was refused";
+  }
 }
 
 // Named containers serve the cache instead of the text store, in the order
@@ -296,10 +497,10 @@ TEST_F(WinePrefix, NamedContainersServeTheCacheCallsInTheirOrder) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
   std::string before = ReadFile(content + "/index.dat");
   {
-    LockHolder other(NamedContainerLockPath(content));
+    LockHolder other(DeleterLockPath({content, ""}));
     ASSERT_TRUE(other.Held());
     EXPECT_FALSE(DeleteUrlCacheEntryA(doomed.c_str()));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_LOCK_VIOLATION));
     EXPECT_EQ(ReadFile(content + "/index.dat"), before);
   }
   EXPECT_TRUE(DeleteUrlCacheEntryA(doomed.c_str())) << GetLastError();

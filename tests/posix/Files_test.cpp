@@ -159,6 +159,54 @@ TEST_F(CopyFile, UnusableSourcesFailWithoutTouchingTheTarget) {
   EXPECT_EQ(FolderNames(dir.Path()), (std::set<std::string>{"source.bin", "target.bin"}));
 }
 
+// Below a store's folder (here the system folder, which is the cache folder,
+// and a container named alone) the names were chosen by strangers: only a
+// regular file reached through no link is copied. Elsewhere a link is
+// followed, as Windows follows it.
+TEST_F(CopyFile, BelowAStoreFolderNoLinkIsFollowed) {
+  TempFolder outside;
+  std::string secret = outside / "secret", container = outside / "Content.IE5";
+  WriteFile(secret, "secret");
+  WriteFile(container + "/index.dat", "index");
+  WriteFile(container + "/AB12/real.bin", "cached");
+  std::filesystem::create_symlink(secret, container + "/AB12/link.bin");
+  std::filesystem::create_directory_symlink(outside.path(), container + "/LINKED");
+  std::filesystem::create_symlink(secret, outside / "plain-link");
+  WriteFile(dir.File("real/in.bin"), "cached");
+  std::filesystem::create_symlink(secret, dir.File("link.bin"));
+  std::filesystem::create_directory_symlink(outside.path(), dir.File("sub"));
+  ASSERT_EQ(mkfifo(dir.File("pipe").c_str(), 0600), 0);
+  setenv("TROVEX_CACHE", container.c_str(), 1);
+  struct Row {
+    std::string Source;
+    const char* Copied;  // nullptr: refused
+  };
+  const std::vector<Row> rows = {
+      {dir.File("real/in.bin"), "cached"},
+      {dir.File("link.bin"), nullptr},
+      {dir.File("sub/secret"), nullptr},
+      {dir.File("real/../link.bin"), nullptr},
+      {dir.File("pipe"), nullptr},
+      {container + "/AB12/real.bin", "cached"},
+      {container + "/AB12/link.bin", nullptr},
+      {container + "/LINKED/secret", nullptr},
+      {outside / "plain-link", "secret"},
+  };
+  for (const Row& row : rows) {
+    dir.Write("target.bin", "old target");
+    BOOL copied = CopyFileA(row.Source.c_str(), target.c_str(), FALSE);
+    if (row.Copied != nullptr) {
+      EXPECT_TRUE(copied) << row.Source << " " << GetLastError();
+      EXPECT_EQ(dir.Read("target.bin"), row.Copied) << row.Source;
+    } else {
+      EXPECT_FALSE(copied) << row.Source;
+      EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED)) << row.Source;
+      EXPECT_EQ(dir.Read("target.bin"), "old target") << row.Source;
+    }
+  }
+  unsetenv("TROVEX_CACHE");
+}
+
 TEST_F(CopyFile, CopyThatFailsHalfwayLeavesTheTargetAndNoPartialFile) {
   // A file-size limit below the source's size makes the write fail midway.
   pid_t child = fork();

@@ -1,11 +1,14 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdio.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <random>
@@ -528,6 +531,52 @@ TEST_F(UrlCache, ConcurrentDeletesFromSeveralProcessesLoseNone) {
   EXPECT_TRUE(Succeeded(reader)) << "a reader saw a broken cache";
   EXPECT_EQ(Urls(EnumerateAll()), stays);
   EXPECT_EQ(folder.UrlsAsStored(), stays) << "the store and its record of deletions disagree";
+}
+
+bool SameStatus(const struct stat& a, const struct stat& b) {
+  return a.st_ino == b.st_ino && a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
+         a.st_mtim.tv_nsec == b.st_mtim.tv_nsec && a.st_ctim.tv_sec == b.st_ctim.tv_sec &&
+         a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+}
+
+// A store written again at the same size within one tick of its file
+// system's clock keeps its status. A write through a mapping, which leaves
+// the times as they are while the page stays writable, stands in for it
+// here: an enumeration, and then the deleter, must see the new bytes.
+TEST_F(UrlCache, ARewriteThatKeepsTheStoresStatusIsSeen) {
+  const std::string first = "1\thttp://aa/\t\n1\thttp://cc/\t\n", second = "1\thttp://bb/\t\n1\thttp://cc/\t\n";
+  folder.Write("urlcache.txt", first);
+  int fd = open(folder.File("urlcache.txt").c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  void* map = mmap(nullptr, first.size(), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  ASSERT_NE(map, MAP_FAILED);
+  auto rewrite = [&](const std::string& text) { std::memcpy(map, text.data(), text.size()); };
+  struct stat written {}, now {};
+  rewrite(first);  // makes the page writable: the writes after it move no time
+  ASSERT_EQ(fstat(fd, &written), 0);
+
+  // An open enumeration keeps the parse of the store alive.
+  std::vector<char> buffer = Buffer(4096);
+  DWORD size = 4096;
+  HANDLE held = FindFirstUrlCacheEntryA(nullptr, AsRecord(buffer), &size);
+  ASSERT_NE(held, nullptr);
+  EXPECT_STREQ(AsRecord(buffer)->lpszSourceUrlName, "http://aa/");
+  rewrite(second);
+  ASSERT_EQ(fstat(fd, &now), 0);
+  if (!SameStatus(written, now)) GTEST_SKIP() << "a write through a mapping moved the store's times here";
+  EXPECT_EQ(Urls(EnumerateAll()), (std::vector<std::string>{"http://bb/", "http://cc/"}));
+  EXPECT_TRUE(FindCloseUrlCache(held));
+
+  rewrite(first);
+  EXPECT_FALSE(DeleteUrlCacheEntryA("http://none/"));  // the deleter has read the store
+  rewrite(second);
+  ASSERT_EQ(fstat(fd, &now), 0);
+  ASSERT_TRUE(SameStatus(written, now));
+  EXPECT_TRUE(DeleteUrlCacheEntryA("http://bb/")) << GetLastError();
+  EXPECT_FALSE(DeleteUrlCacheEntryA("http://aa/"));
+  munmap(map, first.size());
+  close(fd);
+  EXPECT_EQ(Urls(EnumerateAll()), std::vector<std::string>{"http://cc/"});
 }
 
 TEST_F(UrlCache, BadArgumentsFailCleanly) {
