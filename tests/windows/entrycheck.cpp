@@ -37,7 +37,9 @@ void Fail(const std::string& what) {
 
 int WINAPI RecordMessageBox(HWND, LPCSTR text, LPCSTR caption, UINT) {
   std::string lines = "| ";
-  for (const char* c = text; *c != '\0'; ++c) lines += *c == '\r' || *c == '\n' ? std::string("\n| ") : std::string(1, *c);
+  for (const char* c = text; *c != '\0'; ++c) {
+    lines += *c == '\r' || *c == '\n' ? std::string("\n| ") : std::string(1, *c);
+  }
   std::printf("message box: %s\n%s\n", caption, lines.c_str());
   return IDOK;
 }
@@ -160,7 +162,9 @@ intptr_t Call(const char* name, const void* function, std::initializer_list<uint
 void CheckTheThunk() {
   uintptr_t three[] = {1, 2, 3};
   CheckedCall(reinterpret_cast<const void*>(&TakesTwo), three, 3);
-  if (StackFaults(3).find("took 8 bytes") == std::string::npos) Fail("the thunk missed a callee of the wrong prototype");
+  if (StackFaults(3).find("took 8 bytes") == std::string::npos) {
+    Fail("the thunk missed a callee of the wrong prototype");
+  }
   CheckedCall(reinterpret_cast<const void*>(&ChangesEsi), nullptr, 0);
   if (StackFaults(0) != " changed ESI;") Fail("the thunk missed a callee that changes ESI");
   if (failures == 0) std::printf("stack: the thunk catches a wrong prototype and a changed ESI\n");
