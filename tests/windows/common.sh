@@ -16,33 +16,91 @@ require_mingw() {
   [ ${#missing[@]} -eq 0 ] || skip_for "mingw-w64 (${missing[*]})" "${missing[*]}"
 }
 
-# Sets WINE64 and WINESERVER to 64-bit Wine's loader and its server. Debian
-# keeps both out of PATH, in /usr/lib/wine.
-require_wine64() {
-  WINE64=$(command -v wine64 || true)
-  if [ -z "$WINE64" ] && [ -x /usr/lib/wine/wine64 ]; then WINE64=/usr/lib/wine/wine64; fi
-  [ -n "$WINE64" ] || skip_for "64-bit Wine" "wine wine64"
-  local dir
-  dir=$(dirname "$WINE64")
-  for WINESERVER in "$dir/wineserver64" "$dir/wineserver" "$(command -v wineserver || true)"; do
-    [ -x "$WINESERVER" ] && return 0
+# The bitness of a Windows program or library, 32 or 64, by its PE header's
+# machine field; empty when the file is none.
+pe_bits() {
+  local offset machine
+  offset=$(od -An -t u4 -j 60 -N 4 "$1" 2>/dev/null | tr -d ' ')
+  [ -n "$offset" ] || return 0
+  machine=$(od -An -t x2 -j $((offset + 4)) -N 2 "$1" | tr -d ' ')
+  case $machine in
+    014c) echo 32 ;;
+    8664) echo 64 ;;
+  esac
+}
+
+# require_wine BUILD PREFIX_ARCH: readies Wine for the programs of the
+# Windows build in BUILD in a prefix of PREFIX_ARCH, win64 (where a 32-bit
+# build runs in WoW64) or win32 (32-bit only). Sets BITS, the build's bitness;
+# WINE, the loader of its programs; PREFIX_WINE, the loader that makes the
+# prefix; and WINESERVER, the 64-bit server whenever there is one, which
+# serves both kinds of prefix. Debian keeps them out of PATH, in
+# /usr/lib/wine.
+require_wine() {
+  local build=$1 dir=/usr/lib/wine wine32 wine64
+  export WINEARCH=$2
+  BITS=$(pe_bits "$build/Trovex.dll")
+  wine64=$(command -v wine64 || true)
+  [ -n "$wine64" ] || [ ! -x "$dir/wine64" ] || wine64=$dir/wine64
+  [ -z "$wine64" ] || dir=$(dirname "$wine64")
+  [ -x "$dir/wine" ] && wine32=$dir/wine
+  if [ "$WINEARCH" == win64 ]; then
+    [ -n "$wine64" ] || skip_for "64-bit Wine" "wine wine64"
+    PREFIX_WINE=$wine64
+  fi
+  if [ "$BITS" == 32 ] || [ "$WINEARCH" == win32 ]; then
+    [ -n "${wine32:-}" ] ||
+      skip_for "32-bit Wine" "wine32:i386 (after dpkg --add-architecture i386 && apt-get update)"
+    [ "$WINEARCH" == win64 ] || PREFIX_WINE=$wine32
+  fi
+  if [ "$BITS" == 32 ]; then WINE=$wine32; else WINE=$wine64; fi
+  for WINESERVER in "$dir/wineserver64" "$dir/wineserver32" "$(command -v wineserver || true)"; do
+    [ -x "$WINESERVER" ] && export WINESERVER && return 0
   done
   skip_for "the Wine server" "wine wine64"
 }
 
-# Starts 64-bit Wine (require_wine64 first) in a fresh prefix inside a
-# temporary folder WORK, removed with the prefix when the script ends.
-start_wine_prefix() {
-  work=$(mktemp -d "${TMPDIR:-/tmp}/trovex-wine.XXXXXX")
+# Sets WINE64 and WINESERVER, for a caller that runs only 64-bit programs.
+require_wine64() {
+  require_wine "" win64
+  WINE64=$WINE
+}
+
+# The files a run needs from BUILD, as its arguments name them: a missing
+# one fails the test, or skips it without mingw-w64.
+require_build_files() {
+  local build=$1 file
+  shift
+  for file in "$@"; do
+    [ -f "$build/$file" ] && continue
+    require_mingw
+    echo "FAIL: $build/$file is missing; run make windows first"
+    exit 1
+  done
+}
+
+# Sets the environment of a fresh prefix in WORK: no Mono, no Gecko, no
+# menu entries, so nothing to download and nothing written outside it.
+wine_environment() {
   export WINEPREFIX=$work/prefix WINEDEBUG=-all HOME=$work/home
-  # No Mono, no Gecko, no menu entries: nothing to download, nothing written
-  # outside the prefix.
   export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
   unset DISPLAY WAYLAND_DISPLAY
   mkdir -p "$HOME" "$WINEPREFIX"
-  trap stop_wine_prefix EXIT
+}
+
+# Makes the prefix, with the server running (require_wine first).
+boot_wine_prefix() {
   "$WINESERVER" -p
-  "$WINE64" wineboot --init >/dev/null 2>&1
+  "$PREFIX_WINE" wineboot --init >/dev/null 2>&1
+}
+
+# Starts Wine (require_wine first) in a fresh prefix inside a temporary
+# folder WORK, removed with the prefix when the script ends.
+start_wine_prefix() {
+  work=$(mktemp -d "${TMPDIR:-/tmp}/trovex-wine.XXXXXX")
+  wine_environment
+  trap stop_wine_prefix EXIT
+  boot_wine_prefix
 }
 
 stop_wine_prefix() {

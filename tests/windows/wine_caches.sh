@@ -12,25 +12,23 @@
 #    normal, a sticky, a file-less entry and one whose file cannot be
 #    removed, and Wine goes on using the cache afterwards;
 #  - a deletion is refused while a wineserver runs in the prefix.
-#   wine_caches.sh SOURCE_DIR LINUX_TROVEX DUMPCACHE
+# The Windows build in BUILD runs in a prefix of WINEARCH: win64 (a 32-bit
+# build runs in WoW64) or win32. Its own seedcache.exe seeds the prefix and
+# deletes for Wine: Wine's 32-bit and 64-bit code hash URL bytes from 0x80 up
+# differently.
+#   wine_caches.sh BUILD WINEARCH LINUX_TROVEX DUMPCACHE
 set -euo pipefail
 here=$(dirname "$0")
 . "$here/common.sh"
-require_wine64
-source_dir=$1 linux_trovex=$2 dumpcache=$3
-build=$source_dir/build-win64
-for file in Trovex.dll Trovex.ini Trovex.lng trovex.exe tests/seedcache.exe; do
-  [ -f "$build/$file" ] && continue
-  require_mingw
-  echo "FAIL: $build/$file is missing; run make windows first"
-  exit 1
-done
+build=$1 linux_trovex=$3 dumpcache=$4
+require_wine "$build" "$2"
+require_build_files "$build" Trovex.dll Trovex.ini Trovex.lng trovex.exe tests/seedcache.exe
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/trovex-winecache.XXXXXX")
-export WINEPREFIX=$work/prefix WINEDEBUG=-all HOME=$work/home TROVEX_SYSTEM=$work/system
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-unset DISPLAY WAYLAND_DISPLAY TROVEX_CACHE TROVEX_WINEPREFIX
-mkdir -p "$HOME" "$WINEPREFIX" "$TROVEX_SYSTEM"
+wine_environment
+export TROVEX_SYSTEM=$work/system
+unset TROVEX_CACHE TROVEX_WINEPREFIX
+mkdir -p "$TROVEX_SYSTEM"
 
 stop_wine() {
   "$WINESERVER" -k 2>/dev/null || true
@@ -44,7 +42,7 @@ trap finish EXIT
 
 drive=$WINEPREFIX/drive_c
 in_wine() {
-  "$WINE64" "$@" | tr -d '\r'
+  "$WINE" "$@" | tr -d '\r'
 }
 wine_list() { in_wine 'C:\Trovex\seedcache.exe' list; }
 linux_list() { TROVEX_WINEPREFIX=$WINEPREFIX "$dumpcache" list; }
@@ -144,7 +142,7 @@ check_listings() {
   while IFS= read -r path; do
     linux=$("$linux_trovex" --wine-prefix "$WINEPREFIX" ls "$path") || fail "Linux: ls $path failed"
     # Wine's own complaints on stderr are not the listing's.
-    windows_out=$("$WINE64" 'C:\Trovex\trovex.exe' ls "$path" 2>"$work/stderr" | tr -d '\r') || true
+    windows_out=$("$WINE" 'C:\Trovex\trovex.exe' ls "$path" 2>"$work/stderr" | tr -d '\r') || true
     if [ "$linux" != "$windows_out" ]; then
       fail "ls $path differs (< Windows build under Wine, > Linux build)"
       diff <(echo "$windows_out") <(echo "$linux") | sed 's/^/    /' || true
@@ -224,8 +222,7 @@ check_refused_while_wine_runs() {
 }
 
 # ---------------------------------------------------------------- the run
-"$WINESERVER" -p
-"$WINE64" wineboot --init >/dev/null 2>&1
+boot_wine_prefix
 mkdir -p "$drive/Trovex"
 cp "$build"/{Trovex.dll,Trovex.ini,Trovex.lng,trovex.exe,tests/seedcache.exe} "$drive/Trovex/"
 write_seed
@@ -244,4 +241,4 @@ check_deletion no-file http://nofile.example.com/x
 check_deletion leak http://leak.example.org/held.gif
 check_refused_while_wine_runs
 
-finish_checks "Wine caches: the same enumeration, listings and deletions as Wine's"
+finish_checks "Wine caches ($BITS-bit build, $WINEARCH prefix): the same enumeration, listings and deletions as Wine's"

@@ -1,24 +1,22 @@
 #!/usr/bin/env bash
-# Runs the 64-bit Windows build end to end under 64-bit Wine. In a fresh Wine
-# prefix it fills the URL cache through wininet itself (seedcache.exe), sets
-# the registry with reg, installs Trovex.dll, Trovex.ini, Trovex.lng and
+# Runs the Windows build in BUILD end to end under Wine, in a fresh prefix of
+# WINEARCH: win64 (a 32-bit build runs in WoW64) or win32. It fills the URL
+# cache through wininet itself (seedcache.exe of the same bitness: Wine's
+# 32-bit and 64-bit code hash URL bytes from 0x80 up differently), sets the
+# registry with reg, installs Trovex.dll, Trovex.ini, Trovex.lng and
 # trovex.exe side by side, and drives the plug-in with trovex.exe: the three
 # listing levels, copying out, deleting, opening in a stand-in browser with
 # and without one registered, refusing to open what is not a web address,
-# and rereading.
-#   wine_run.sh SOURCE_DIR
+# and rereading. entrycheck.exe then calls the nine entry points, checking
+# the stack of a 32-bit build, and shows the about box's text.
+#   wine_run.sh BUILD WINEARCH
 set -euo pipefail
 here=$(dirname "$0")
 . "$here/common.sh"
-require_wine64
-build=$1/build-win64
-for file in Trovex.dll Trovex.ini Trovex.lng trovex.exe tests/seedcache.exe tests/standin_browser.exe; do
-  [ -f "$build/$file" ] && continue
-  # Without mingw-w64 there is no Windows build to run.
-  require_mingw
-  echo "FAIL: $build/$file is missing; run make windows first"
-  exit 1
-done
+build=$1
+require_wine "$build" "$2"
+require_build_files "$build" Trovex.dll Trovex.ini Trovex.lng trovex.exe tests/seedcache.exe \
+  tests/standin_browser.exe tests/entrycheck.exe
 
 start_wine_prefix
 
@@ -32,14 +30,32 @@ settings_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings'
 
 # Runs a program in Wine; its CR LF line ends become LF, as the checks compare.
 in_wine() {
-  "$WINE64" "$@" | tr -d '\r'
+  "$WINE" "$@" | tr -d '\r'
+}
+
+# The registry views of the prefix: a 64-bit one has two, and a 32-bit
+# plug-in reads HKLM\Software in the 32-bit one.
+views() {
+  if [ "$WINEARCH" == win64 ]; then echo 64 32; else echo 32; fi
+}
+
+# Runs reg with the arguments in each view; the view's bitness replaces
+# @BITS@ in them. Wine shares a key between the views when the 32-bit one
+# lacks it, so a deletion may find nothing left in the second view.
+reg_in_views() {
+  local view
+  for view in $(views); do
+    local options=("${@//@BITS@/$view}")
+    [ "$WINEARCH" == win32 ] || options+=("/reg:$view")
+    "$PREFIX_WINE" reg "${options[@]}" >/dev/null 2>&1 || [ "$1" == delete ] || fail "reg ${options[*]} failed"
+  done
 }
 
 # Runs trovex.exe with the arguments; OUT, ERR and STATUS hold what it wrote
 # and its exit status.
 trovex() {
   STATUS=0
-  OUT=$("$WINE64" "$install_dir\\trovex.exe" "$@" 2>"$work/stderr" | tr -d '\r') || STATUS=$?
+  OUT=$("$WINE" "$install_dir\\trovex.exe" "$@" 2>"$work/stderr" | tr -d '\r') || STATUS=$?
   ERR=$(tr -d '\r' <"$work/stderr")
 }
 
@@ -257,7 +273,7 @@ check_open_refused() {
 }
 
 check_open_without_browser() {
-  in_wine reg delete "$app_paths_key" /f >/dev/null
+  reg_in_views delete "$app_paths_key" /f
   rm -f "$browser_report"
   trovex open "$(entry_path 0)"
   expect_status "open without a browser" 1
@@ -273,21 +289,43 @@ check_reread() {
   [ "$(sed -n 2p <<<"$OUT")" == "file    0  (Reread cache)" ] || fail "reread does not list the root: $OUT"
 }
 
+# Each entry point called once; the about box names the browser's version
+# of the plug-in's own registry view, and the cache folder.
+check_entry_points() {
+  local out status=0 name
+  out=$(in_wine "$install_dir\\entrycheck.exe" "$install_dir\\Trovex.dll") || status=$?
+  [ "$status" -eq 0 ] || fail "entrycheck: exit status $status: $(grep FAIL <<<"$out")"
+  grep -qxF "message box: Trovex" <<<"$out" || fail "the about box shows no caption Trovex: $out"
+  grep -qxF "| Browser version: 11.0 ($BITS-bit view)" <<<"$out" ||
+    fail "the about box does not name the browser of the $BITS-bit registry view: $(grep 'Browser' <<<"$out")"
+  grep -qxF "| Cache folder: $profile\AppData\Local\Microsoft\Windows\INetCache" <<<"$out" ||
+    fail "the about box does not name the cache folder: $(grep 'Cache folder' <<<"$out")"
+  [ "$BITS" == 32 ] || return 0
+  for name in FsInit FsGetDefRootName FsStatusInfo FsFindFirst FsFindNext FsFindClose FsGetFile FsDeleteFile \
+    FsExecuteFile; do
+    grep -q "^stack: $name takes [0-9]* bytes and keeps EBX, ESI, EDI and EBP$" <<<"$out" ||
+      fail "entrycheck did not check the stack of $name"
+  done
+  grep -qxF "stack: the thunk catches a wrong prototype and a changed ESI" <<<"$out" ||
+    fail "entrycheck's thunk is not proven against wrong callees"
+}
+
 # ---------------------------------------------------------------- the run
 mkdir -p "$drive/Trovex" "$browser_dir"
-cp "$build"/{Trovex.dll,Trovex.lng,trovex.exe,tests/seedcache.exe} "$drive/Trovex/"
+cp "$build"/{Trovex.dll,Trovex.lng,trovex.exe,tests/seedcache.exe,tests/entrycheck.exe} "$drive/Trovex/"
 # Opening is not to ask: the question needs a window.
 sed 's/^ConfirmOpen=.*/ConfirmOpen=0/' "$build/Trovex.ini" >"$drive/Trovex/Trovex.ini"
 cp "$build/tests/standin_browser.exe" "$browser_dir/browser.exe"
 
 write_seed
 in_wine "$install_dir\\seedcache.exe" seed 'C:\seed\manifest.txt' >/dev/null
-in_wine reg add 'HKLM\Software\Microsoft\Internet Explorer' /v Version /d 11.0 /f >/dev/null
-# The about box shows these two; the cache folder is the one Wine keeps.
+# The about box shows these two; the cache folder is the one Wine keeps. The
+# browser's values stand in both registry views, its version told apart.
+reg_in_views add 'HKLM\Software\Microsoft\Internet Explorer' /v Version /d "11.0 (@BITS@-bit view)" /f
 profile=$(in_wine cmd /c 'echo %USERPROFILE%')
 in_wine reg add 'HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\Shell Folders' /v Cache \
   /d "$profile\AppData\Local\Microsoft\Windows\INetCache" /f >/dev/null
-in_wine reg add "$app_paths_key" /ve /d "$browser" /f >/dev/null
+reg_in_views add "$app_paths_key" /ve /d "$browser" /f
 in_wine reg add "$settings_key" /v GlobalUserOffline /t REG_DWORD /d 0 /f >/dev/null
 
 check_listing ""
@@ -302,5 +340,6 @@ check_open_refused 10
 check_open_refused 11
 check_open_without_browser
 check_reread
+check_entry_points
 
-finish_checks "Wine: listings, copies (two long URLs among them), the placeholder, deletion, open with and without a browser, refusals and reread as expected"
+finish_checks "Wine ($BITS-bit build, $WINEARCH prefix): listings, copies (two long URLs among them), the placeholder, deletion, open with and without a browser, refusals, reread, the nine entry points and the about box as expected"
