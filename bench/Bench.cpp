@@ -8,7 +8,8 @@
 // (bench/CraftedNames.h), beside the ordinary cache's figures.
 //
 //   trovex_bench [--sizes=10000,100000,1000000] [--operations=Fill,RootListing,...]
-//                [--names=ordinary,crafted] [--deletions=1000] [google benchmark flags]
+//                [--names=ordinary,crafted] [--deletions=1000] [--index-sizes=1000,60000]
+//                [google benchmark flags]
 //   trovex_bench --crafted-hosts=COUNT
 //       prints COUNT host names whose old index hash has its low 16 bits
 //       clear, one a line: the crafted keys of the index's unit test
@@ -30,6 +31,7 @@
 #include <vector>
 
 #include "bench/CraftedNames.h"
+#include "bench/IndexDatDeletion.h"
 #include "bench/Reference.h"
 #include "bench/SyntheticCache.h"
 #include "containers.h"
@@ -747,6 +749,10 @@ int main(int argc, char** argv) {
   ordinaryNames = std::find(names.begin(), names.end(), "ordinary") != names.end();
   craftedNames = std::find(names.begin(), names.end(), "crafted") != names.end();
   deletions = std::stoul(TakeListFlag(argc, argv, "deletions", {std::to_string(deletions)}).at(0));
+  std::vector<size_t> indexSizes;
+  for (const std::string& size : TakeListFlag(argc, argv, "index-sizes", {"1000", "60000"})) {
+    if (Wanted("DeleteIndexDat")) indexSizes.push_back(std::stoul(size));
+  }
   benchmark::Initialize(&argc, argv);
   for (size_t n : sizes) RegisterSize(n);
 
@@ -763,7 +769,11 @@ int main(int argc, char** argv) {
     if (std::optional<Memory> measured = MeasurePeakMemory(n)) memory[n] = *measured;
   }
   current.reset();
+  // Registered only now, so that no size's run above picks them up.
+  RegisterIndexDatDeletions(indexSizes, deletions);
+  if (!indexSizes.empty()) benchmark::RunSpecifiedBenchmarks(&report, "^DeleteIndexDat/");
   PrintSummary(report, sizes, memory, caches);
+  PrintIndexDatDeletions(indexSizes, deletions, [&report](const std::string& name) { return report.Seconds(name); });
   std::printf("load average (1, 5, 15 min): %s at the start, %s at the end, on %ld processors\n",
               loadBefore.c_str(), LoadAverage().c_str(), sysconf(_SC_NPROCESSORS_ONLN));
   benchmark::Shutdown();

@@ -28,4 +28,14 @@ bool IsDirSeparator(char c);
 // where the parameters are the argument as they are.
 std::string QuoteArgument(std::string_view argument);
 
+// A run of changes to the URL cache, such as the deletions of one delete
+// operation of the host. Between the two calls the system may hold what the
+// changes touch and put them in place together when the run ends; each
+// change still answers at once, and a change it cannot make is refused then.
+// A change made outside a run takes effect at once, and an enumeration of
+// the cache sees every change made before it. Windows's wininet makes each
+// change itself: there the two do nothing.
+void BeginCacheChanges();
+void EndCacheChanges();
+
 #endif

@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "cache/CacheObj.h"
+#include "platform/system.h"
 #include "plugin/Commands.h"
 #include "plugin/FileOps.h"
 #include "plugin/Listing.h"
@@ -73,9 +74,16 @@ void WINAPI FsGetDefRootName(char* name, int32_t maxLength) {
   lstrcpynA(name, kRootName, maxLength);
 }
 
+// A delete operation is one run of cache changes; at its end the changes
+// are put in place and the snapshot follows the cache.
 void WINAPI FsStatusInfo(const char*, int32_t startEnd, int32_t operation) {
-  if (startEnd != kFsStatusEnd || operation != kFsOperationDelete) return;
-  Guarded<int>(0, [] {
+  if (operation != kFsOperationDelete || (startEnd != kFsStatusStart && startEnd != kFsStatusEnd)) return;
+  Guarded<int>(0, [&] {
+    if (startEnd == kFsStatusStart) {
+      BeginCacheChanges();
+      return 0;
+    }
+    EndCacheChanges();
     RefillCache();
     return 0;
   });

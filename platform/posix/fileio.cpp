@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <string>
 #include <utility>
@@ -140,12 +142,27 @@ void UniqueFd::Reset(int fd) {
 
 void RemoveAbandonedTemporaries(const std::string& store) {
   ErrnoGuard keep;
-  std::string name = NameOf(store);
-  std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(FolderOf(store).c_str()), closedir);
-  if (!dir) return;
-  while (dirent* entry = readdir(dir.get())) {
-    if (IsTemporaryOf(entry->d_name, name)) unlinkat(dirfd(dir.get()), entry->d_name, 0);
+  UniqueFd folder(open(FolderOf(store).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (folder.Valid()) RemoveAbandonedTemporariesAt(folder.Get(), NameOf(store));
+}
+
+void RemoveAbandonedTemporariesAt(int folder, const std::string& name) {
+  ErrnoGuard keep;
+  // The listing reads through a handle of its own, which closedir closes.
+  int listed = openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (listed < 0) return;
+  std::unique_ptr<DIR, int (*)(DIR*)> dir(fdopendir(listed), closedir);
+  if (!dir) {
+    close(listed);
+    return;
   }
+  while (dirent* entry = readdir(dir.get())) {
+    if (IsTemporaryOf(entry->d_name, name)) unlinkat(folder, entry->d_name, 0);
+  }
+}
+
+UniqueFd OpenFolder(const std::string& path) {
+  return UniqueFd(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
 }
 
 StoreLock::StoreLock(const std::string& store) {
@@ -176,21 +193,26 @@ bool MakeFolders(const std::string& folder) {
 
 namespace {
 
+// Whether a file of this status may be read whole; false with errno if not.
+bool ReadableWhole(const struct stat& status) {
+  if (!S_ISREG(status.st_mode)) {
+    errno = S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
+    return false;
+  }
+  if (static_cast<uint64_t>(status.st_size) > kMaxFileSize) {
+    errno = EFBIG;
+    return false;
+  }
+  return true;
+}
+
 // Opens path for a whole read and checks it is a regular file of a size
 // that may be read; the open file, or an invalid one with errno set.
 UniqueFd OpenWhole(const std::string& path, struct stat& status) {
   // Non-blocking, so that a store replaced by a pipe cannot hang the caller.
   UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (!fd.Valid()) return fd;
-  if (fstat(fd.Get(), &status) != 0) return UniqueFd();
-  if (!S_ISREG(status.st_mode)) {
-    errno = S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
-    return UniqueFd();
-  }
-  if (static_cast<uint64_t>(status.st_size) > kMaxFileSize) {
-    errno = EFBIG;
-    return UniqueFd();
-  }
+  if (fstat(fd.Get(), &status) != 0 || !ReadableWhole(status)) return UniqueFd();
   return fd;
 }
 
@@ -237,6 +259,23 @@ bool ReadWhole(const std::string& path, struct stat* info, size_t piece, size_t&
 }
 
 }  // namespace
+
+bool ReadWholeFd(int fd, std::string& contents, struct stat* info) {
+  contents.clear();
+  struct stat status {};
+  if (fstat(fd, &status) != 0 || !ReadableWhole(status) || lseek(fd, 0, SEEK_SET) != 0) return false;
+  if (info != nullptr) *info = status;
+  size_t used = 0;
+  bool read = ReadToEnd(
+      fd, status, used, SIZE_MAX,
+      [&contents](size_t capacity) {
+        contents.resize(capacity);
+        return contents.data();
+      },
+      [](const char*, size_t) {});
+  contents.resize(read ? used : 0);
+  return read;
+}
 
 bool ReadWholeFile(const std::string& path, std::string& contents, struct stat* info) {
   contents.clear();
@@ -298,3 +337,68 @@ bool ReplaceFile(const std::string& path, std::string_view contents) {
   return true;
 }
 
+
+namespace {
+
+constexpr int kTemporaryAttempts = 100;
+
+// A name ReplaceFile's temporaries have: `name`, ".tmp." and six letters or
+// digits, random so that no other process can plant the file beforehand.
+std::string TemporaryName(const std::string& name) {
+  static constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  unsigned char random[6] = {};
+  if (getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) {
+    uint64_t mixed = static_cast<uint64_t>(getpid()) * 0x9E3779B97F4A7C15u ^ static_cast<uint64_t>(clock());
+    std::memcpy(random, &mixed, sizeof random);
+  }
+  std::string temporary = name + ".tmp.";
+  for (unsigned char byte : random) temporary += kLetters[byte % (sizeof kLetters - 1)];
+  return temporary;
+}
+
+// A new file of ours in `folder`: created, never one that was there.
+UniqueFd CreateTemporaryAt(int folder, const std::string& name, std::string& temporary, mode_t mode) {
+  for (int attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
+    temporary = TemporaryName(name);
+    UniqueFd fd(openat(folder, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (fd.Valid() || errno != EEXIST) {
+      if (fd.Valid() && fchmod(fd.Get(), mode) != 0) {
+        unlinkat(folder, temporary.c_str(), 0);
+        return UniqueFd();
+      }
+      return fd;
+    }
+  }
+  return UniqueFd();
+}
+
+bool SameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+bool PlaceTemporaryAt(int folder, const std::string& temporary, UniqueFd fd, const std::string& name,
+                      const struct stat& expected) {
+  if (fsync(fd.Get()) != 0 || close(fd.Release()) != 0) return false;
+  struct stat named {};
+  if (fstatat(folder, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0) return false;
+  if (!SameFile(named, expected)) {
+    errno = ESTALE;
+    return false;
+  }
+  if (renameat(folder, temporary.c_str(), folder, name.c_str()) != 0) return false;
+  fsync(folder);
+  return true;
+}
+
+}  // namespace
+
+bool ReplaceFileAt(int folder, const std::string& name, std::string_view contents, mode_t mode,
+                   const struct stat& expected) {
+  std::string temporary;
+  UniqueFd fd = CreateTemporaryAt(folder, name, temporary, mode);
+  if (!fd.Valid()) return false;
+  if (WriteAll(fd.Get(), contents) && PlaceTemporaryAt(folder, temporary, std::move(fd), name, expected)) return true;
+  ErrnoGuard keep;
+  unlinkat(folder, temporary.c_str(), 0);
+  return false;
+}

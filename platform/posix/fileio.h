@@ -99,6 +99,13 @@ class StoreLock {
 // that no live writer has one.
 void RemoveAbandonedTemporaries(const std::string& file);
 
+// The same for the temporary files of `name` in the folder open as `folder`.
+void RemoveAbandonedTemporariesAt(int folder, const std::string& name);
+
+// Opens the folder at `path` for work through its handle, without following
+// a link at its last component; invalid with errno when it cannot.
+UniqueFd OpenFolder(const std::string& path);
+
 // Creates `folder` and its missing parents; false with errno on failure.
 bool MakeFolders(const std::string& folder);
 
@@ -130,6 +137,9 @@ class FileText {
   size_t capacity_ = 0;
 };
 
+// ReadWholeFile of the file open as `fd`, read from its start.
+bool ReadWholeFd(int fd, std::string& contents, struct stat* info = nullptr);
+
 // ReadWholeFile into a FileText.
 bool ReadWholeFile(const std::string& path, FileText& contents, struct stat* info = nullptr);
 // The same, reading at most `piece` bytes at a time (0: no limit) and passing
@@ -145,5 +155,12 @@ bool ReadWholeFile(const std::string& path, FileText& contents, struct stat* inf
 // is kept. False with errno on failure, and then `path` is as it was and no
 // temporary file remains.
 bool ReplaceFile(const std::string& path, std::string_view contents);
+
+// ReplaceFile for `name` in the folder open as `folder`, every step through
+// that handle, the new file given `mode`; but only while `name` is still the
+// file `expected` (its device and inode), checked right before the rename:
+// otherwise false with errno ESTALE, and nothing changed.
+bool ReplaceFileAt(int folder, const std::string& name, std::string_view contents, mode_t mode,
+                   const struct stat& expected);
 
 #endif

@@ -11,6 +11,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "urlstore.h"
 
@@ -23,14 +24,24 @@ constexpr char kIndexDatName[] = "index.dat";
 // the entries that can be trusted.
 std::shared_ptr<const UrlSnapshot> IndexDatSnapshot(const std::string& folder, std::string* problem = nullptr);
 
+// Whether a local file name is one of the container's own files, never an
+// entry's: index.dat, the temporary files of its rewriting, its lock, in any
+// letter case. The snapshot hands out no such local file and a deletion
+// removes none.
+bool IsContainerOwnName(std::string_view name);
+
 // Deletes url's entry (found by its exact bytes) from the container's
 // index.dat as Wine does, then its local file. FALSE with the last error:
 // ERROR_FILE_NOT_FOUND when the container holds no such URL;
-// ERROR_SHARING_VIOLATION for a locked entry, a read-only format (4.7), a
-// folder that is not writable, or an index another deleter holds for long;
+// ERROR_SHARING_VIOLATION for a locked entry (unless locked more than a day
+// ago by its last access, as Wine takes it), a read-only format (4.7), a
+// folder that is not writable, a container folder or index.dat that is a
+// link, an index another deleter holds for long, or one replaced since it
+// was read;
 // ERROR_INVALID_DATA for an index whose counts Wine would reject or whose
 // structures share blocks (no edit could leave it sound); others as errno
-// maps them. A refusal changes nothing.
+// maps them. A refusal changes nothing. One IndexDatEdit (indexdatedit.h)
+// open, edited and committed.
 BOOL DeleteFromIndexDat(const std::string& folder, const char* url);
 
 #endif

@@ -24,6 +24,10 @@ bool IsDirSeparator(char c) {
   return c == '\\';
 }
 
+void BeginCacheChanges() {}
+
+void EndCacheChanges() {}
+
 // A started program splits its command line the way CommandLineToArgvW and
 // the C runtime do: a double quote opens or closes a quoted run, a backslash
 // escapes a quote, and 2n backslashes before a quote stand for n of them.

@@ -7,14 +7,20 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/support/TempFolder.h"
 #include "indexdat.h"
+#include "indexdatedit.h"
+#include "platform/system.h"
 
 // Entries are written with designated initializers that leave the other
 // fields at their defaults on purpose.
@@ -649,6 +655,19 @@ TEST(IndexDatDelete, FindsTheEntryByItsExactUrl) {
   EXPECT_EQ(Urls(path), (std::vector<std::string>{"http://example.com/A", "http://example.com/a/"}));
 }
 
+uint64_t FiletimeHoursAgo(int hours) {
+  return (static_cast<uint64_t>(std::time(nullptr) - hours * 3600) + 11644473600u) * 10000000u;
+}
+
+// Locks the first entry of the index as Wine does (the slot's flag, the use
+// count) and sets its last access.
+void LockFirst(Index& index, bool slotFlag, uint32_t useCount, uint64_t accessed) {
+  uint32_t at = Get32(index.image, Index::SlotAt(0) + 4);
+  if (slotFlag) Put32(index.image, Index::SlotAt(0), Get32(index.image, Index::SlotAt(0)) | 2);
+  Put32(index.image, at + 88, useCount);
+  Put64(index.image, at + 16, accessed);
+}
+
 // A refusal, and the error it gives; the index must stay as it was.
 struct RefusalRow {
   const char* what;
@@ -658,8 +677,10 @@ struct RefusalRow {
 
 const RefusalRow kRefusals[] = {
     {"no such URL", [](Index&, const std::string&) {}, ERROR_FILE_NOT_FOUND},
-    {"locked slot", [](Index& i, const std::string&) { Put32(i.image, Index::SlotAt(0), Get32(i.image, Index::SlotAt(0)) | 2); }, ERROR_SHARING_VIOLATION},
-    {"entry in use", [](Index& i, const std::string&) { Put32(i.image, Get32(i.image, Index::SlotAt(0) + 4) + 88, 1); }, ERROR_SHARING_VIOLATION},
+    {"locked slot", [](Index& i, const std::string&) { LockFirst(i, true, 0, FiletimeHoursAgo(0)); }, ERROR_SHARING_VIOLATION},
+    {"entry in use", [](Index& i, const std::string&) { LockFirst(i, false, 1, FiletimeHoursAgo(0)); }, ERROR_SHARING_VIOLATION},
+    {"locked a day ago", [](Index& i, const std::string&) { LockFirst(i, true, 1, FiletimeHoursAgo(23)); }, ERROR_SHARING_VIOLATION},
+    {"locked, accessed in the future", [](Index& i, const std::string&) { LockFirst(i, true, 1, FiletimeHoursAgo(-100)); }, ERROR_SHARING_VIOLATION},
     {"older format", [](Index& i, const std::string&) { i = Index(kSignature47); i.Add({.url = "http://sp.example.com/a b\"c", .file = "a b_c[0]_"}); }, ERROR_SHARING_VIOLATION},
     {"bitmap and count disagree", [](Index& i, const std::string&) { Put32(i.image, 0x28, Get32(i.image, 0x28) - 1); }, ERROR_INVALID_DATA},
     {"capacity short of the file", [](Index& i, const std::string&) { Put32(i.image, 0x24, 127); }, ERROR_INVALID_DATA},
@@ -729,6 +750,151 @@ TEST(IndexDatDelete, KeepsAWindowsFileUsableByWine) {
   std::vector<std::string> after = Urls(path);
   EXPECT_EQ(after.size(), 16u);
   for (size_t i = 0; i < 5; ++i) EXPECT_EQ(std::count(after.begin(), after.end(), before[i * 4]), 0);
+}
+
+TEST(IndexDatDelete, TakesALockOfMoreThanADayForADeadOne) {
+  // Wine clears the lock and the use count, then deletes as ever.
+  for (bool slotFlag : {true, false}) {
+    TempFolder folder;
+    std::string path = folder.path().string();
+    Index index = ThreeEntries();
+    LockFirst(index, slotFlag, 1, FiletimeHoursAgo(25));
+    index.Write(path);
+    MakeLocalFile(folder / "T5JYH04M/a b_c[0]_");
+    ASSERT_TRUE(DeleteFromIndexDat(path, "http://sp.example.com/a b\"c")) << slotFlag << ": " << GetLastError();
+    uint32_t at = Get32(index.image, Index::SlotAt(0) + 4);
+    std::string expected = WineDeleted(index.image, 0, at);
+    Put32(expected, at + 88, 0);
+    EXPECT_EQ(ReadFile(folder / "index.dat"), expected) << slotFlag;
+    EXPECT_FALSE(std::filesystem::exists(folder / "T5JYH04M/a b_c[0]_")) << slotFlag;
+  }
+}
+
+TEST(IndexDatDelete, NeverTakesTheContainersOwnFilesForAnEntrys) {
+  // Kept by an archive, the index has the time its entries noted.
+  const char* rows[] = {"index.dat", "INDEX.DAT", "index.dat.lock"};
+  for (const char* name : rows) {
+    TempFolder folder;
+    std::string path = folder.path().string();
+    Index index = ThreeEntries();
+    index.Add({.url = "http://own.example/", .file = name, .subfolder = 0xFE});
+    index.Write(path);
+    if (std::string(name) != "index.dat") MakeLocalFile(folder / name);
+    struct timespec times[2] = {{kUnixTime, 0}, {kUnixTime, 0}};
+    utimensat(AT_FDCWD, (folder / "index.dat").c_str(), times, 0);
+    std::shared_ptr<const UrlSnapshot> snapshot = IndexDatSnapshot(path);
+    ASSERT_NE(snapshot, nullptr) << name;
+    EXPECT_FALSE(List(*snapshot).at(3).path.has_value()) << name << ": handed out for a copy";
+    ASSERT_TRUE(DeleteFromIndexDat(path, "http://own.example/")) << name;
+    EXPECT_EQ(Urls(path).size(), 3u) << name << ": the container went";
+    EXPECT_TRUE(std::filesystem::exists(folder / name)) << name;
+  }
+}
+
+TEST(IndexDatDelete, RefusesWhenTheIndexWasReplacedSinceItWasRead) {
+  TempFolder folder;
+  std::string path = folder.path().string();
+  Index index = ThreeEntries();
+  index.Write(path);
+  MakeLocalFile(folder / "T5JYH04M/a b_c[0]_");
+  DWORD error = 0;
+  std::unique_ptr<IndexDatEdit> edit = IndexDatEdit::Open(path, &error);
+  ASSERT_NE(edit, nullptr) << error;
+  ASSERT_TRUE(edit->Delete("http://sp.example.com/a b\"c"));
+  WriteFile(folder / "other.dat", "another writer's index");
+  std::filesystem::rename(folder / "other.dat", folder / "index.dat");
+  EXPECT_FALSE(edit->Commit());
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  EXPECT_EQ(ReadFile(folder / "index.dat"), "another writer's index");
+  EXPECT_TRUE(std::filesystem::exists(folder / "T5JYH04M/a b_c[0]_"));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}), 2) << "a temporary file stayed";
+}
+
+// Swaps the folder at `link` for a link to `outside` and back, as fast as it
+// can, while it runs.
+class FolderSwapper {
+ public:
+  FolderSwapper(std::string folder, std::string outside) : folder_(std::move(folder)), outside_(std::move(outside)) {
+    thread_ = std::thread([this] {
+      while (running_) {
+        if (rename(folder_.c_str(), (folder_ + ".moved").c_str()) != 0) continue;
+        symlink(outside_.c_str(), folder_.c_str());
+        unlink(folder_.c_str());
+        rename((folder_ + ".moved").c_str(), folder_.c_str());
+      }
+    });
+  }
+  ~FolderSwapper() {
+    running_ = false;
+    thread_.join();
+  }
+
+ private:
+  std::string folder_, outside_;
+  std::atomic<bool> running_{true};
+  std::thread thread_;
+};
+
+TEST(IndexDatDelete, AFolderSwappedForALinkNeverLeadsOutside) {
+  TempFolder base;
+  std::string container = base / "Content.IE5", outside = base / "outside";
+  Index index = ThreeEntries();
+  index.Write(outside);
+  MakeLocalFile(outside + "/T5JYH04M/a b_c[0]_");
+  int deleted = 0;
+  for (int attempt = 0; attempt < 200; ++attempt) {
+    index.Write(container);
+    MakeLocalFile(container + "/T5JYH04M/a b_c[0]_");
+    {
+      FolderSwapper swapper(container, outside);
+      deleted += DeleteFromIndexDat(container, "http://sp.example.com/a b\"c") ? 1 : 0;
+    }
+    ASSERT_TRUE(ReadFile(outside + "/index.dat") == index.image) << "the index outside changed, attempt " << attempt;
+    ASSERT_TRUE(std::filesystem::exists(outside + "/T5JYH04M/a b_c[0]_")) << "attempt " << attempt;
+    ASSERT_EQ(std::distance(std::filesystem::directory_iterator(outside), {}), 2) << "attempt " << attempt;
+  }
+  EXPECT_GT(deleted, 0) << "no deletion went ahead: the race was never run";
+}
+
+// ---- A run of deletions ---------------------------------------------------------
+
+// Points TROVEX_CACHE at one container for a test.
+class CacheVariable {
+ public:
+  explicit CacheVariable(const std::string& folder) { setenv("TROVEX_CACHE", folder.c_str(), 1); }
+  ~CacheVariable() { unsetenv("TROVEX_CACHE"); }
+};
+
+TEST(IndexDatRun, DeletesInMemoryAndWritesTheIndexOnceAtTheEnd) {
+  TempFolder folder;
+  std::string path = folder.path().string();
+  Index index = ThreeEntries();
+  uint32_t locked = index.Add({.url = "http://locked.example/", .subfolder = 0, .slotFlags = 2});
+  Put64(index.image, locked + 16, FiletimeHoursAgo(0));
+  index.Write(path);
+  MakeLocalFile(folder / "T5JYH04M/a b_c[0]_");
+  MakeLocalFile(folder / "LPR8AXDF/s[0].css");
+  CacheVariable cache(path);
+
+  BeginCacheChanges();
+  EXPECT_TRUE(DeleteUrlCacheEntryA("http://sp.example.com/a b\"c"));
+  EXPECT_FALSE(DeleteUrlCacheEntryA("http://sp.example.com/a b\"c"));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_FALSE(DeleteUrlCacheEntryA("http://locked.example/"));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  EXPECT_TRUE(DeleteUrlCacheEntryA("http://example.org/s.css"));
+  EXPECT_EQ(ReadFile(folder / "index.dat"), index.image) << "written before the run ended";
+  EXPECT_TRUE(std::filesystem::exists(folder / "T5JYH04M/a b_c[0]_"));
+  EndCacheChanges();
+
+  std::string expected = WineDeleted(index.image, 0, Get32(index.image, Index::SlotAt(0) + 4));
+  expected = WineDeleted(expected, 1, Get32(index.image, Index::SlotAt(1) + 4));
+  EXPECT_EQ(ReadFile(folder / "index.dat"), expected);
+  EXPECT_FALSE(std::filesystem::exists(folder / "T5JYH04M/a b_c[0]_"));
+  EXPECT_FALSE(std::filesystem::exists(folder / "LPR8AXDF/s[0].css"));
+  // Outside a run a deletion is written at once.
+  EXPECT_TRUE(DeleteUrlCacheEntryA("http://example.net/nofile"));
+  EXPECT_EQ(Urls(path), std::vector<std::string>{"http://locked.example/"});
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "indexdat.h"
+#include "platform/system.h"
 #include "platform/win32api.h"
 #include "tests/support/EnumeratedUrls.h"
 #include "tests/support/SystemFolder.h"
@@ -285,6 +286,38 @@ TEST_F(KilledWriter, LeavesAnIndexDatOldOrNewAndWhole) {
   std::vector<std::string> names;
   for (const auto& entry : std::filesystem::directory_iterator(container)) names.push_back(entry.path().filename());
   EXPECT_EQ(names, std::vector<std::string>{"index.dat"});
+}
+
+// A run of deletions is written once, at its end: a kill leaves the index
+// as it was or with every deletion of the run.
+TEST_F(KilledWriter, LeavesAnIndexDatOldOrNewAfterARunOfDeletions) {
+  std::string container = folder.File("Content.IE5");
+  std::filesystem::create_directory(container);
+  std::string original = TempSystemFolder::ReadBytes(TROVEX_INDEXDAT_SAMPLES "/greendale/Content.IE5/index.dat");
+  folder.Write("Content.IE5/index.dat", original);
+  const std::vector<std::string> urls = ContainerUrls(container);
+  setenv("TROVEX_CACHE", container.c_str(), 1);
+  auto run = [&] {
+    BeginCacheChanges();
+    for (const std::string& url : urls) DeleteUrlCacheEntryA(url.c_str());
+    EndCacheChanges();
+  };
+  Time(run);
+  std::string all = folder.Read("Content.IE5/index.dat");
+  ASSERT_TRUE(ContainerUrls(container).empty());
+  int torn = 0, whole = 0;
+  for (int round = 0; round < kRounds; ++round) {
+    folder.Write("Content.IE5/index.dat", original);
+    Writer writer(run);
+    ASSERT_TRUE(writer.Started());
+    writer.KillAfter(RandomPause(2));
+    std::string left = folder.Read("Content.IE5/index.dat");
+    torn += left != original && left != all ? 1 : 0;
+    whole += left == all ? 1 : 0;
+  }
+  unsetenv("TROVEX_CACHE");
+  EXPECT_EQ(torn, 0) << "an index with some of the run's deletions";
+  EXPECT_GT(whole, 0) << "no run ended before its kill";
 }
 
 }  // namespace
