@@ -391,15 +391,18 @@ BOOL DeleteFromIndexDat(const std::string& folder, const char* url) {
   if (!ReadIndex(path, image, nullptr)) return FailFromErrno();
   std::optional<Header> header = ReadHeader(image, nullptr);
   if (!header) return Fail(ERROR_FILE_NOT_FOUND);
-  std::vector<UrlRecord> records = ListRecords(image, *header);
+  Drops drops;
+  std::vector<UrlRecord> records = ListRecords(image, *header, &drops);
   const UrlRecord* record = FindUrl(records, image, url);
   if (record == nullptr) return Fail(ERROR_FILE_NOT_FOUND);
 
   // Format 4.7 is read only: no writer of it is known to check an edit.
   if (header->format == Format::kVersion47) return Fail(ERROR_SHARING_VIOLATION);
   // Wine discards a container whose counts disagree; an index that already
-  // breaks its rules, or whose structures share blocks, is left alone.
-  if (!KeptByWine(image) || !StructuresApart(image, *header, records)) return Fail(ERROR_INVALID_DATA);
+  // breaks its rules, or whose structures share blocks (the reader leaves
+  // out a record on another's blocks), is left alone.
+  if (!KeptByWine(image) || drops.Of(Drop::kRecordShared) > 0 || !StructuresApart(image, *header, records))
+    return Fail(ERROR_INVALID_DATA);
   std::vector<Slot> slots = SlotsOf(image, *header, record->offset);
   if (Locked(image, *header, *record, slots)) return Fail(ERROR_SHARING_VIOLATION);
   if (faccessat(AT_FDCWD, container.c_str(), W_OK, AT_EACCESS) != 0) return FailFromErrno();
