@@ -94,6 +94,11 @@ inline uint64_t U64(std::string_view image, uint64_t at) {
 void PutU32(std::string& image, uint64_t at, uint32_t value);
 void PutU64(std::string& image, uint64_t at, uint64_t value);
 
+// Where blocks start: past the header, every 128 bytes.
+inline bool IsBlockStart(uint64_t offset) {
+  return offset >= kHeaderSize && offset % kBlockSize == 0;
+}
+
 // The header's values, once checked.
 struct Header {
   Format format = Format::kVersion52;
