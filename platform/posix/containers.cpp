@@ -191,8 +191,8 @@ struct IndexReading {
 IndexReading ReadContainerIndex(const std::string& folder) {
   std::string path = IndexOf(folder);
   struct stat info {};
-  if (stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && static_cast<uint64_t>(info.st_size) > indexdat::kMaxFileSize)
-    return {"too large for an index file", {}};
+  bool found = stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+  if (found && static_cast<uint64_t>(info.st_size) > indexdat::kMaxFileSize) return {"too large for an index file", {}};
   FileText image;
   if (!ReadWholeFile(path, image)) return {errno != 0 ? std::strerror(errno) : "cannot be read", {}};
   IndexReading reading;

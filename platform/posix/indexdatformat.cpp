@@ -149,11 +149,6 @@ std::optional<Header> ReadHeader(std::string_view image, std::string* problem) {
   return header;
 }
 
-bool BlockAllocated(std::string_view image, const Header& header, uint64_t block) {
-  if (block >= header.capacity) return false;
-  return (static_cast<unsigned char>(image[kBitmapAt + block / 8]) >> (block % 8)) & 1;
-}
-
 uint32_t HashTableBlocks(std::string_view image, const Header& header, uint64_t offset) {
   if (!IsBlockStart(offset) || offset + 16 > image.size()) return 0;
   if (image.substr(offset, 4) != "HASH") return 0;

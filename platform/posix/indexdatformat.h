@@ -121,7 +121,10 @@ std::optional<Header> ReadHeader(std::string_view image, std::string* problem);
 
 // Whether the bitmap marks block `block` allocated (and it lies within the
 // capacity).
-bool BlockAllocated(std::string_view image, const Header& header, uint64_t block);
+inline bool BlockAllocated(std::string_view image, const Header& header, uint64_t block) {
+  if (block >= header.capacity) return false;
+  return (static_cast<unsigned char>(image[kBitmapAt + block / 8]) >> (block % 8)) & 1;
+}
 
 // A string field of a record: where it starts in the file and its length
 // without the NUL. `at` is 0 when the field is absent or damaged.
@@ -243,6 +246,8 @@ class BlockSet {
  public:
   explicit BlockSet(uint64_t blocks);
   void Add(uint64_t first, uint64_t count);
+  // Whether any of the `count` blocks from `first` is in the set.
+  bool AnyIn(uint64_t first, uint64_t count) const;
   // The first block of the set at or after `from`; UINT64_MAX when none.
   uint64_t NextFrom(uint64_t from) const;
 
@@ -255,7 +260,8 @@ class BlockSet {
 // examined a bounded number of times whatever the slots point at: a record
 // is read once however many slots name it, its blocks are looked up in the
 // bitmap once for all records, and a string's end is searched for within
-// the block it starts in and then found from what earlier searches noted.
+// the block it starts in and the next, then found from what earlier
+// searches noted.
 // A listed record holds its blocks: a later one on any of them, or on a hash
 // table's, is dropped, so that the records listed share no byte.
 class RecordReader {
@@ -283,6 +289,7 @@ class RecordReader {
   uint64_t FindNul(uint64_t from, uint64_t end);
   uint64_t NulFromBlock(uint64_t block);
   uint64_t FreeFromBlock(uint64_t block);
+  bool Allocated(uint64_t first, uint64_t count);
 
   std::string_view image_;
   const Header& header_;

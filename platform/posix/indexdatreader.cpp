@@ -11,6 +11,8 @@ namespace indexdat {
 namespace {
 
 constexpr uint32_t kNoNul = UINT32_MAX;
+// A record of up to this many blocks has its bits looked up one by one.
+constexpr uint64_t kBitsLookedUp = 16;
 
 uint64_t BlockOf(uint64_t offset) {
   return (offset - kHeaderSize) / kBlockSize;
@@ -72,10 +74,24 @@ std::string DescribeDrops(const Drops& drops) {
 BlockSet::BlockSet(uint64_t blocks) : words_((blocks + 63) / 64), summary_((words_.size() + 63) / 64) {}
 
 void BlockSet::Add(uint64_t first, uint64_t count) {
-  for (uint64_t block = first; block < first + count && block / 64 < words_.size(); ++block) {
-    words_[block / 64] |= uint64_t{1} << (block % 64);
-    summary_[block / 4096] |= uint64_t{1} << (block / 64 % 64);
+  uint64_t end = std::min(first + count, uint64_t{words_.size()} * 64);
+  for (uint64_t block = first; block < end;) {
+    uint64_t word = block / 64, bits = std::min<uint64_t>(64 - block % 64, end - block);
+    words_[word] |= (bits == 64 ? ~uint64_t{0} : (uint64_t{1} << bits) - 1) << (block % 64);
+    summary_[word / 64] |= uint64_t{1} << (word % 64);
+    block += bits;
   }
+}
+
+bool BlockSet::AnyIn(uint64_t first, uint64_t count) const {
+  uint64_t end = first + count, word = first / 64;
+  if (count == 0 || word >= words_.size()) return false;
+  // Most records take a block or two: the words that hold them answer.
+  if ((end - 1) / 64 == word) {
+    uint64_t bits = count == 64 ? ~uint64_t{0} : (uint64_t{1} << count) - 1;
+    return (words_[word] & (bits << (first % 64))) != 0;
+  }
+  return NextFrom(first) < end;
 }
 
 uint64_t BlockSet::NextFrom(uint64_t from) const {
@@ -131,10 +147,11 @@ uint64_t RecordReader::NulFromBlock(uint64_t block) {
   return found == kNoNul ? image_.size() : found;
 }
 
-// The first NUL in [from, end), or end: the bytes of from's block are
-// searched, the rest is found from the blocks' notes.
+// The first NUL in [from, end), or end: the bytes of from's block and the
+// next are searched (most strings end there), the rest is found from the
+// blocks' notes.
 uint64_t RecordReader::FindNul(uint64_t from, uint64_t end) {
-  uint64_t blockEnd = std::min(end, kHeaderSize + (BlockOf(from) + 1) * kBlockSize);
+  uint64_t blockEnd = std::min(end, kHeaderSize + (BlockOf(from) + 2) * kBlockSize);
   steps_ += blockEnd - from;
   if (const void* nul = std::memchr(image_.data() + from, '\0', blockEnd - from); nul != nullptr)
     return static_cast<uint64_t>(static_cast<const char*>(nul) - image_.data());
@@ -145,11 +162,23 @@ uint64_t RecordReader::FindNul(uint64_t from, uint64_t end) {
 // The first block from `block` on that the bitmap marks free, found as
 // NulFromBlock finds a NUL.
 uint64_t RecordReader::FreeFromBlock(uint64_t block) {
+  if (free_[block] != 0) return free_[block] - 1;
   uint64_t last = block;
   for (; last < free_.size() && free_[last] == 0 && BlockAllocated(image_, header_, last); ++last) ++steps_;
   uint64_t found = last < free_.size() && free_[last] != 0 ? free_[last] - 1 : last;
-  for (uint64_t each = block; each <= last && each < free_.size(); ++each) free_[each] = static_cast<uint32_t>(found + 1);
+  for (uint64_t each = block; each <= last && each < free_.size(); ++each)
+    free_[each] = static_cast<uint32_t>(found + 1);
   return found;
+}
+
+// Whether the bitmap marks all `count` blocks from `first` allocated: a
+// short record's bits are looked up, a long one's from the notes.
+bool RecordReader::Allocated(uint64_t first, uint64_t count) {
+  if (count > kBitsLookedUp) return FreeFromBlock(first) >= first + count;
+  steps_ += count;
+  for (uint64_t block = first + 1; block < first + count; ++block)
+    if (!BlockAllocated(image_, header_, block)) return false;
+  return true;
 }
 
 // The NUL-terminated string at record offset `field` points to, searched for
@@ -179,8 +208,8 @@ bool RecordReader::Check(uint32_t offset, uint32_t& blocks) {
   uint64_t size = uint64_t{kBlockSize} * blocks;
   if (blocks == 0 || size < kSmallestRecord) return drop(Drop::kRecordSize);
   if (offset + size > image_.size()) return drop(Drop::kRecordOutside);
-  if (FreeFromBlock(first) < first + blocks) return drop(Drop::kRecordFree);
-  if (held_.NextFrom(first) < first + blocks) return drop(Drop::kRecordShared);
+  if (!Allocated(first, blocks)) return drop(Drop::kRecordFree);
+  if (held_.AnyIn(first, blocks)) return drop(Drop::kRecordShared);
   return true;
 }
 
