@@ -3,7 +3,9 @@
 // bitmap) and 128-byte blocks holding hash tables and URL, REDR and LEAK
 // records. Everything here reads a whole file image held in memory, with
 // offset arithmetic in 64 bits, so that no field a file holds can lead a read
-// outside it. Internal to platform/posix (indexdat.cpp).
+// outside it. Reading costs time and room in proportion to the file's size,
+// whatever its fields point at. Internal to platform/posix (indexdat.cpp,
+// and containers.cpp to say what a reading left out).
 #ifndef TROVEX_PLATFORM_POSIX_INDEXDATFORMAT_H
 #define TROVEX_PLATFORM_POSIX_INDEXDATFORMAT_H
 
@@ -176,7 +178,7 @@ struct Drops {
   uint32_t Total() const;
 };
 
-// "3 records (2 outside the file, 1 bad URL), 1 hash table (damaged)";
+// "3 records (2 outside the file, 1 bad URL), 1 hash table (1 damaged)";
 // empty when nothing was dropped.
 std::string DescribeDrops(const Drops& drops);
 
