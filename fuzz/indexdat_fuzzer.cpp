@@ -7,6 +7,8 @@
 // is refused, leaving the index as it was, or leaves an index that Wine
 // keeps (its size, capacity and bitmap agree) and that lists the same
 // entries less that one. Nothing outside the container is ever removed.
+// Reading costs a bounded number of steps a byte, and the URLs listed take
+// no more room than the file.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -24,6 +26,7 @@
 #include "fuzz/FuzzInput.h"
 #include "fuzz/FuzzSystem.h"
 #include "indexdat.h"
+#include "indexdatformat.h"
 
 namespace {
 
@@ -139,6 +142,19 @@ std::optional<std::string> PlaceLocalFile(const FuzzSystemFolder& folder, const 
   return std::nullopt;
 }
 
+// The reader looks at each record start once, at most two blocks of each of
+// three strings and 16 bits of the bitmap for each, every other block of the
+// file and bit of the bitmap once.
+void CheckCost(const std::string& image) {
+  std::optional<indexdat::Header> header = indexdat::ReadHeader(image, nullptr);
+  if (!header) return;
+  uint64_t steps = 0, urlBytes = 0;
+  indexdat::ForEachRecord(
+      image, *header, [&](const indexdat::UrlRecord& record) { urlBytes += record.url.length; }, nullptr, &steps);
+  FUZZ_CHECK(urlBytes <= image.size());
+  FUZZ_CHECK(steps <= 8 * image.size());
+}
+
 const FuzzSystemFolder& Folder() {
   static FuzzSystemFolder folder;
   static bool ready = false;
@@ -156,6 +172,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   uint8_t victim = input.Byte();
   uint8_t localFile = input.Byte();
   std::string image(input.Rest());
+  CheckCost(image);
   const FuzzSystemFolder& folder = Folder();
   std::error_code ignored;
   std::filesystem::remove_all(folder.File("c"), ignored);

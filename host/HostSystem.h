@@ -26,7 +26,15 @@ bool ReadsCacheFolders();
 // folder's.
 std::vector<std::string> CacheFoldersInUse();
 
-// One line for each container source that the plug-in will skip, and why.
-std::vector<std::string> SkippedCaches();
+// What the plug-in will make of the caches the environment names: a line for
+// each source it skips and why, a line for each container it reads only in
+// part and what it leaves out, and whether caches were named and not one
+// container of them can be read.
+struct CacheCheck {
+  std::vector<std::string> Skipped;
+  std::vector<std::string> Partial;
+  bool NoneRead = false;
+};
+CacheCheck CheckCaches();
 
 #endif

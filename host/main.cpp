@@ -72,11 +72,16 @@ GlobalOptions ReadGlobalOptions(int argc, char** argv) {
 }
 
 // The absolute path of the folder an option names; a usage error when it is
-// not a folder.
-std::string FolderOption(const std::string& folder, const std::string& what) {
+// not a folder. A cache's folder is handed on as the file system resolves
+// it: "link/.." names the link's target's parent, not the folder holding
+// the link.
+std::string FolderOption(const std::string& folder, const std::string& what, bool resolved = false) {
   std::error_code error;
   if (!std::filesystem::is_directory(folder, error)) throw HostError(kExitUsage, "no such " + what + ": " + folder);
-  return std::filesystem::absolute(folder, error).string();
+  std::filesystem::path path =
+      resolved ? std::filesystem::canonical(folder, error) : std::filesystem::absolute(folder, error);
+  if (error) throw HostError(kExitUsage, "no such " + what + ": " + folder);
+  return path.string();
 }
 
 void SetEnvironmentOrFail(const std::string& name, const std::string& value) {
@@ -90,10 +95,12 @@ void ApplyCacheOptions(const GlobalOptions& options) {
   if (!ReadsCacheFolders()) {
     throw HostError(kExitUsage, "--wine-prefix and --cache are for the Linux build; this one reads the system's cache");
   }
-  if (options.WinePrefix) SetEnvironmentOrFail("TROVEX_WINEPREFIX", FolderOption(*options.WinePrefix, "Wine prefix"));
+  if (options.WinePrefix) {
+    SetEnvironmentOrFail("TROVEX_WINEPREFIX", FolderOption(*options.WinePrefix, "Wine prefix", true));
+  }
   std::string list;
   for (const std::string& folder : options.CacheFolders) {
-    std::string absolute = FolderOption(folder, "cache folder");
+    std::string absolute = FolderOption(folder, "cache folder", true);
     if (absolute.find(':') != std::string::npos) {
       throw HostError(kExitUsage, "a cache folder's path cannot hold ':': " + folder);
     }
@@ -154,9 +161,13 @@ int Run(int argc, char** argv) {
   }
   CheckCommand(options.Words);
   ApplyEnvironment(options);
-  // The plug-in leaves out a cache it cannot read without a word; the user
-  // hears of it here.
-  for (const std::string& problem : SkippedCaches()) ReportError("skipped " + problem);
+  // The plug-in leaves out a cache it cannot read, and what it cannot trust
+  // of one it reads, without a word; the user hears of it here. With nothing
+  // left to read, the command would only show an empty cache.
+  CacheCheck caches = CheckCaches();
+  for (const std::string& problem : caches.Skipped) ReportError("skipped " + problem);
+  for (const std::string& partial : caches.Partial) ReportError(partial);
+  if (caches.NoneRead) throw HostError(kExitFailed, "not one of the caches given can be read");
   PluginLibrary library(options.PluginPath);
   Plugin plugin(library.EntryPoints());
   if (int32_t result = plugin.Init(); result != 0) {

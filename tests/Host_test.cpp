@@ -596,4 +596,36 @@ TEST_F(Trovex, RejectsBadUsageBeforeLoadingAnything) {
   EXPECT_NE(help.Out.find("--force"), std::string::npos);
 }
 
+// A container read in part is named with what was left out of it; when not
+// one container given can be read, the command fails instead of showing an
+// empty cache. A folder given as "link/.." is the link's target's parent.
+TEST_F(Trovex, SaysWhatItLeftOutOfTheCachesAndFailsWhenItCanReadNone) {
+  std::string samples = TROVEX_INDEXDAT_SAMPLES;
+  std::string whole = ReadFile(samples + "/greendale/Content.IE5/index.dat");
+  std::string cut = Temp("deep/cut"), broken = Temp("broken");
+  WriteFile(cut + "/index.dat", whole.substr(0, 0x8000));
+  WriteFile(broken + "/index.dat", "not an index");
+  WriteFile(Temp("cut/index.dat"), whole);  // what the text of "link/../cut" names
+  fs::create_directories(Temp("deep/inner"));
+  fs::create_directory_symlink(Temp("deep/inner"), Temp("link"));
+
+  Result partial = Run({"--cache", Temp("link/../cut"), "about"});
+  EXPECT_EQ(partial.Status, 0) << partial.Err;
+  // The about box follows on stderr.
+  EXPECT_TRUE(partial.Err.starts_with("trovex: " + cut + "/index.dat: cut short, 32768 of 49152 bytes; dropped 7 "
+                                      "records (7 outside the file)\n"))
+      << partial.Err;
+  EXPECT_NE(partial.Out.find("Cache folders in use:\n  " + cut + "\n"), std::string::npos) << partial.Out;
+
+  Result none = Run({"--cache", broken, "tree"});
+  EXPECT_EQ(none.Status, 1);
+  EXPECT_EQ(none.Err, "trovex: skipped " + broken + "/index.dat: too short for an index file\n"
+                      "trovex: not one of the caches given can be read\n");
+  EXPECT_EQ(none.Out, "");
+
+  Result one = Run({"--cache", broken, "--cache", Temp("cut"), "tree"});
+  EXPECT_EQ(one.Status, 0) << one.Err;
+  EXPECT_TRUE(one.Out.starts_with("\\ (")) << one.Out;
+}
+
 }  // namespace

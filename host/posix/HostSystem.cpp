@@ -27,6 +27,8 @@ std::vector<std::string> CacheFoldersInUse() {
   return folders;
 }
 
-std::vector<std::string> SkippedCaches() {
-  return ContainerProblems();
+CacheCheck CheckCaches() {
+  if (!ContainersConfigured()) return {};
+  ContainerReport report = ReportContainers();
+  return {std::move(report.Skipped), std::move(report.Partial), report.Read == 0};
 }

@@ -26,6 +26,6 @@ std::vector<std::string> CacheFoldersInUse() {
   return {};
 }
 
-std::vector<std::string> SkippedCaches() {
+CacheCheck CheckCaches() {
   return {};
 }

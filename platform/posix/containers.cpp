@@ -7,14 +7,17 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 
 #include "fileio.h"
 #include "hextext.h"
 #include "indexdat.h"
+#include "indexdatformat.h"
 #include "text.h"
 
 namespace {
@@ -101,10 +104,19 @@ std::string IndexOf(const std::string& folder) {
   return folder + "/" + kIndexDatName;
 }
 
-std::string AbsoluteFolder(const std::string& folder) {
+// The folder as the file system resolves it, its links and each ".." after
+// one followed: "link/.." is the link's target's parent, which a text cut
+// would take for the folder holding the link. A folder that is not there
+// keeps its absolute form, for the line that says so.
+std::string ResolvedFolder(const std::string& folder) {
+  if (char* real = realpath(folder.c_str(), nullptr)) {
+    std::string resolved(real);
+    std::free(real);
+    return resolved;
+  }
   std::error_code error;
   std::filesystem::path absolute = std::filesystem::absolute(folder, error);
-  return WithoutTrailingSlashes(error ? folder : absolute.lexically_normal().string());
+  return WithoutTrailingSlashes(error ? folder : absolute.string());
 }
 
 std::string ReadUserReg(const std::string& prefix) {
@@ -158,7 +170,7 @@ std::vector<std::string> NamedFolders() {
   const char* list = std::getenv("TROVEX_CACHE");
   std::vector<std::string> folders;
   for (const std::string& folder : SplitFolderList(list != nullptr ? list : "")) {
-    folders.push_back(AbsoluteFolder(folder));
+    folders.push_back(ResolvedFolder(folder));
   }
   return folders;
 }
@@ -166,13 +178,38 @@ std::vector<std::string> NamedFolders() {
 std::optional<std::string> ConfiguredPrefix() {
   const char* prefix = std::getenv("TROVEX_WINEPREFIX");
   if (prefix == nullptr || *prefix == '\0') return std::nullopt;
-  return AbsoluteFolder(prefix);
+  return ResolvedFolder(prefix);
 }
 
-std::string IndexProblem(const std::string& folder) {
+// What the reader makes of a container's index: why it cannot be read at
+// all, or else what it leaves out of it (empty when nothing).
+struct IndexReading {
   std::string problem;
-  if (IndexDatSnapshot(folder, &problem)) return {};
-  return problem.empty() ? "cannot be read" : problem;
+  std::string damage;
+};
+
+IndexReading ReadContainerIndex(const std::string& folder) {
+  std::string path = IndexOf(folder);
+  struct stat info {};
+  bool found = stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+  if (found && static_cast<uint64_t>(info.st_size) > indexdat::kMaxFileSize) return {"too large for an index file", {}};
+  FileText image;
+  if (!ReadWholeFile(path, image)) return {errno != 0 ? std::strerror(errno) : "cannot be read", {}};
+  IndexReading reading;
+  std::optional<indexdat::Header> header = indexdat::ReadHeader(image.View(), &reading.problem);
+  if (!header) {
+    if (reading.problem.empty()) reading.problem = "cannot be read";
+    return reading;
+  }
+  indexdat::Drops drops;
+  indexdat::ForEachRecord(image.View(), *header, [](const indexdat::UrlRecord&) {}, &drops);
+  if (header->size < header->declaredSize) {
+    reading.damage = "cut short, " + std::to_string(header->size) + " of " + std::to_string(header->declaredSize) +
+                     " bytes";
+  }
+  if (std::string dropped = indexdat::DescribeDrops(drops); !dropped.empty())
+    reading.damage += (reading.damage.empty() ? "dropped " : "; dropped ") + dropped;
+  return reading;
 }
 
 }  // namespace
@@ -246,24 +283,42 @@ bool ContainersConfigured() {
 
 std::vector<CacheContainer> ConfiguredContainers() {
   std::vector<CacheContainer> containers;
-  if (std::optional<std::string> prefix = ConfiguredPrefix()) containers = WinePrefixContainers(*prefix);
+  if (std::optional<std::string> prefix = ConfiguredPrefix()) {
+    for (CacheContainer& container : WinePrefixContainers(*prefix)) {
+      container.Folder = ResolvedFolder(container.Folder);
+      containers.push_back(std::move(container));
+    }
+  }
   for (const std::string& folder : NamedFolders()) {
     if (IsFile(IndexOf(folder))) containers.push_back({folder, {}});
   }
   return containers;
 }
 
-std::vector<std::string> ContainerProblems() {
-  std::vector<std::string> problems;
+ContainerReport ReportContainers() {
+  ContainerReport report;
   if (std::optional<std::string> prefix = ConfiguredPrefix()) {
-    if (!IsFolder(*prefix)) problems.push_back(*prefix + ": no such Wine prefix");
+    if (!IsFolder(*prefix)) {
+      report.Skipped.push_back(*prefix + ": no such Wine prefix");
+    } else if (WinePrefixContainers(*prefix).empty()) {
+      report.Skipped.push_back(*prefix + ": no " + kIndexDatName + " in its cache folders");
+    }
   }
   for (const std::string& folder : NamedFolders()) {
-    if (!IsFile(IndexOf(folder))) problems.push_back(folder + ": no " + kIndexDatName + " in it");
+    if (!IsFile(IndexOf(folder))) report.Skipped.push_back(folder + ": no " + kIndexDatName + " in it");
   }
   for (const CacheContainer& container : ConfiguredContainers()) {
-    std::string problem = IndexProblem(container.Folder);
-    if (!problem.empty()) problems.push_back(IndexOf(container.Folder) + ": " + problem);
+    IndexReading reading = ReadContainerIndex(container.Folder);
+    if (!reading.problem.empty()) {
+      report.Skipped.push_back(IndexOf(container.Folder) + ": " + reading.problem);
+      continue;
+    }
+    ++report.Read;
+    if (!reading.damage.empty()) report.Partial.push_back(IndexOf(container.Folder) + ": " + reading.damage);
   }
-  return problems;
+  return report;
+}
+
+std::vector<std::string> ContainerProblems() {
+  return ReportContainers().Skipped;
 }

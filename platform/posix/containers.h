@@ -23,12 +23,23 @@ bool ContainersConfigured();
 
 // The containers of the environment in the order an enumeration visits them:
 // each prefix's Cookies, History and Content, then the named folders in the
-// order given. Only folders that hold an index.dat file are listed.
+// order given. Only folders that hold an index.dat file are listed, each
+// under its real path (links and ".." resolved by the file system).
 std::vector<CacheContainer> ConfiguredContainers();
 
-// What is wrong with each source the environment names that gives no usable
-// container: a named folder without an index.dat, an index.dat that fails
-// the reader's checks. One line each, "PATH: reason".
+// What reading the containers of the environment gives, one line each
+// ("PATH: what"): each source that gives no usable container (a named folder
+// without an index.dat, a prefix with none, an index.dat that fails the
+// reader's checks), and each container read in part (what the reader left
+// out and why).
+struct ContainerReport {
+  std::vector<std::string> Skipped;
+  std::vector<std::string> Partial;
+  size_t Read = 0;  // the containers whose index can be read
+};
+ContainerReport ReportContainers();
+
+// ReportContainers().Skipped.
 std::vector<std::string> ContainerProblems();
 
 // The three containers of the Wine prefix, Cookies, History, Content, as its

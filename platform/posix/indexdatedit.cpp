@@ -181,12 +181,14 @@ bool IndexDatEdit::Load(const std::string& folder, DWORD* error) {
 // of a run costs what one entry costs. An index that no edit may touch is
 // noted: format 4.7 is read only, as no writer of it is known to check an
 // edit; Wine discards a container whose counts disagree, and an index that
-// already breaks its rules, or whose structures share blocks, is left alone.
+// already breaks its rules, or whose structures share blocks (the reader
+// leaves out a record on another's blocks), is left alone.
 void IndexDatEdit::Index() {
-  std::vector<UrlRecord> records = ListRecords(image_, header_);
+  Drops drops;
+  std::vector<UrlRecord> records = ListRecords(image_, header_, &drops);
   if (header_.format == Format::kVersion47) {
     refusal_ = ERROR_SHARING_VIOLATION;
-  } else if (!KeptByWine(image_) || !StructuresApart(image_, header_, records)) {
+  } else if (!KeptByWine(image_) || drops.Of(Drop::kRecordShared) > 0 || !StructuresApart(image_, header_, records)) {
     refusal_ = ERROR_INVALID_DATA;
   }
   records_.reserve(records.size());

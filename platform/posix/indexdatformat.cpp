@@ -43,9 +43,8 @@ bool CheckLength(uint64_t length, std::string* problem) {
   return true;
 }
 
-bool CheckCounts(std::string_view image, const Header& header, std::string* problem) {
-  if (U32(image, kFileSizeAt) != image.size()) return Fail(problem, "size field differs from the file's length");
-  if (header.capacity > (image.size() - kHeaderSize) / kBlockSize || header.capacity > kMaxBlocks)
+bool CheckCounts(const Header& header, std::string* problem) {
+  if (header.capacity > (header.declaredSize - kHeaderSize) / kBlockSize || header.capacity > kMaxBlocks)
     return Fail(problem, "capacity exceeds the file");
   if (header.blocksInUse > header.capacity) return Fail(problem, "more blocks in use than the capacity");
   if (header.subfolderCount > kMaxSubfolders) return Fail(problem, "too many subfolders");
@@ -60,56 +59,6 @@ std::string SubfolderName(std::string_view image, uint32_t i) {
     if (!alnum) return {};
   }
   return std::string(name);
-}
-
-bool IsBlockStart(uint64_t offset) {
-  return offset >= kHeaderSize && offset % kBlockSize == 0;
-}
-
-bool BlocksAllocated(std::string_view image, const Header& header, uint64_t first, uint64_t count) {
-  for (uint64_t block = first; block < first + count; ++block)
-    if (!BlockAllocated(image, header, block)) return false;
-  return true;
-}
-
-// The NUL-terminated string at record offset `field` points to, searched for
-// only inside the record.
-Text StringField(std::string_view image, uint64_t record, uint64_t recordSize, uint32_t field,
-                 uint32_t firstString) {
-  uint32_t at = U32(image, record + field);
-  if (at == 0 || at < firstString || at >= recordSize) return {};
-  const char* start = image.data() + record + at;
-  const void* nul = std::memchr(start, '\0', recordSize - at);
-  if (nul == nullptr) return {};
-  return {static_cast<uint32_t>(record + at), static_cast<uint32_t>(static_cast<const char*>(nul) - start)};
-}
-
-// Header data is bytes with a stored length, not a string.
-Text DataField(std::string_view image, uint64_t record, uint64_t recordSize, const RecordLayout& layout) {
-  uint32_t at = U32(image, record + layout.headerData);
-  uint32_t size = U32(image, record + layout.headerSize);
-  if (at == 0 || at < layout.firstString || at >= recordSize || size > recordSize - at) return {};
-  return {static_cast<uint32_t>(record + at), size};
-}
-
-// A local file name becomes the last part of a host path: nothing that could
-// name another folder or escape this one.
-bool IsSafeFileName(std::string_view name) {
-  if (name.empty() || name == "." || name == "..") return false;
-  for (char c : name)
-    if (c == '/' || c == '\\' || c == ':' || static_cast<unsigned char>(c) < 0x20) return false;
-  return true;
-}
-
-void ReadLocalFile(std::string_view image, const Header& header, uint64_t recordSize, const RecordLayout& layout,
-                   UrlRecord& record) {
-  uint8_t subfolder = static_cast<uint8_t>(image[record.offset + layout.subfolder]);
-  bool inFolder = subfolder == kNoSubfolder || subfolder == kNoSubfolderToo;
-  bool inSubfolder = subfolder < header.subfolderCount && !header.subfolders[subfolder].empty();
-  Text name = StringField(image, record.offset, recordSize, layout.fileName, layout.firstString);
-  if (!(inFolder || inSubfolder) || !name.Present() || !IsSafeFileName(image.substr(name.at, name.length))) return;
-  record.fileName = name;
-  record.subfolder = inSubfolder ? subfolder : kNoSubfolder;
 }
 
 bool IsLeapYear(int64_t year) {
@@ -174,8 +123,13 @@ void PutU64(std::string& image, uint64_t at, uint64_t value) {
   PutU32(image, at + 4, static_cast<uint32_t>(value >> 32));
 }
 
+// The size field gives the file's length: a longer file is read up to it,
+// a shorter one in the whole blocks it holds.
 std::optional<Header> ReadHeader(std::string_view image, std::string* problem) {
-  if (!CheckLength(image.size(), problem)) return std::nullopt;
+  if (image.size() < kHeaderSize + kBlockSize) {
+    Fail(problem, "too short for an index file");
+    return std::nullopt;
+  }
   std::optional<Format> format = FormatOf(image);
   if (!format) {
     Fail(problem, "unknown signature");
@@ -187,14 +141,12 @@ std::optional<Header> ReadHeader(std::string_view image, std::string* problem) {
   header.capacity = U32(image, kCapacityAt);
   header.blocksInUse = U32(image, kBlocksInUseAt);
   header.subfolderCount = U32(image, kSubfolderCountAt);
-  if (!CheckCounts(image, header, problem)) return std::nullopt;
+  header.declaredSize = U32(image, kFileSizeAt);
+  uint64_t whole = image.size() - (image.size() - kHeaderSize) % kBlockSize;
+  header.size = std::min(header.declaredSize, whole);
+  if (!CheckLength(header.declaredSize, problem) || !CheckCounts(header, problem)) return std::nullopt;
   for (uint32_t i = 0; i < header.subfolderCount; ++i) header.subfolders[i] = SubfolderName(image, i);
   return header;
-}
-
-bool BlockAllocated(std::string_view image, const Header& header, uint64_t block) {
-  if (block >= header.capacity) return false;
-  return (static_cast<unsigned char>(image[kBitmapAt + block / 8]) >> (block % 8)) & 1;
 }
 
 uint32_t HashTableBlocks(std::string_view image, const Header& header, uint64_t offset) {
@@ -207,39 +159,25 @@ uint32_t HashTableBlocks(std::string_view image, const Header& header, uint64_t 
   return blocks;
 }
 
+Drop HashTableProblem(std::string_view image, const Header& header, uint64_t offset) {
+  image = Trusted(image, header);
+  if (!IsBlockStart(offset)) return Drop::kTableDamaged;
+  if (offset + 16 > image.size()) return Drop::kTableOutside;
+  if (image.substr(offset, 4) != "HASH" || U32(image, offset + 4) == 0) return Drop::kTableDamaged;
+  uint64_t end = offset + uint64_t{kBlockSize} * U32(image, offset + 4);
+  bool withinCapacity = (end - kHeaderSize) / kBlockSize <= header.capacity;
+  return end > image.size() && withinCapacity ? Drop::kTableOutside : Drop::kTableDamaged;
+}
+
 bool ListsUrl(uint32_t key, uint32_t offset) {
   if (key == kSlotDeleted || key == kSlotFree || key == offset || key == kSlotFiller1 || key == kSlotFiller2)
     return false;
   return (key & kSlotFlagMask) != kSlotRedirect;
 }
 
-bool ReadUrlRecord(std::string_view image, const Header& header, uint32_t offset, UrlRecord& record) {
-  if (!IsBlockStart(offset) || uint64_t{offset} + kBlockSize > image.size()) return false;
-  uint64_t first = (offset - kHeaderSize) / kBlockSize;
-  if (!BlockAllocated(image, header, first) || image.substr(offset, 4) != "URL ") return false;
-  uint32_t blocks = U32(image, offset + 4);
-  uint64_t size = uint64_t{kBlockSize} * blocks;
-  if (blocks == 0 || offset + size > image.size() || size < kSmallestRecord) return false;
-  if (!BlocksAllocated(image, header, first, blocks)) return false;
-
-  const RecordLayout& layout = LayoutOf(header.format);
-  // Field by field: an assignment of a fresh record was built on the stack
-  // and read back in pieces the processor could not forward.
-  record.offset = offset;
-  record.blocks = blocks;
-  record.url = StringField(image, offset, size, layout.url, layout.firstString);
-  if (!record.url.Present() || record.url.length == 0) return false;
-  record.header = DataField(image, offset, size, layout);
-  record.extension = StringField(image, offset, size, layout.extension, layout.firstString);
-  record.fileName = Text{};
-  record.subfolder = kNoSubfolder;
-  ReadLocalFile(image, header, size, layout, record);
-  return true;
-}
-
-std::vector<UrlRecord> ListRecords(std::string_view image, const Header& header) {
+std::vector<UrlRecord> ListRecords(std::string_view image, const Header& header, Drops* drops) {
   std::vector<UrlRecord> records;
-  ForEachRecord(image, header, [&](const UrlRecord& record) { records.push_back(record); });
+  ForEachRecord(image, header, [&](const UrlRecord& record) { records.push_back(record); }, drops);
   return records;
 }
 

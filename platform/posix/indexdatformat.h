@@ -3,7 +3,9 @@
 // bitmap) and 128-byte blocks holding hash tables and URL, REDR and LEAK
 // records. Everything here reads a whole file image held in memory, with
 // offset arithmetic in 64 bits, so that no field a file holds can lead a read
-// outside it. Internal to platform/posix (indexdat.cpp).
+// outside it. Reading costs time and room in proportion to the file's size,
+// whatever its fields point at. Internal to platform/posix (indexdat.cpp,
+// and containers.cpp to say what a reading left out).
 #ifndef TROVEX_PLATFORM_POSIX_INDEXDATFORMAT_H
 #define TROVEX_PLATFORM_POSIX_INDEXDATFORMAT_H
 
@@ -12,6 +14,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace indexdat {
@@ -93,6 +96,11 @@ inline uint64_t U64(std::string_view image, uint64_t at) {
 void PutU32(std::string& image, uint64_t at, uint32_t value);
 void PutU64(std::string& image, uint64_t at, uint64_t value);
 
+// Where blocks start: past the header, every 128 bytes.
+inline bool IsBlockStart(uint64_t offset) {
+  return offset >= kHeaderSize && offset % kBlockSize == 0;
+}
+
 // The header's values, once checked.
 struct Header {
   Format format = Format::kVersion52;
@@ -100,6 +108,11 @@ struct Header {
   uint32_t capacity = 0;  // blocks
   uint32_t blocksInUse = 0;
   uint32_t subfolderCount = 0;
+  // The bytes the header gives the file (its size field), and the part of
+  // them the file holds: less when it was cut short, in whole blocks. What
+  // lies past the size field (a cluster's padding) is not part of the file.
+  uint64_t declaredSize = 0;
+  uint64_t size = 0;
   // Subfolder i's name, or empty when it is not eight letters and digits.
   std::string subfolders[kMaxSubfolders];
 };
@@ -110,7 +123,10 @@ std::optional<Header> ReadHeader(std::string_view image, std::string* problem);
 
 // Whether the bitmap marks block `block` allocated (and it lies within the
 // capacity).
-bool BlockAllocated(std::string_view image, const Header& header, uint64_t block);
+inline bool BlockAllocated(std::string_view image, const Header& header, uint64_t block) {
+  if (block >= header.capacity) return false;
+  return (static_cast<unsigned char>(image[kBitmapAt + block / 8]) >> (block % 8)) & 1;
+}
 
 // A string field of a record: where it starts in the file and its length
 // without the NUL. `at` is 0 when the field is absent or damaged.
@@ -139,67 +155,174 @@ struct Slot {
   uint32_t offset = 0;
 };
 
+// Why a reader left a hash table, a slot or a record out. Each thing is
+// counted once, whatever number of slots name it.
+enum class Drop : uint8_t {
+  kTableOutside,   // a hash table that runs past the end of the file
+  kTableDamaged,   // a bad signature, size or sequence number, or a loop
+  kSlotOffset,     // a live slot that names no block of the file
+  kRecordOutside,  // a record that runs past the end of the file
+  kRecordFree,     // a record on blocks the bitmap marks free
+  kRecordKind,     // a live slot's record of no known kind
+  kRecordSize,     // a record of no blocks, or too small for its fields
+  kRecordUrl,      // a URL record without a usable URL
+  kRecordShared,   // a record on blocks a hash table or a listed record holds
+};
+constexpr size_t kDropReasons = 9;
+
+struct Drops {
+  uint32_t count[kDropReasons] = {};
+
+  void Add(Drop drop) { ++count[static_cast<size_t>(drop)]; }
+  uint32_t Of(Drop drop) const { return count[static_cast<size_t>(drop)]; }
+  uint32_t Total() const;
+};
+
+// "3 records (2 outside the file, 1 bad URL), 1 hash table (1 damaged)";
+// empty when nothing was dropped.
+std::string DescribeDrops(const Drops& drops);
+
 // Where the hash table at `offset` ends in blocks; 0 when `offset` holds no
 // table that fits the file.
 uint32_t HashTableBlocks(std::string_view image, const Header& header, uint64_t offset);
+
+// Why the hash table at `offset`, for which HashTableBlocks gave 0, is left
+// out.
+Drop HashTableProblem(std::string_view image, const Header& header, uint64_t offset);
 
 // Whether a slot may list a URL record: it is in use and no redirect. Only
 // the record's own signature says whether it is one.
 bool ListsUrl(uint32_t key, uint32_t offset);
 
+// The part of the file the header vouches for.
+inline std::string_view Trusted(std::string_view image, const Header& header) {
+  return image.substr(0, header.size);
+}
+
 // Walks the hash chain from the header's first table as far as it holds
-// (each table once, sequence numbers 0, 1, 2, ...; its first 448 slots),
-// calling
-// table(offset, blocks) for each table and slot(Slot) for each slot that
-// may list a URL record, in order.
-template <typename OnTable, typename OnSlot>
-void WalkHashChain(std::string_view image, const Header& header, OnTable table, OnSlot slot) {
+// (each table once, sequence numbers 0, 1, 2, ...), calling
+// table(offset, blocks) for each table in order. Returns why the chain
+// stopped before its end, or nullopt when it ended as a chain ends.
+template <typename OnTable>
+std::optional<Drop> WalkHashTables(std::string_view image, const Header& header, OnTable table) {
+  image = Trusted(image, header);
   std::vector<bool> seen(header.capacity);
   uint64_t offset = header.firstHash;
   for (uint32_t sequence = 0; offset != 0; ++sequence) {
     uint32_t blocks = HashTableBlocks(image, header, offset);
-    if (blocks == 0 || sequence >= header.capacity / blocks) return;
+    if (blocks == 0) return HashTableProblem(image, header, offset);
     uint64_t block = (offset - kHeaderSize) / kBlockSize;
-    if (seen[block] || U32(image, offset + 12) != sequence) return;
+    if (sequence >= header.capacity / blocks || seen[block] || U32(image, offset + 12) != sequence)
+      return Drop::kTableDamaged;
     seen[block] = true;
     table(static_cast<uint32_t>(offset), blocks);
-    uint64_t slots = std::min(kSlotsWalked, (uint64_t{blocks} * kBlockSize - 16) / 8);
-    for (uint64_t i = 0; i < slots; ++i) {
-      uint64_t at = offset + 16 + 8 * i;
-      Slot each{static_cast<uint32_t>(at), U32(image, at), U32(image, at + 4)};
-      if (ListsUrl(each.key, each.offset)) slot(each);
-    }
     offset = U32(image, offset + 8);
+  }
+  return std::nullopt;
+}
+
+// Calls slot(Slot) for each of the table's first 448 slots that may list a
+// URL record, in order.
+template <typename OnSlot>
+void ForEachSlot(std::string_view image, uint32_t offset, uint32_t blocks, OnSlot slot) {
+  uint64_t slots = std::min(kSlotsWalked, (uint64_t{blocks} * kBlockSize - 16) / 8);
+  for (uint64_t i = 0; i < slots; ++i) {
+    uint64_t at = uint64_t{offset} + 16 + 8 * i;
+    Slot each{static_cast<uint32_t>(at), U32(image, at), U32(image, at + 4)};
+    if (ListsUrl(each.key, each.offset)) slot(each);
   }
 }
 
-// Reads the URL record at `offset` as a listing may show it into record;
-// false unless it lies on allocated blocks, fits the file and has a URL.
-// (Returned by value, the record was copied with a string instruction that
-// cost as much as reading it.)
-bool ReadUrlRecord(std::string_view image, const Header& header, uint32_t offset, UrlRecord& record);
+// WalkHashTables, calling slot(Slot) as ForEachSlot does after each table.
+template <typename OnTable, typename OnSlot>
+std::optional<Drop> WalkHashChain(std::string_view image, const Header& header, OnTable table, OnSlot slot) {
+  return WalkHashTables(image, header, [&](uint32_t offset, uint32_t blocks) {
+    table(offset, blocks);
+    ForEachSlot(image, offset, blocks, slot);
+  });
+}
+
+// A set of blocks that answers "the first one at or after b" in a bounded
+// number of steps: a bit per block and a bit per word of them.
+class BlockSet {
+ public:
+  explicit BlockSet(uint64_t blocks);
+  void Add(uint64_t first, uint64_t count);
+  // Whether any of the `count` blocks from `first` is in the set.
+  bool AnyIn(uint64_t first, uint64_t count) const;
+  // The first block of the set at or after `from`; UINT64_MAX when none.
+  uint64_t NextFrom(uint64_t from) const;
+
+ private:
+  std::vector<uint64_t> words_;
+  std::vector<uint64_t> summary_;  // bit w: words_[w] is not 0
+};
+
+// Reads the records the slots of a container name, each block of the file
+// examined a bounded number of times whatever the slots point at: a record
+// is read once however many slots name it, its blocks are looked up in the
+// bitmap once for all records, and a string's end is searched for within
+// the block it starts in and the next, then found from what earlier
+// searches noted.
+// A listed record holds its blocks: a later one on any of them, or on a hash
+// table's, is dropped, so that the records listed share no byte.
+class RecordReader {
+ public:
+  // Walks the hash chain, holding the blocks of its tables.
+  RecordReader(std::string_view image, const Header& header);
+
+  // The tables of the chain, in order: offset and blocks.
+  const std::vector<std::pair<uint32_t, uint32_t>>& Tables() const { return tables_; }
+
+  // Reads the URL record at the offset of a live slot into record; false
+  // when it is no URL record to list (a redirect, a leak, or damage, counted
+  // in Dropped) or was read before.
+  bool Read(uint32_t offset, UrlRecord& record);
+
+  const Drops& Dropped() const { return drops_; }
+
+  // The work done so far: bytes searched, bitmap bits looked up, slots taken.
+  uint64_t Steps() const { return steps_; }
+
+ private:
+  bool Check(uint32_t offset, uint32_t& blocks);
+  bool ReadStrings(uint32_t offset, uint32_t blocks, UrlRecord& record);
+  Text StringField(uint64_t record, uint64_t recordSize, uint32_t field, uint32_t firstString);
+  uint64_t FindNul(uint64_t from, uint64_t end);
+  uint64_t NulFromBlock(uint64_t block);
+  uint64_t FreeFromBlock(uint64_t block);
+  bool Allocated(uint64_t first, uint64_t count);
+
+  std::string_view image_;
+  const Header& header_;
+  std::vector<std::pair<uint32_t, uint32_t>> tables_;
+  std::vector<bool> examined_;   // per block: a record start already read
+  std::vector<uint32_t> nul_;    // per block of the file: the first NUL from its start; 0 unknown
+  std::vector<uint32_t> free_;   // per block: 1 + the first free block from it; 0 unknown
+  BlockSet held_;
+  Drops drops_;
+  uint64_t steps_ = 0;
+};
 
 // Calls visit(UrlRecord) for each live URL record in the container's order,
-// each once.
+// each once; what it leaves out is counted in *drops, and the reader's Steps
+// put in *steps, when given.
 template <typename Visit>
-void ForEachRecord(std::string_view image, const Header& header, Visit visit) {
-  std::vector<bool> listed(header.capacity);
+void ForEachRecord(std::string_view image, const Header& header, Visit visit, Drops* drops = nullptr,
+                   uint64_t* steps = nullptr) {
+  RecordReader reader(image, header);
   UrlRecord record;
-  WalkHashChain(
-      image, header, [](uint32_t, uint32_t) {},
-      [&](const Slot& slot) {
-        if (slot.offset < kHeaderSize || slot.offset % kBlockSize != 0) return;
-        uint64_t block = (uint64_t{slot.offset} - kHeaderSize) / kBlockSize;
-        if (block >= header.capacity || listed[block]) return;
-        if (ReadUrlRecord(image, header, slot.offset, record)) {
-          listed[block] = true;
-          visit(record);
-        }
-      });
+  for (const auto& [offset, blocks] : reader.Tables()) {
+    ForEachSlot(Trusted(image, header), offset, blocks, [&](const Slot& slot) {
+      if (reader.Read(slot.offset, record)) visit(record);
+    });
+  }
+  if (drops != nullptr) *drops = reader.Dropped();
+  if (steps != nullptr) *steps = reader.Steps();
 }
 
 // The live URL records in the container's order, each once.
-std::vector<UrlRecord> ListRecords(std::string_view image, const Header& header);
+std::vector<UrlRecord> ListRecords(std::string_view image, const Header& header, Drops* drops = nullptr);
 
 // The rules under which Wine keeps a container rather than discarding it:
 // the size field and the capacity match the length, the bitmap counts the

@@ -174,6 +174,28 @@ TEST_F(WinePrefix, NamedFoldersFollowThePrefixAndEachProblemIsSaid) {
   EXPECT_FALSE(ContainersConfigured());
 }
 
+// "link/.." is the link's target's parent, whatever the text reads as; the
+// containers are handed out under their real paths, dosdevices/c: followed.
+TEST_F(WinePrefix, FoldersAreResolvedByTheFileSystemNotByTheirText) {
+  WriteFile(Prefix("user.reg"), std::string(kKey) + "\"Cookies\"=\"C:\\\\Caches\\\\Crumbs\"\n");
+  AddIndex(Prefix("drive_c/Caches/Crumbs"));
+  AddIndex(Temp("deep/copy"));
+  AddIndex(Temp("copy"));  // what the text of "link/../copy" names
+  fs::create_directories(Temp("deep/inner"));
+  fs::create_directory_symlink(Temp("deep/inner"), Temp("link"));
+  fs::create_directory_symlink(Prefix("drive_c"), Temp("deep/inner/prefixlink"));
+  // The text of this one names link itself, which holds no prefix.
+  setenv("TROVEX_WINEPREFIX", Temp("link/prefixlink/..").c_str(), 1);
+  setenv("TROVEX_CACHE", Temp("link/../copy").c_str(), 1);
+
+  std::vector<CacheContainer> containers = ConfiguredContainers();
+  ASSERT_EQ(containers.size(), 2u);
+  EXPECT_EQ(containers[0].Folder, fs::canonical(Prefix("drive_c/Caches/Crumbs")).string());
+  EXPECT_EQ(containers[0].WinePrefix, fs::canonical(Prefix()).string());
+  EXPECT_EQ(containers[1].Folder, fs::canonical(Temp("deep/copy")).string());
+}
+
+
 // Restores an environment variable's value, or its absence, when it ends.
 class EnvironmentScope {
  public:

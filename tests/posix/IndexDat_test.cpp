@@ -21,6 +21,7 @@
 #include "indexdat.h"
 #include "indexdatedit.h"
 #include "platform/system.h"
+#include "indexdatformat.h"
 
 // Entries are written with designated initializers that leave the other
 // fields at their defaults on purpose.
@@ -434,7 +435,8 @@ const DamageRow kDamage[] = {
     {"ragged length", [](std::string& i, uint32_t, uint32_t) { i.resize(i.size() - 1); SetU32(i, 0x1C, uint32_t(i.size())); }, -1},
     {"over the largest size", [](std::string& i, uint32_t, uint32_t) { i.resize(0x4000 + 128 * 126337); SetU32(i, 0x1C, uint32_t(i.size())); }, -1},
     {"signature", [](std::string& i, uint32_t, uint32_t) { i[0] = 'X'; }, -1},
-    {"size field", [](std::string& i, uint32_t, uint32_t) { SetU32(i, 0x1C, 0x8080); }, -1},
+    {"size field past the file", [](std::string& i, uint32_t, uint32_t) { SetU32(i, 0x1C, 0x8080); }, 2},
+    {"size field not a length", [](std::string& i, uint32_t, uint32_t) { SetU32(i, 0x1C, 0x8001); }, -1},
     {"capacity past the file", [](std::string& i, uint32_t, uint32_t) { SetU32(i, 0x24, 129); }, -1},
     {"capacity past the bitmap", [](std::string& i, uint32_t, uint32_t) { SetU32(i, 0x24, 0xFFFFFFFF); }, -1},
     {"blocks in use past the capacity", [](std::string& i, uint32_t, uint32_t) { SetU32(i, 0x28, 129); }, -1},
@@ -895,6 +897,149 @@ TEST(IndexDatRun, DeletesInMemoryAndWritesTheIndexOnceAtTheEnd) {
   // Outside a run a deletion is written at once.
   EXPECT_TRUE(DeleteUrlCacheEntryA("http://example.net/nofile"));
   EXPECT_EQ(Urls(path), std::vector<std::string>{"http://locked.example/"});
+}
+
+// ---- Hostile and damaged files: what the reader drops, and at what cost --------
+
+struct Reading {
+  std::vector<indexdat::UrlRecord> records;
+  indexdat::Drops drops;
+  uint64_t steps = 0;
+};
+
+Reading Read(const std::string& image) {
+  Reading reading;
+  std::optional<indexdat::Header> header = indexdat::ReadHeader(image, nullptr);
+  if (!header) return reading;
+  indexdat::ForEachRecord(
+      image, *header, [&](const indexdat::UrlRecord& record) { reading.records.push_back(record); },
+      &reading.drops, &reading.steps);
+  return reading;
+}
+
+TEST(IndexDatDrops, EachDropIsCountedWithItsReason) {
+  const std::pair<const char*, void (*)(std::string&, uint32_t, uint32_t)> rows[] = {
+      {"", [](std::string& i, uint32_t, uint32_t) { SetU32(i, Index::SlotAt(0), 1); }},
+      {"1 slot (1 naming no block)", [](std::string& i, uint32_t f, uint32_t) { SetU32(i, Index::SlotAt(0) + 4, f + 8); }},
+      {"1 record (1 on free blocks)", [](std::string& i, uint32_t f, uint32_t) { SetBit(i, (f - 0x4000) / 128, false); }},
+      {"1 record (1 outside the file)", [](std::string& i, uint32_t f, uint32_t) { SetU32(i, f + 4, 0x40000000); }},
+      {"1 record (1 of unknown kind)", [](std::string& i, uint32_t f, uint32_t) { std::memcpy(i.data() + f, "XXXX", 4); }},
+      {"1 record (1 bad size)", [](std::string& i, uint32_t f, uint32_t) { SetU32(i, f + 4, 0); }},
+      {"1 record (1 bad URL)", [](std::string& i, uint32_t f, uint32_t) { SetU32(i, f + 52, 0); }},
+      {"1 record (1 sharing blocks)", [](std::string& i, uint32_t f, uint32_t s) { SetU32(i, f + 4, (s - f) / 128 + 1); }},
+      {"1 record (1 of unknown kind)", [](std::string& i, uint32_t, uint32_t) { SetU32(i, Index::SlotAt(0) + 4, kHash); }},
+      {"1 hash table (1 damaged)", [](std::string& i, uint32_t, uint32_t) { SetU32(i, kHash + 12, 1); }},
+      {"1 hash table (1 outside the file)", [](std::string& i, uint32_t, uint32_t) { SetU32(i, 0x20, 0x8000); }},
+  };
+  for (const auto& [expected, damage] : rows) {
+    Index index;
+    uint32_t first = index.Add({.url = "http://one.example/", .file = "one[0]"});
+    uint32_t second = index.Add({.url = "http://two.example/", .file = "two[0]"});
+    damage(index.image, first, second);
+    EXPECT_EQ(indexdat::DescribeDrops(Read(index.image).drops), expected) << expected;
+  }
+}
+
+// A file of `capacity` blocks, every one allocated, with one hash table
+// whose 448 slots name the records at `offsets`.
+std::string CraftedIndex(uint32_t capacity, const std::vector<uint32_t>& offsets) {
+  Index index(kWineSignature, capacity);
+  std::string& image = index.image;
+  for (uint32_t block = 32; block < capacity; ++block) SetBit(image, block, true);
+  Put32(image, 0x28, capacity);
+  for (uint32_t slot = 0; slot < offsets.size(); ++slot) {
+    Put32(image, Index::SlotAt(slot), 0x1000 + 0x40 * slot);
+    Put32(image, Index::SlotAt(slot) + 4, offsets[slot]);
+  }
+  return image;
+}
+
+// 448 records, one a block, each running to the end of the file, their URLs
+// all at one run of letters over its last half: ending in a NUL (`ended`),
+// every record's URL is the whole run.
+std::string OverlappingRecords(bool ended) {
+  constexpr uint32_t kCapacity = 1024, kRun = 0x4000 + 128 * 480;
+  std::vector<uint32_t> offsets;
+  for (uint32_t block = 32; block < 32 + kUsedSlots; ++block) offsets.push_back(0x4000 + 128 * block);
+  std::string image = CraftedIndex(kCapacity, offsets);
+  std::fill(image.begin() + 0x4000 + 128 * 32, image.end(), 'a');
+  for (uint32_t at : offsets) {
+    std::memcpy(image.data() + at, "URL ", 4);
+    Put32(image, at + 4, kCapacity - (at - 0x4000) / 128);
+    Put32(image, at + 52, kRun - at);
+    Put32(image, at + 60, 0);
+    image[at + 56] = static_cast<char>(0xFE);
+  }
+  if (ended) image.back() = '\0';
+  return image;
+}
+
+// One record over the rest of the file, its last block free, named by every
+// slot.
+std::string OneBadRecordEverywhere() {
+  constexpr uint32_t kCapacity = 1024, kRecord = 0x4000 + 128 * 32;
+  std::string image = CraftedIndex(kCapacity, std::vector<uint32_t>(kUsedSlots, kRecord));
+  std::memcpy(image.data() + kRecord, "URL ", 4);
+  Put32(image, kRecord + 4, kCapacity - 32);
+  Put32(image, kRecord + 52, 0x68);
+  std::memcpy(image.data() + kRecord + 0x68, "http://x/", 10);
+  SetBit(image, kCapacity - 1, false);
+  Put32(image, 0x28, kCapacity - 1);
+  return image;
+}
+
+// However the slots and records overlap, each byte is looked at a bounded
+// number of times, and the URLs listed take no more room than the file.
+TEST(IndexDatDrops, HostileFilesCostWhatTheirSizeCosts) {
+  struct Row {
+    const char* what;
+    std::string image;
+    size_t listed;
+    std::string dropped;
+  };
+  const Row rows[] = {
+      {"records without a URL's end", OverlappingRecords(false), 0, "448 records (448 bad URL)"},
+      {"records sharing one URL", OverlappingRecords(true), 1, "447 records (447 sharing blocks)"},
+      {"one record named by every slot", OneBadRecordEverywhere(), 0, "1 record (1 on free blocks)"},
+  };
+  for (const Row& row : rows) {
+    Reading reading = Read(row.image);
+    EXPECT_EQ(reading.records.size(), row.listed) << row.what;
+    EXPECT_EQ(indexdat::DescribeDrops(reading.drops), row.dropped) << row.what;
+    EXPECT_LE(reading.steps, 2 * row.image.size()) << row.what;
+    uint64_t urlBytes = 0;
+    for (const indexdat::UrlRecord& record : reading.records) urlBytes += record.url.length;
+    EXPECT_LE(urlBytes, row.image.size()) << row.what;
+  }
+}
+
+// Zeros after the last block are no part of the file; a cut file gives the
+// entries whose record and hash table lie wholly within what is left.
+TEST(IndexDatDrops, PaddedAndCutFilesGiveWhatLiesWithin) {
+  std::string whole = ReadFile(kSamples + "/greendale/Content.IE5/index.dat");
+  Reading full = Read(whole);
+  ASSERT_EQ(full.records.size(), 21u);
+  EXPECT_EQ(full.drops.Total(), 0u);
+  for (size_t padding : {1, 128, 4096}) {
+    Reading padded = Read(whole + std::string(padding, '\0'));
+    EXPECT_EQ(padded.records.size(), 21u) << padding;
+    EXPECT_EQ(padded.drops.Total(), 0u) << padding;
+  }
+  // The sample's one hash table takes the blocks from 0x5000 to 0x6000.
+  Reading noTable = Read(whole.substr(0, 0x5800));
+  EXPECT_TRUE(noTable.records.empty());
+  EXPECT_EQ(indexdat::DescribeDrops(noTable.drops), "1 hash table (1 outside the file)");
+  for (size_t cut : {size_t{0x6000 + 128 * 60}, size_t{0x6000 + 128 * 60 + 50}, whole.size() - 128}) {
+    Reading part = Read(whole.substr(0, cut));
+    std::vector<uint32_t> expected, got;
+    for (const indexdat::UrlRecord& record : full.records)
+      if (record.offset + 128 * record.blocks <= cut) expected.push_back(record.offset);
+    for (const indexdat::UrlRecord& record : part.records) got.push_back(record.offset);
+    EXPECT_EQ(got, expected) << cut;
+    EXPECT_EQ(part.drops.Of(indexdat::Drop::kRecordOutside), 21 - expected.size()) << cut;
+  }
+  Reading header = Read(whole.substr(0, 0x4000 + 127));
+  EXPECT_TRUE(header.records.empty());
 }
 
 }  // namespace
