@@ -245,6 +245,17 @@ void EndCacheChanges() {
   changes.open = false;
 }
 
+namespace {
+
+// A host that unloads the library inside a run has been told its deletions
+// were made: they are written then, and the container's locks let go, so
+// that a wineserver waiting for them can start.
+struct CommitAtUnload {
+  ~CommitAtUnload() { EndCacheChanges(); }
+} commitAtUnload;
+
+}  // namespace
+
 // The index.dat containers when the environment names any, else the text
 // store. A container whose index fails the reader's checks is left out.
 Snapshots CurrentSnapshots() {

@@ -899,6 +899,25 @@ TEST(IndexDatRun, DeletesInMemoryAndWritesTheIndexOnceAtTheEnd) {
   EXPECT_EQ(Urls(path), std::vector<std::string>{"http://locked.example/"});
 }
 
+// The host was told the deletion was made: a library unloaded inside a run
+// (here, a process that exits in one) still writes it.
+TEST(IndexDatRun, WritesWhatItHoldsWhenTheLibraryGoes) {
+  TempFolder folder;
+  std::string path = folder.path().string();
+  ThreeEntries().Write(path);
+  CacheVariable cache(path);
+  EXPECT_EXIT(
+      {
+        BeginCacheChanges();
+        bool deleted = DeleteUrlCacheEntryA("http://example.org/s.css") != FALSE;
+        std::exit(deleted ? 0 : 1);
+      },
+      testing::ExitedWithCode(0), "");
+  std::vector<std::string> left = Urls(path);
+  EXPECT_EQ(std::count(left.begin(), left.end(), "http://example.org/s.css"), 0);
+  EXPECT_EQ(left.size(), 2u);
+}
+
 // ---- Hostile and damaged files: what the reader drops, and at what cost --------
 
 struct Reading {
