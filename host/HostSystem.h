@@ -3,6 +3,7 @@
 #ifndef TROVEX_HOST_HOSTSYSTEM_H
 #define TROVEX_HOST_HOSTSYSTEM_H
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,10 @@ bool StderrIsTerminal();
 // Sets the environment variable name to value for this process and what it
 // loads; false when the system refuses.
 bool SetEnvironmentValue(const std::string& name, const std::string& value);
+
+// The last error that the system's functions, the plug-in's calls of them
+// among them, left for this thread: read it right after the call it is for.
+uint32_t LastSystemError();
 
 // True when this build's plug-in reads caches from folders it is given
 // (--wine-prefix, --cache): the Linux build does, the Windows one reads the

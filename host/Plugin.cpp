@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "host/HostError.h"
+#include "host/HostSystem.h"
 
 namespace {
 
@@ -87,8 +88,10 @@ CopyOutcome Plugin::GetFile(const std::string& hostPath, const std::string& loca
   }
 }
 
-bool Plugin::DeleteFile(const std::string& hostPath) {
-  return fs_.FsDeleteFile(hostPath.c_str()) != kFsFalse;
+bool Plugin::DeleteFile(const std::string& hostPath, uint32_t* error) {
+  bool deleted = fs_.FsDeleteFile(hostPath.c_str()) != kFsFalse;
+  if (!deleted && error != nullptr) *error = LastSystemError();
+  return deleted;
 }
 
 int32_t Plugin::ExecuteFile(std::string& hostPath, const char* verb) {

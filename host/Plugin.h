@@ -42,8 +42,9 @@ class Plugin {
   // only when asked.
   CopyOutcome GetFile(const std::string& hostPath, const std::string& localPath, bool overwrite);
 
-  // True when the plug-in reports the entry at hostPath deleted.
-  bool DeleteFile(const std::string& hostPath);
+  // True when the plug-in reports the entry at hostPath deleted; otherwise
+  // *error, when given, is the last error the plug-in left.
+  bool DeleteFile(const std::string& hostPath, uint32_t* error = nullptr);
 
   // Runs verb on hostPath; the result code. On kFsExecShowFolder, hostPath
   // becomes the folder the plug-in wrote into the buffer.

@@ -105,6 +105,19 @@ class ListedNow {
   Index byPath_;
 };
 
+// Why the cache refused a deletion, after ": ", from the last error the
+// plug-in left; empty for an entry that is not there or a reason unknown.
+std::string RefusalReason(uint32_t error) {
+  constexpr uint32_t kAccessDenied = 5, kInvalidData = 13, kSharingViolation = 32, kLockViolation = 33;
+  switch (error) {
+    case kAccessDenied: return ": access denied";
+    case kInvalidData: return ": the cache's index is damaged, and is left as it is";
+    case kSharingViolation: return ": the cache or the entry is in use or read only (is Wine running in its prefix?)";
+    case kLockViolation: return ": another deleter held the cache for too long; try again";
+    default: return "";
+  }
+}
+
 // Targets to delete, each at a path.
 using Round = std::vector<std::pair<Target*, VirtualPath>>;
 
@@ -116,13 +129,14 @@ size_t DeleteRound(Plugin& plugin, const Round& round, const std::string& folder
   DeleteOperation operation(plugin, folder);
   for (const auto& [target, at] : round) {
     std::string path = at.HostForm();
-    if (plugin.DeleteFile(path)) {
+    uint32_t error = 0;
+    if (plugin.DeleteFile(path, &error)) {
       ++target->Reported;
       ++reported;
       if (verbose) std::cout << "deleted " << VisibleText(path) << '\n';
     } else {
       target->Refused = true;
-      ReportError("could not delete " + path + CutNameNote(target->Entry));
+      ReportError("could not delete " + path + RefusalReason(error) + CutNameNote(target->Entry));
     }
   }
   return reported;

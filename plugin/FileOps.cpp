@@ -63,6 +63,9 @@ int32_t CopyEntryOut(std::string_view remotePath, const std::string& localPath, 
 // The entry is deleted by its own URL, not by the name it is listed under.
 bool DeleteEntry(std::string_view remotePath) {
   std::optional<CacheEntry> entry = EntryOf(ParseTreePath(remotePath, RereadEntryText), RereadEntryText);
-  if (!entry) return false;
+  if (!entry) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return false;
+  }
   return DeleteUrlCacheEntryA(std::string(entry->SourceUrl).c_str()) != FALSE;
 }

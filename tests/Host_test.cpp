@@ -616,6 +616,14 @@ TEST_F(Trovex, SaysWhatItLeftOutOfTheCachesAndFailsWhenItCanReadNone) {
                                       "records (7 outside the file)\n"))
       << partial.Err;
   EXPECT_NE(partial.Out.find("Cache folders in use:\n  " + cut + "\n"), std::string::npos) << partial.Out;
+  // The cut index is read, never rewritten: a refusal names its reason.
+  Result refused = Run({"--cache", cut, "rm", "bing.com"});
+  EXPECT_EQ(refused.Status, 1);
+  EXPECT_NE(refused.Err.find("could not delete \\bing.com\\www.bing.com\\http://www.bing.com/favicon.ico: the "
+                             "cache's index is damaged, and is left as it is\n"),
+            std::string::npos)
+      << refused.Err;
+  EXPECT_EQ(ReadFile(cut + "/index.dat"), whole.substr(0, 0x8000));
 
   Result none = Run({"--cache", broken, "tree"});
   EXPECT_EQ(none.Status, 1);

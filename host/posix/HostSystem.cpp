@@ -3,6 +3,8 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 #include "containers.h"
 
 bool StdinIsTerminal() {
@@ -15,6 +17,12 @@ bool StderrIsTerminal() {
 
 bool SetEnvironmentValue(const std::string& name, const std::string& value) {
   return setenv(name.c_str(), value.c_str(), 1) == 0;
+}
+
+// The Linux layer keeps the Win32 last error where the C library keeps its
+// own, so that the two are one per thread for the program and the plug-in.
+uint32_t LastSystemError() {
+  return static_cast<uint32_t>(errno);
 }
 
 bool ReadsCacheFolders() {

@@ -3,6 +3,11 @@
 #include <io.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <windows.h>
+
+uint32_t LastSystemError() {
+  return GetLastError();
+}
 
 bool StdinIsTerminal() {
   return _isatty(_fileno(stdin)) != 0;
