@@ -279,16 +279,9 @@ bool ReadWholeFd(int fd, std::string& contents, struct stat* info) {
 
 bool ReadWholeFile(const std::string& path, std::string& contents, struct stat* info) {
   contents.clear();
-  size_t used = 0;
-  bool read = ReadWhole(
-      path, info, SIZE_MAX, used,
-      [&contents](size_t capacity) {
-        contents.resize(capacity);
-        return contents.data();
-      },
-      [](const char*, size_t) {});
-  contents.resize(read ? used : 0);
-  return read;
+  struct stat status {};
+  UniqueFd fd = OpenWhole(path, status);
+  return fd.Valid() && ReadWholeFd(fd.Get(), contents, info);
 }
 
 void FileText::Clear() {
