@@ -40,6 +40,8 @@
 #include "tests/support/SystemFolder.h"
 #include "tests/support/TempFolder.h"
 
+using namespace trovex;
+
 extern char** environ;
 
 namespace {

@@ -4,6 +4,8 @@
 #include <functional>
 #include <stdexcept>
 
+namespace trovex {
+
 namespace {
 
 constexpr uint64_t kMul = (uint64_t{0xc6a4a793} << 32) + 0x5bd1e995;
@@ -92,3 +94,5 @@ std::string NameCrafter::Craft(std::string_view head, std::string_view tail) {
   }
   return name;
 }
+
+}  // namespace trovex

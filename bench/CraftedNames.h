@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+namespace trovex {
+
 // The old index hash of text.
 uint32_t OldIndexHash(std::string_view text);
 
@@ -38,5 +40,7 @@ class NameCrafter {
   uint32_t clearBits_;
   uint64_t next_ = 0;  // the next candidate's number, never reused
 };
+
+}  // namespace trovex
 
 #endif

@@ -13,6 +13,8 @@
 #include "platform/system.h"
 #include "tests/support/TempFolder.h"
 
+namespace trovex {
+
 namespace {
 
 // Points TROVEX_CACHE at one folder for a while, with no Wine prefix.
@@ -110,3 +112,5 @@ void PrintIndexDatDeletions(const std::vector<size_t>& sizes, size_t deletions,
                 notes.c_str());
   }
 }
+
+}  // namespace trovex

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+namespace trovex {
+
 // Registers DeleteIndexDat/trovex/N for each size N of index: `deletions`
 // entries, spread over the index, deleted through the system layer's
 // DeleteUrlCacheEntryA between BeginCacheChanges and EndCacheChanges.
@@ -19,5 +21,7 @@ void RegisterIndexDatDeletions(const std::vector<size_t>& sizes, size_t deletion
 // twice; `seconds` gives a benchmark's figure by its name.
 void PrintIndexDatDeletions(const std::vector<size_t>& sizes, size_t deletions,
                             const std::function<std::optional<double>(const std::string&)>& seconds);
+
+}  // namespace trovex
 
 #endif

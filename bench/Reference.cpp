@@ -5,6 +5,8 @@
 
 #include "platform/win32api.h"
 
+namespace trovex {
+
 namespace {
 
 const std::string kCachePrefix = "Cookie:";
@@ -158,3 +160,5 @@ std::string ReferenceFindLocalFile(const std::vector<ReferenceEntry>& snapshot, 
   }
   return {};
 }
+
+}  // namespace trovex

@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+namespace trovex {
+
 struct ReferenceEntry {
   std::string url;
   std::string localFile;
@@ -31,5 +33,7 @@ std::vector<ReferenceItem> ReferenceBuild(const std::vector<ReferenceEntry>& sna
 
 // The local file of the first entry whose URL is url; empty when none is.
 std::string ReferenceFindLocalFile(const std::vector<ReferenceEntry>& snapshot, std::string_view url);
+
+}  // namespace trovex
 
 #endif

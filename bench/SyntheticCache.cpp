@@ -11,6 +11,8 @@
 
 #include "bench/CraftedNames.h"
 
+namespace trovex {
+
 namespace {
 
 constexpr uint32_t kNormalType = 0x00000001;
@@ -247,3 +249,5 @@ SyntheticCache WriteSyntheticCache(const std::string& systemFolder, const std::s
   cache.storeBytes = fs::file_size(systemFolder + "/urlcache.txt");
   return cache;
 }
+
+}  // namespace trovex

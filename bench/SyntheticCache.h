@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+namespace trovex {
+
 // What the benchmark needs to know about a generated cache.
 struct SyntheticCache {
   size_t entries = 0;
@@ -38,5 +40,7 @@ enum class Names { Ordinary, Crafted };
 // always give the same cache.
 SyntheticCache WriteSyntheticCache(const std::string& systemFolder, const std::string& copyFolder,
                                    size_t entries, Names names = Names::Ordinary);
+
+}  // namespace trovex
 
 #endif

@@ -10,6 +10,8 @@
 #include <fstream>
 #include <stdexcept>
 
+namespace trovex {
+
 namespace {
 
 constexpr uint32_t kHeader = 0x4000;
@@ -128,3 +130,5 @@ void WriteLocalFile(const std::string& folder, const std::string& file) {
   struct timespec times[2] = {{kUnixTime, 0}, {kUnixTime, 0}};
   utimensat(AT_FDCWD, path.c_str(), times, 0);
 }
+
+}  // namespace trovex

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+namespace trovex {
+
 struct SyntheticIndex {
   std::string image;                // the bytes of index.dat
   std::vector<std::string> urls;    // in the index's order
@@ -21,5 +23,7 @@ SyntheticIndex MakeSyntheticIndex(size_t entries);
 // Writes the local file `file` of the container `folder` with the time its
 // entry noted, so that a deletion removes it.
 void WriteLocalFile(const std::string& folder, const std::string& file);
+
+}  // namespace trovex
 
 #endif

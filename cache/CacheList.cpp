@@ -2,6 +2,8 @@
 
 #include "platform/system.h"
 
+namespace trovex {
+
 uint32_t HiddenTypeMask = COOKIE_CACHE_ENTRY | URLHISTORY_CACHE_ENTRY;
 
 namespace {
@@ -135,3 +137,5 @@ void CacheList::ReadEnumeration() {
     Add(record);
   }
 }
+
+}  // namespace trovex

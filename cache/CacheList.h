@@ -11,6 +11,8 @@
 #include "cache/SnapshotStore.h"
 #include "platform/win32api.h"
 
+namespace trovex {
+
 // Entry types left out of the snapshot; module state.
 extern uint32_t HiddenTypeMask;
 
@@ -80,5 +82,7 @@ class CacheList {
   mutable uint32_t indexed_ = 0;
   uint64_t generation_ = 0;
 };
+
+}  // namespace trovex
 
 #endif

@@ -5,6 +5,8 @@
 #include "platform/system.h"
 #include "support/RegProc.h"
 
+namespace trovex {
+
 TROVEX_MODULE_STATE CacheList TheCacheList;
 TROVEX_MODULE_STATE FolderView TheFolderView(TheCacheList);
 
@@ -104,3 +106,5 @@ std::optional<CacheEntry> FolderView::FindListedEntry(std::string_view site, std
 void FolderView::Build(FolderList& list, const FolderPath& folder, std::string_view rootReserved) const {
   list.Build(folder, Folders(rootReserved), snapshot_);
 }
+
+}  // namespace trovex

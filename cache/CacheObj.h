@@ -13,6 +13,8 @@
 #include "cache/FolderList.h"
 #include "cache/UrlSplitter.h"
 
+namespace trovex {
+
 class FolderTree;
 class SiteGroups;
 
@@ -77,5 +79,7 @@ void CacheObjInitialize();
 
 // Empties the snapshot and releases the texts; runs when the library unloads.
 void CacheObjFinalize();
+
+}  // namespace trovex
 
 #endif

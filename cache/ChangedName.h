@@ -14,7 +14,10 @@
 #include <string>
 #include <string_view>
 
-#include "platform/stablehash.h"
+#include "base/Hex.h"
+#include "base/StableHash.h"
+
+namespace trovex {
 
 // The longest name the host's find record holds whole.
 constexpr size_t kMaxListedName = 259;
@@ -23,13 +26,6 @@ namespace changed_name {
 
 constexpr size_t kHashDigits = 16;
 constexpr size_t kSuffixSize = 1 + kHashDigits;  // '~' and the digits
-
-inline std::string Hex(uint64_t value) {
-  constexpr char kDigits[] = "0123456789abcdef";
-  std::string text(kHashDigits, '0');
-  for (size_t i = kHashDigits; i-- > 0; value >>= 4) text[i] = kDigits[value & 0xF];
-  return text;
-}
 
 // How many of name's first bytes fit before the suffix, without ending in
 // the middle of a UTF-8 sequence.
@@ -52,7 +48,7 @@ inline std::string ChangedName(std::string_view name, uint32_t attempt = 0) {
   std::string changed(name.substr(0, changed_name::KeptBytes(name)));
   std::replace(changed.begin(), changed.end(), '\\', '_');
   changed += '~';
-  changed += changed_name::Hex(hash);
+  changed += HexText(hash, changed_name::kHashDigits);
   return changed;
 }
 
@@ -78,5 +74,7 @@ inline std::optional<std::string_view> WholeNameOf(std::string_view listed) {
   if (kept.find('_') != std::string_view::npos) return std::nullopt;
   return kept;
 }
+
+}  // namespace trovex
 
 #endif

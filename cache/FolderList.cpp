@@ -7,8 +7,10 @@
 #include "cache/CacheList.h"
 #include "cache/FolderTree.h"
 #include "support/FProc.h"
-#include "support/KeyedHash.h"
+#include "base/KeyedHash.h"
 #include "support/SysUtils1.h"
+
+namespace trovex {
 
 // Keyed, since the names are a web site's choice.
 size_t FolderList::NameHash::operator()(std::string_view name) const {
@@ -73,3 +75,5 @@ void FolderList::Build(const FolderPath& folder, const FolderTree& tree, const C
 int32_t CountChar(std::string_view s, char c) {
   return static_cast<int32_t>(std::count(s.begin(), s.end(), c));
 }
+
+}  // namespace trovex

@@ -9,6 +9,8 @@
 #include <unordered_set>
 #include <vector>
 
+namespace trovex {
+
 class CacheList;
 class FolderTree;
 
@@ -87,5 +89,7 @@ class FolderList {
 
 // The number of positions of s that hold c.
 int32_t CountChar(std::string_view s, char c);
+
+}  // namespace trovex
 
 #endif

@@ -5,6 +5,8 @@
 #include "cache/CacheList.h"
 #include "cache/SiteGroups.h"
 
+namespace trovex {
+
 FolderTree::FolderTree(const CacheList& snapshot, const SiteGroups& groups) : snapshot_(snapshot), groups_(groups) {
   GatherSites();
   gathered_.assign(sites_.size(), false);
@@ -141,3 +143,5 @@ std::optional<uint32_t> FolderTree::FindEntry(uint32_t host, std::string_view na
   if (std::optional<uint32_t> item = entries.names.FindChanged(name)) return entries.positions[*item];
   return entries.urls.Find(name, [this](uint32_t position) { return UrlAt(position); });
 }
+
+}  // namespace trovex

@@ -24,6 +24,8 @@
 #include "cache/ListedNames.h"
 #include "cache/SnapshotStore.h"
 
+namespace trovex {
+
 class CacheList;
 class SiteGroups;
 
@@ -112,5 +114,7 @@ class FolderTree {
   std::string reserved_;
   bool named_ = false;
 };
+
+}  // namespace trovex
 
 #endif

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <unordered_set>
 
-#include "support/KeyedHash.h"
+#include "base/KeyedHash.h"
 #include "support/SysUtils1.h"
+
+namespace trovex {
 
 namespace {
 
@@ -72,3 +74,5 @@ std::optional<uint32_t> ListedNames::FindChanged(std::string_view listed) const 
   if (!at) return std::nullopt;
   return changed_->items[*at];
 }
+
+}  // namespace trovex

@@ -20,6 +20,8 @@
 #include "cache/ChangedName.h"
 #include "cache/SnapshotStore.h"
 
+namespace trovex {
+
 // Hashes and compares names without regard to ASCII case, with a key chosen
 // at start-up, so that names a web site picks cannot be aimed at one slot.
 struct FoldedHash {
@@ -59,5 +61,7 @@ class ListedNames {
   };
   std::unique_ptr<Changed> changed_;  // none when every item keeps its name
 };
+
+}  // namespace trovex
 
 #endif

@@ -5,7 +5,9 @@
 #include <optional>
 #include <stdexcept>
 
-#include "support/KeyedHash.h"
+#include "base/KeyedHash.h"
+
+namespace trovex {
 
 namespace {
 
@@ -194,3 +196,5 @@ std::span<const uint32_t> SiteGroups::EntriesOf(std::string_view host) const {
   uint32_t id = HostIdAt(*offset);
   return std::span<const uint32_t>(hostEntries_).subspan(hostStart_[id], hostStart_[id + 1] - hostStart_[id]);
 }
+
+}  // namespace trovex

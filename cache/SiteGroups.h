@@ -15,6 +15,8 @@
 #include "cache/SnapshotStore.h"
 #include "cache/UrlSplitter.h"
 
+namespace trovex {
+
 class SiteGroups {
  public:
   // Groups the entries of snapshot under settings, as the snapshot is now.
@@ -71,5 +73,7 @@ class SiteGroups {
   std::vector<uint32_t> hostStart_;
   std::vector<uint32_t> hostEntries_;
 };
+
+}  // namespace trovex
 
 #endif

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+namespace trovex {
+
 namespace {
 
 // Blocks grow from small, for small snapshots, to large enough that the
@@ -86,3 +88,5 @@ void FirstIndex::Resize(size_t slots) {
     slots_[at] = slot;
   }
 }
+
+}  // namespace trovex

@@ -10,7 +10,9 @@
 #include <string_view>
 #include <vector>
 
-#include "support/KeyedHash.h"
+#include "base/KeyedHash.h"
+
+namespace trovex {
 
 // Bytes kept until Clear. A block never moves once written, so views into
 // it stay valid while more is kept.
@@ -166,5 +168,7 @@ std::optional<uint32_t> FirstIndex::Find(std::string_view key, KeyAt keyAt) cons
   if (slot.Position == kEmpty) return std::nullopt;
   return slot.Position;
 }
+
+}  // namespace trovex
 
 #endif

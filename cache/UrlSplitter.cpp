@@ -4,6 +4,8 @@
 
 #include "platform/system.h"
 
+namespace trovex {
+
 TROVEX_MODULE_STATE GroupingSettings TheGrouping;
 
 namespace {
@@ -97,3 +99,5 @@ bool UrlSplitter::IsListedLabel(std::string_view label) const {
 UrlParts SplitUrl(std::string_view url) {
   return UrlSplitter(TheGrouping).Split(url);
 }
+
+}  // namespace trovex

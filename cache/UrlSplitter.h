@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+namespace trovex {
+
 // The settings that decide how URLs group into sites and hosts. Groups made
 // under one value stay valid while the current value equals it.
 struct GroupingSettings {
@@ -49,5 +51,7 @@ class UrlSplitter {
 
 // Splits url into its site and host name under the current settings.
 UrlParts SplitUrl(std::string_view url);
+
+}  // namespace trovex
 
 #endif

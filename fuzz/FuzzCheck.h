@@ -17,6 +17,8 @@
     }                                                                                           \
   } while (false)
 
+namespace trovex {
+
 // The string at p, which must lie, with its NUL, inside the buffer: a record
 // the code under test wrote points its strings into the buffer it was given.
 inline std::string StringIn(const std::vector<char>& buffer, const char* p) {
@@ -26,5 +28,7 @@ inline std::string StringIn(const std::vector<char>& buffer, const char* p) {
   FUZZ_CHECK(nul != nullptr);
   return std::string(p, static_cast<const char*>(nul));
 }
+
+}  // namespace trovex
 
 #endif

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string_view>
 
+namespace trovex {
+
 class FuzzInput {
  public:
   FuzzInput(const uint8_t* data, size_t size) : rest_(reinterpret_cast<const char*>(data), size) {}
@@ -47,5 +49,7 @@ class FuzzInput {
  private:
   std::string_view rest_;
 };
+
+}  // namespace trovex
 
 #endif

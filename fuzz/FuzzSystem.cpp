@@ -12,6 +12,8 @@
 
 #include "fuzz/FuzzCheck.h"
 
+using namespace trovex;
+
 namespace {
 
 const FuzzSystemFolder* guarded = nullptr;

@@ -13,6 +13,8 @@
 #include <string>
 #include <string_view>
 
+namespace trovex {
+
 class FuzzSystemFolder {
  public:
   FuzzSystemFolder();
@@ -50,5 +52,7 @@ class DeletionGuard {
   DeletionGuard(const DeletionGuard&) = delete;
   DeletionGuard& operator=(const DeletionGuard&) = delete;
 };
+
+}  // namespace trovex
 
 #endif

@@ -3,12 +3,16 @@
 #include "fuzz/FuzzCheck.h"
 #include "platform/win32api.h"
 
+using namespace trovex;
+
 namespace {
 
 bool answerOk = false;
 int started = 0;
 
 }  // namespace
+
+namespace trovex {
 
 void AnswerBoxes(bool ok) {
   answerOk = ok;
@@ -17,6 +21,8 @@ void AnswerBoxes(bool ok) {
 int ProgramsStarted() {
   return started;
 }
+
+}  // namespace trovex
 
 int MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT) {
   FUZZ_CHECK(text != nullptr && caption != nullptr);

@@ -5,10 +5,14 @@
 #ifndef TROVEX_FUZZ_QUIETDESKTOP_H
 #define TROVEX_FUZZ_QUIETDESKTOP_H
 
+namespace trovex {
+
 // What the next message boxes answer: IDOK when true, IDCANCEL otherwise.
 void AnswerBoxes(bool ok);
 
 // The number of programs the shell was asked to start so far.
 int ProgramsStarted();
+
+}  // namespace trovex
 
 #endif

@@ -11,6 +11,8 @@
 #include "fuzz/FuzzInput.h"
 #include "support/SysUtils1.h"
 
+using namespace trovex;
+
 namespace {
 
 unsigned char Upper(char c) {

@@ -22,6 +22,8 @@
 #include "plugin/fsplugin.h"
 #include "support/SysUtils1.h"
 
+using namespace trovex;
+
 namespace {
 
 #define LONG_PART                                                                                   \

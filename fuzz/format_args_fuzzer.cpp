@@ -14,6 +14,8 @@
 #include "fuzz/FuzzInput.h"
 #include "support/SysUtils1.h"
 
+using namespace trovex;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzInput input(data, size);
   std::string format(input.Part());

@@ -28,6 +28,8 @@
 #include "indexdat.h"
 #include "indexdatformat.h"
 
+using namespace trovex;
+
 namespace {
 
 struct Entry {

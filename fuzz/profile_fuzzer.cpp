@@ -10,10 +10,13 @@
 #include <string_view>
 #include <vector>
 
+#include "base/Ascii.h"
 #include "fuzz/FuzzCheck.h"
 #include "fuzz/FuzzInput.h"
 #include "fuzz/FuzzSystem.h"
 #include "platform/win32api.h"
+
+using namespace trovex;
 
 namespace {
 
@@ -27,15 +30,6 @@ const FuzzSystemFolder& Folder() {
 DWORD BufferSize(uint8_t choice) {
   static const DWORD kSizes[] = {1, 2, 3, 4, 8, 11, 64, 5121};
   return kSizes[choice % 8];
-}
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
 }
 
 // A value read into a buffer of exactly size bytes, so that the sanitizer

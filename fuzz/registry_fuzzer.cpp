@@ -13,10 +13,13 @@
 #include <string_view>
 #include <vector>
 
+#include "base/Ascii.h"
 #include "fuzz/FuzzCheck.h"
 #include "fuzz/FuzzInput.h"
 #include "fuzz/FuzzSystem.h"
 #include "platform/win32api.h"
+
+using namespace trovex;
 
 namespace {
 
@@ -60,15 +63,6 @@ std::optional<Value> Query(const std::string& key, const std::string& name) {
   }
   FUZZ_CHECK(RegCloseKey(handle) == ERROR_SUCCESS);
   return result;
-}
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
 }
 
 bool IsUtf8(std::string_view text) {

@@ -12,6 +12,8 @@
 #include "fuzz/FuzzInput.h"
 #include "support/SysUtils1.h"
 
+using namespace trovex;
+
 namespace {
 
 std::string OnePass(std::string_view text, std::string_view find, std::string_view replacement) {

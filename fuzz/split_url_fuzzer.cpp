@@ -13,6 +13,8 @@
 #include "fuzz/FuzzCheck.h"
 #include "fuzz/FuzzInput.h"
 
+using namespace trovex;
+
 namespace {
 
 bool Within(std::string_view part, std::string_view whole) {

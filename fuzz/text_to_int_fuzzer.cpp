@@ -15,6 +15,8 @@
 #include "support/IniFile.h"
 #include "support/SysUtils1.h"
 
+using namespace trovex;
+
 namespace {
 
 bool AllOf(std::string_view text, const char* digits) {

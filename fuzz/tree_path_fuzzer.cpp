@@ -8,6 +8,8 @@
 #include "fuzz/FuzzInput.h"
 #include "plugin/TreePath.h"
 
+using namespace trovex;
+
 namespace {
 
 bool Inside(std::string_view part, std::string_view whole) {

@@ -18,11 +18,15 @@
 #include <string_view>
 #include <vector>
 
+#include "base/Ascii.h"
 #include "fuzz/FuzzCheck.h"
 #include "fuzz/FuzzInput.h"
 #include "fuzz/FuzzSystem.h"
+#include "base/KeyedHash.h"
 #include "deletionrecord.h"
 #include "platform/win32api.h"
+
+using namespace trovex;
 
 namespace {
 
@@ -84,15 +88,6 @@ std::vector<Entry> ReadEntries(std::string_view text, const std::string& folder)
     start = end;
   }
   return entries;
-}
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i) {
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-    if (lower(text[i]) != lower(prefix[i])) return false;
-  }
-  return true;
 }
 
 // ---- The enumeration -------------------------------------------------------
@@ -197,7 +192,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string body(input.Rest());
   const FuzzSystemFolder& folder = Folder();
   folder.Put("urlcache.txt", text);
-  std::string record = recordKind >= 2 ? HeaderLine({0x5eed, KeyedHash(0x5eed, text)}) + body : body;
+  std::string record = recordKind >= 2 ? HeaderLine({0x5eed, ContentHash(text, 0x5eed)}) + body : body;
   folder.Put("urlcache.txt.deleted", recordKind == 0 ? "" : record);
   folder.Put("a", "local file");
   folder.Put("d/b", "local file");

@@ -10,6 +10,8 @@
 #include "fuzz/FuzzCheck.h"
 #include "fuzz/FuzzInput.h"
 
+using namespace trovex;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view userReg = FuzzInput(data, size).Rest();
   for (const char* name : {"Cache", "Cookies", "History"}) {

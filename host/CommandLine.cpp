@@ -6,6 +6,8 @@
 #include "host/Help.h"
 #include "host/HostError.h"
 
+namespace trovex {
+
 namespace {
 
 struct CommandShape {
@@ -135,3 +137,5 @@ int RunTreeCommand(Plugin& plugin, const VirtualPath& folder, const std::vector<
   GetOptions options{has("--force"), has("--verbose")};
   return GetCommand(plugin, PathsOf(sources, folder), arguments.Operands.back(), options);
 }
+
+}  // namespace trovex

@@ -11,6 +11,8 @@
 #include "host/Plugin.h"
 #include "host/VirtualPath.h"
 
+namespace trovex {
+
 // True for ls, tree, get, rm, open, about and reread.
 bool IsTreeCommand(std::string_view name);
 
@@ -27,5 +29,7 @@ void CheckTreeCommand(const std::vector<std::string>& words);
 // exit status. Throws HostError (kExitUsage) for an unknown command or
 // option, a wrong number of operands or a path that cannot be read.
 int RunTreeCommand(Plugin& plugin, const VirtualPath& folder, const std::vector<std::string>& words);
+
+}  // namespace trovex
 
 #endif

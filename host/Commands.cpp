@@ -9,6 +9,8 @@
 #include "host/Output.h"
 #include "host/TreeWalk.h"
 
+namespace trovex {
+
 namespace {
 
 const char* KindWord(bool isFolder) {
@@ -171,3 +173,5 @@ int RereadCommand(Plugin& plugin) {
   if (!root || root->empty()) throw HostError(kExitFailed, "the plug-in refused to list the root");
   return RunVerb(plugin, VirtualPath{}.Child(root->front().Name).HostForm(), "open");
 }
+
+}  // namespace trovex

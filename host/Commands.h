@@ -12,6 +12,8 @@
 #include "host/Plugin.h"
 #include "host/VirtualPath.h"
 
+namespace trovex {
+
 // The items of the folder at path as the plug-in lists them, in its order:
 // kind, size, name; one line each, or one JSON object when json is set. A
 // file's path lists the file alone.
@@ -49,5 +51,7 @@ int AboutCommand(Plugin& plugin);
 // Runs "open" on the root's first item, the plug-in's reread entry, and
 // lists the folder the plug-in asks to show.
 int RereadCommand(Plugin& plugin);
+
+}  // namespace trovex
 
 #endif

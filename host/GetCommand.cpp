@@ -11,6 +11,8 @@
 #include "host/Output.h"
 #include "host/TreeWalk.h"
 
+namespace trovex {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -170,3 +172,5 @@ int GetCommand(Plugin& plugin, const std::vector<VirtualPath>& paths, const std:
   }
   return copied == total && plan.Unlisted == 0 ? kExitOk : kExitFailed;
 }
+
+}  // namespace trovex

@@ -3,6 +3,8 @@
 #include <array>
 #include <utility>
 
+namespace trovex {
+
 namespace {
 
 constexpr char kProgramHelp[] =
@@ -145,3 +147,5 @@ std::optional<std::string> CommandHelp(std::string_view name) {
 std::string ShellHelp() {
   return kShellHelp;
 }
+
+}  // namespace trovex

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+namespace trovex {
+
 // The program's usage: options, commands and path forms.
 std::string ProgramHelp();
 
@@ -15,5 +17,7 @@ std::optional<std::string> CommandHelp(std::string_view name);
 
 // The commands of the interactive shell, one line each.
 std::string ShellHelp();
+
+}  // namespace trovex
 
 #endif

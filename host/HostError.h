@@ -6,6 +6,8 @@
 #include <stdexcept>
 #include <string>
 
+namespace trovex {
+
 // Exit statuses of the program.
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;  // an operation failed
@@ -18,5 +20,7 @@ class HostError : public std::runtime_error {
   HostError(int status, const std::string& message) : std::runtime_error(message), Status(status) {}
   int Status;
 };
+
+}  // namespace trovex
 
 #endif

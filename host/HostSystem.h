@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace trovex {
+
 // True when standard input is a terminal, where a person can answer.
 bool StdinIsTerminal();
 
@@ -41,5 +43,7 @@ struct CacheCheck {
   bool NoneRead = false;
 };
 CacheCheck CheckCaches();
+
+}  // namespace trovex
 
 #endif

@@ -2,7 +2,11 @@
 
 #include <cstdint>
 
-#include "platform/stablehash.h"
+#include "base/Ascii.h"
+#include "base/Hex.h"
+#include "base/StableHash.h"
+
+namespace trovex {
 
 namespace {
 
@@ -30,25 +34,14 @@ bool IsKeptByte(unsigned char c) {
 }
 
 void AppendEscaped(std::string& out, unsigned char c) {
-  constexpr char kHex[] = "0123456789ABCDEF";
   out += '%';
-  out += kHex[c >> 4];
-  out += kHex[c & 0x0F];
-}
-
-bool SameLetters(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i] >= 'a' && a[i] <= 'z' ? static_cast<char>(a[i] - 'a' + 'A') : a[i];
-    if (x != b[i]) return false;
-  }
-  return true;
+  out += HexText(c, 2, HexCase::kUpper);
 }
 
 bool IsDeviceName(std::string_view name) {
   std::string_view stem = name.substr(0, name.find('.'));
   for (std::string_view device : kDeviceNames) {
-    if (SameLetters(stem, device)) return true;
+    if (EqualNoCase(stem, device)) return true;
   }
   return false;
 }
@@ -70,13 +63,6 @@ std::string Escape(std::string_view name) {
     }
   }
   return out;
-}
-
-std::string HexDigits(uint64_t value) {
-  constexpr char kHex[] = "0123456789abcdef";
-  std::string digits(kHashLength, '0');
-  for (size_t i = kHashLength; i-- > 0; value >>= 4) digits[i] = kHex[value & 0x0F];
-  return digits;
 }
 
 // Whether the escape at escaped[at] stands for a UTF-8 continuation byte
@@ -106,5 +92,7 @@ std::string LocalNameFor(std::string_view name) {
   std::string escaped = Escape(name);
   if (escaped.size() <= kMaxLocalNameLength) return escaped;
   escaped.resize(CutPosition(escaped, kCutLength));
-  return escaped + kHashMark + HexDigits(StableHash(name));
+  return escaped + kHashMark + HexText(StableHash(name), kHashLength);
 }
+
+}  // namespace trovex

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+namespace trovex {
+
 // The longest name LocalNameFor returns, in bytes: well inside the 255 bytes
 // a file name may have on common file systems.
 constexpr size_t kMaxLocalNameLength = 200;
@@ -21,5 +23,7 @@ constexpr size_t kMaxLocalNameLength = 200;
 // hash of the whole name. Never empty, "." or ".."; distinct names give
 // distinct results.
 std::string LocalNameFor(std::string_view name);
+
+}  // namespace trovex
 
 #endif

@@ -2,6 +2,10 @@
 
 #include <iostream>
 
+#include "base/Hex.h"
+
+namespace trovex {
+
 void ReportError(std::string_view message) {
   std::cout.flush();
   std::cerr << "trovex: " << VisibleText(message) << '\n';
@@ -26,18 +30,6 @@ std::string JsonCharacter(std::string_view text, size_t at, Utf8Char c) {
   }
 }
 
-std::string HexBytes(std::string_view bytes) {
-  constexpr char kHex[] = "0123456789abcdef";
-  std::string hex;
-  hex.reserve(2 * bytes.size());
-  for (char c : bytes) {
-    auto byte = static_cast<unsigned char>(c);
-    hex += kHex[byte >> 4];
-    hex += kHex[byte & 0x0F];
-  }
-  return hex;
-}
-
 }  // namespace
 
 std::string JsonString(std::string_view text) {
@@ -60,3 +52,5 @@ std::string JsonTextField(std::string_view key, std::string_view text) {
   if (!IsValidUtf8(text)) field += "," + JsonString(std::string(key) + "_hex") + ":\"" + HexBytes(text) + "\"";
   return field;
 }
+
+}  // namespace trovex

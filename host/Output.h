@@ -6,7 +6,10 @@
 #include <string>
 #include <string_view>
 
-#include "platform/visibletext.h"
+#include "base/VisibleText.h"
+#include "base/Utf.h"
+
+namespace trovex {
 
 // Writes "trovex: message" as one line on stderr, the message in its
 // visible form (VisibleText): names in it come from the cache.
@@ -25,5 +28,7 @@ std::string JsonString(std::string_view text);
 // text in two lower-case hex digits when text is not valid UTF-8, so that
 // any name can be read back exactly.
 std::string JsonTextField(std::string_view key, std::string_view text);
+
+}  // namespace trovex
 
 #endif

@@ -6,6 +6,8 @@
 #include "host/HostError.h"
 #include "host/HostSystem.h"
 
+namespace trovex {
+
 namespace {
 
 // No folder of the virtual tree comes near this; a listing longer than this
@@ -125,3 +127,5 @@ std::string ExecuteResultText(int32_t result) {
     default: return "the plug-in gave the unknown result " + std::to_string(result);
   }
 }
+
+}  // namespace trovex

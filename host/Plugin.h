@@ -11,6 +11,8 @@
 
 #include "host/PluginLibrary.h"
 
+namespace trovex {
+
 // One item of a folder listing, as the plug-in wrote it.
 struct ListedItem {
   std::string Name;  // cFileName, cut by the plug-in at 259 bytes
@@ -62,5 +64,7 @@ std::string CopyOutcomeText(CopyOutcome outcome);
 
 // The plug-in's FsExecuteFile result code in words.
 std::string ExecuteResultText(int32_t result);
+
+}  // namespace trovex
 
 #endif

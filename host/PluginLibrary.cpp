@@ -5,6 +5,8 @@
 
 #include "host/HostError.h"
 
+namespace trovex {
+
 namespace {
 
 // Stores the function the module exports as name into slot, or adds name to
@@ -65,3 +67,5 @@ std::string DefaultPluginPath() {
   if (folder.empty()) return SystemModule::PluginFileName();
   return (std::filesystem::path(folder) / SystemModule::PluginFileName()).string();
 }
+
+}  // namespace trovex

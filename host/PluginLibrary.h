@@ -7,6 +7,8 @@
 
 #include "plugin/fsplugin.h"
 
+namespace trovex {
+
 // The entry points a host drives a plug-in through, all resolved.
 struct PluginEntryPoints {
   FsInitFunction FsInit = nullptr;
@@ -62,5 +64,7 @@ std::string ExecutableFolder();
 const char* PluginFileName();
 
 }  // namespace SystemModule
+
+}  // namespace trovex
 
 #endif

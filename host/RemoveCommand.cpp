@@ -10,6 +10,8 @@
 #include "host/Output.h"
 #include "host/TreeWalk.h"
 
+namespace trovex {
+
 namespace {
 
 // A folder's listing shows a URL held twice once, so its second copy shows
@@ -222,3 +224,5 @@ int RemoveCommand(Plugin& plugin, const std::vector<VirtualPath>& paths, bool ve
   ReportError(what + " still listed after deletion");
   return kExitFailed;
 }
+
+}  // namespace trovex

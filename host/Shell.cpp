@@ -15,6 +15,8 @@
 #include "host/Output.h"
 #include "host/TreeWalk.h"
 
+namespace trovex {
+
 namespace {
 
 constexpr std::string_view kShellCommands[] = {"about", "cd", "exit", "get", "help", "ls",
@@ -239,3 +241,5 @@ int RunShell(Plugin& plugin) {
   TheSession = Session{};
   return status;
 }
+
+}  // namespace trovex

@@ -4,6 +4,8 @@
 #include "host/HostError.h"
 #include "host/Output.h"
 
+namespace trovex {
+
 namespace {
 
 char UpperAscii(char c) {
@@ -161,3 +163,5 @@ std::string CutNameNote(const Node& node) {
   if (node.Kind != NodeKind::Entry || node.Path.Name().size() < kMaxListedNameLength) return {};
   return " (the listing cuts names at " + std::to_string(kMaxListedNameLength) + " bytes)";
 }
+
+}  // namespace trovex

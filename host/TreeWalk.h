@@ -12,6 +12,8 @@
 #include "host/Plugin.h"
 #include "host/VirtualPath.h"
 
+namespace trovex {
+
 enum class NodeKind { Root, RereadEntry, Site, Host, Entry };
 
 // A place that the plug-in lists.
@@ -79,5 +81,7 @@ bool ResolveEach(Plugin& plugin, const std::vector<VirtualPath>& paths, std::vec
 // " (its name was cut at 259 bytes by the listing)" for a node whose name
 // may have been cut, so that a failure on it explains itself; else empty.
 std::string CutNameNote(const Node& node);
+
+}  // namespace trovex
 
 #endif

@@ -1,5 +1,7 @@
 #include "host/VirtualPath.h"
 
+namespace trovex {
+
 namespace {
 
 // Removes a leading "..", "." (each alone or before a "/" or "\") from text
@@ -82,3 +84,5 @@ std::optional<VirtualPath> ParseVirtualPath(std::string_view text, const Virtual
   }
   return path;
 }
+
+}  // namespace trovex

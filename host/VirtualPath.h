@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+namespace trovex {
+
 // Levels of the tree: the number of parts a path has.
 constexpr size_t kRootLevel = 0;
 constexpr size_t kSiteLevel = 1;
@@ -41,5 +43,7 @@ struct VirtualPath {
 // ".." and "." parts step up or stay. nullopt when a site or host part is
 // empty or holds a backslash, or ".." climbs above the root.
 std::optional<VirtualPath> ParseVirtualPath(std::string_view text, const VirtualPath& base = {});
+
+}  // namespace trovex
 
 #endif

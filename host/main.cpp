@@ -17,6 +17,7 @@
 #include "host/Shell.h"
 #endif
 
+namespace trovex {
 namespace {
 
 struct GlobalOptions {
@@ -180,6 +181,9 @@ int Run(int argc, char** argv) {
 }
 
 }  // namespace
+}  // namespace trovex
+
+using namespace trovex;
 
 int main(int argc, char** argv) {
   try {

@@ -13,6 +13,8 @@
 // constructed before any start-up code runs, and destroyed after it.
 #define TROVEX_MODULE_STATE __attribute__((init_priority(1000)))
 
+namespace trovex {
+
 // The module (the library or program) this code is linked into, for
 // GetModuleFileNameA. Never fails.
 HMODULE ThisModule();
@@ -37,5 +39,7 @@ std::string QuoteArgument(std::string_view argument);
 // change itself: there the two do nothing.
 void BeginCacheChanges();
 void EndCacheChanges();
+
+}  // namespace trovex
 
 #endif

@@ -12,6 +12,8 @@
 #include "support/RegProc.h"
 #include "support/SysUtils1.h"
 
+namespace trovex {
+
 namespace {
 
 constexpr char kPluginVersion[] = TROVEX_VERSION;
@@ -71,3 +73,5 @@ int32_t ExecuteCommand(HWND mainWindow, char* remotePath, std::string_view verb)
   if (where.Kind == PathKind::RereadEntry) return Reread(remotePath);
   return OpenInBrowser(mainWindow, where);
 }
+
+}  // namespace trovex

@@ -7,6 +7,8 @@
 
 #include "platform/win32api.h"
 
+namespace trovex {
+
 // Carries out verb on the path in remotePath: "properties" on the root shows
 // the about box; "open" on the RereadEntry rereads settings and cache and
 // writes "\" to remotePath (kFsExecShowFolder); "open" elsewhere opens the
@@ -14,5 +16,7 @@
 // kFsExecDone, or kFsExecError when the verb or the URL is refused, the user
 // declines, or no browser is registered or starts.
 int32_t ExecuteCommand(HWND mainWindow, char* remotePath, std::string_view verb);
+
+}  // namespace trovex
 
 #endif

@@ -5,6 +5,8 @@
 #include "plugin/TreePath.h"
 #include "plugin/fsplugin.h"
 
+namespace trovex {
+
 namespace {
 
 // A file opened for writing, closed by the destructor unless Close came first.
@@ -69,3 +71,5 @@ bool DeleteEntry(std::string_view remotePath) {
   }
   return DeleteUrlCacheEntryA(std::string(entry->SourceUrl).c_str()) != FALSE;
 }
+
+}  // namespace trovex

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+namespace trovex {
+
 // Copies the local file of the entry at remotePath to localPath, or writes
 // the one-byte placeholder "?" for the RereadEntry: kFsCopyOk when the copy
 // was made in full; kFsCopyExists when localPath exists and copyFlags lacks
@@ -15,5 +17,7 @@ int32_t CopyEntryOut(std::string_view remotePath, const std::string& localPath, 
 // Deletes the entry at remotePath from the URL cache; true only when the
 // cache deleted it. The snapshot keeps it until the next refill.
 bool DeleteEntry(std::string_view remotePath);
+
+}  // namespace trovex
 
 #endif

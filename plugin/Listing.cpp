@@ -11,6 +11,8 @@
 #include "plugin/TreePath.h"
 #include "plugin/fsplugin.h"
 
+namespace trovex {
+
 namespace {
 
 // One open listing; a listing without a Folder is closed.
@@ -99,3 +101,5 @@ void CloseListing(ListingHandle handle) {
 void CloseAllListings() {
   for (OpenedListing& listing : Listings) listing = OpenedListing{};
 }
+
+}  // namespace trovex

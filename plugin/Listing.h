@@ -10,6 +10,8 @@
 
 #include "platform/win32api.h"
 
+namespace trovex {
+
 // A listing's handle: as wide as the host's own handle, so that converting
 // either way at the entry points loses nothing.
 using ListingHandle = intptr_t;
@@ -29,5 +31,7 @@ void CloseListing(ListingHandle handle);
 
 // Closes every listing; runs when the library unloads.
 void CloseAllListings();
+
+}  // namespace trovex
 
 #endif

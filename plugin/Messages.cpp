@@ -4,6 +4,8 @@
 #include "support/IniFile.h"
 #include "support/SysUtils1.h"
 
+namespace trovex {
+
 namespace {
 
 // The English texts of the language file, for a file, language or message
@@ -33,3 +35,5 @@ std::string MsgText(int32_t number) {
   ReplaceAll(text, "\\n", "\r");
   return text;
 }
+
+}  // namespace trovex

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+namespace trovex {
+
 // Message numbers.
 constexpr int32_t kMsgCaption = 1;
 constexpr int32_t kMsgRereadEntry = 2;
@@ -16,5 +18,7 @@ constexpr int32_t kMsgConfirmOpen = 4;  // one %s: the URL
 // file, the language or the message is missing, or the message is empty;
 // any other number is then empty.
 std::string MsgText(int32_t number);
+
+}  // namespace trovex
 
 #endif

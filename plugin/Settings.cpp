@@ -11,6 +11,8 @@
 #include "support/RegProc.h"
 #include "support/SysUtils1.h"
 
+namespace trovex {
+
 namespace {
 
 constexpr char kSection[] = "Options";
@@ -66,3 +68,5 @@ void LoadSettings() {
   HiddenTypeMask = URLHISTORY_CACHE_ENTRY;
   if (ShowCookies == 0) HiddenTypeMask |= COOKIE_CACHE_ENTRY;
 }
+
+}  // namespace trovex

@@ -5,6 +5,8 @@
 
 #include <string>
 
+namespace trovex {
+
 // Reads the settings file and the messages kMsgCaption and kMsgRereadEntry
 // into the plug-in's state, sets the cache model's grouping settings and
 // hidden types, and puts the browser offline when OfflineStart is on. Never
@@ -18,5 +20,7 @@ void SetOfflineMode();
 // The full path of the plug-in library's own file, however long; empty when
 // the system cannot tell it in full.
 std::string ModulePath();
+
+}  // namespace trovex
 
 #endif

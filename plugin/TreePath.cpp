@@ -1,5 +1,7 @@
 #include "plugin/TreePath.h"
 
+namespace trovex {
+
 namespace {
 
 constexpr char kSeparator = '\\';
@@ -56,3 +58,5 @@ std::optional<CacheEntry> EntryOf(const TreePath& path, std::string_view rereadE
   if (path.Kind != PathKind::Entry) return std::nullopt;
   return TheFolderView.FindListedEntry(path.Site, path.Host, path.Entry, rereadEntry);
 }
+
+}  // namespace trovex

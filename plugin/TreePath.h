@@ -12,6 +12,8 @@
 
 #include "cache/CacheObj.h"
 
+namespace trovex {
+
 enum class PathKind { None, Root, RereadEntry, Site, Host, Entry };
 
 // What a path designates, with the names it carries as views into it.
@@ -32,5 +34,7 @@ std::optional<FolderPath> FolderOf(const TreePath& path);
 // The snapshot's entry that path designates, its parts taken as listed
 // (the root listing rereadEntry); none when it designates no entry.
 std::optional<CacheEntry> EntryOf(const TreePath& path, std::string_view rereadEntry);
+
+}  // namespace trovex
 
 #endif

@@ -11,6 +11,7 @@
 #include "plugin/TrovexState.h"
 #include "support/IniFile.h"
 
+namespace trovex {
 namespace {
 
 constexpr char kRootName[] = "Trovex";
@@ -55,6 +56,9 @@ struct LibraryLifetime {
 LibraryLifetime Lifetime;
 
 }  // namespace
+}  // namespace trovex
+
+using namespace trovex;
 
 extern "C" {
 

@@ -3,6 +3,8 @@
 
 #include "platform/system.h"
 
+namespace trovex {
+
 TROVEX_MODULE_STATE std::string RereadEntryText;
 int32_t PluginNumber = 0;
 FsProgressCallback ProgressCallback = nullptr;
@@ -32,3 +34,5 @@ void TrovexFinalize() {
   ReleaseText(LanguageName);
   ReleaseText(LngFileName);
 }
+
+}  // namespace trovex

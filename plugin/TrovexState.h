@@ -8,6 +8,8 @@
 
 #include "plugin/fsplugin.h"
 
+namespace trovex {
+
 // The root's first item, whose opening rereads settings and cache.
 extern std::string RereadEntryText;
 constexpr char kBuiltInRereadEntryText[] = "(Reread cache)";
@@ -29,5 +31,7 @@ void TrovexInitialize();
 
 // Releases the texts; runs when the library unloads.
 void TrovexFinalize();
+
+}  // namespace trovex
 
 #endif

@@ -8,6 +8,8 @@
 
 #include "platform/win32api.h"
 
+namespace trovex {
+
 // The host's callbacks. Their roles are fixed (progress, log, request); the
 // plug-in keeps the progress callback and never calls any of them.
 typedef int32_t(WINAPI* FsProgressCallback)(int32_t pluginNumber, char* source, char* target,
@@ -40,6 +42,12 @@ constexpr BOOL kFsFalse = 0;
 
 // The most listings that can be open at once.
 constexpr int32_t kFsMaxOpenListings = 50;
+
+}  // namespace trovex
+
+using trovex::FsProgressCallback;
+using trovex::FsLogCallback;
+using trovex::FsRequestCallback;
 
 extern "C" {
 
@@ -81,6 +89,8 @@ TROVEX_EXPORT int32_t WINAPI FsExecuteFile(HWND mainWindow, char* remoteName, co
 
 }  // extern "C"
 
+namespace trovex {
+
 // The entry points' types, for hosts that resolve them at run time.
 typedef int32_t(WINAPI* FsInitFunction)(int32_t, FsProgressCallback, FsLogCallback, FsRequestCallback);
 typedef void(WINAPI* FsGetDefRootNameFunction)(char*, int32_t);
@@ -91,5 +101,7 @@ typedef int32_t(WINAPI* FsFindCloseFunction)(HANDLE);
 typedef int32_t(WINAPI* FsGetFileFunction)(const char*, char*, int32_t, void*);
 typedef BOOL(WINAPI* FsDeleteFileFunction)(const char*);
 typedef int32_t(WINAPI* FsExecuteFileFunction)(HWND, char*, const char*);
+
+}  // namespace trovex
 
 #endif

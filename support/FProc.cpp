@@ -2,6 +2,8 @@
 
 #include "platform/win32api.h"
 
+namespace trovex {
+
 namespace {
 
 // A directory search, closed when it goes out of scope.
@@ -48,3 +50,5 @@ bool ShellRun(const std::string& file, const std::string& parameters, int showCo
   if (info.hProcess != nullptr) CloseHandle(info.hProcess);
   return started;
 }
+
+}  // namespace trovex

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+namespace trovex {
+
 // True when path is not empty and a directory search for it (wildcards
 // allowed) finds a file or folder.
 bool PathExists(const std::string& path);
@@ -17,5 +19,7 @@ uint64_t FileSizeOf(const std::string& path);
 // command; waits for it to end when wait is set. False when it could not be
 // started; the shell shows no error box of its own.
 bool ShellRun(const std::string& file, const std::string& parameters, int showCommand, bool wait);
+
+}  // namespace trovex
 
 #endif

@@ -2,8 +2,12 @@
 
 #include <vector>
 
+#include "base/Ascii.h"
+#include "base/Hex.h"
 #include "platform/system.h"
 #include "support/SysUtils1.h"
+
+namespace trovex {
 
 TROVEX_MODULE_STATE std::string IniFileName;
 
@@ -23,17 +27,6 @@ std::string ReadProfile(const std::string& section, const std::string& key,
   return std::string(buffer.data());
 }
 
-bool IsDecimalDigit(char c) {
-  return c >= '0' && c <= '9';
-}
-
-int HexDigitValue(char c) {
-  if (IsDecimalDigit(c)) return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // The length of the hexadecimal marker at the start of text: "$", "x", "X",
 // "0x" or "0X"; 0 when there is none.
 size_t HexMarkerLength(std::string_view text) {
@@ -42,11 +35,12 @@ size_t HexMarkerLength(std::string_view text) {
   return 0;
 }
 
-bool ParseHex(std::string_view digits, int32_t& value) {
+// Any number of digits, leading zeros included, up to 0xFFFFFFFF.
+bool ParseHexWord(std::string_view digits, int32_t& value) {
   if (digits.empty()) return false;
   uint64_t result = 0;
   for (char c : digits) {
-    int digit = HexDigitValue(c);
+    int digit = HexDigit(c);
     if (digit < 0) return false;
     result = result * 16 + static_cast<uint64_t>(digit);
     if (result > 0xFFFFFFFFull) return false;
@@ -102,6 +96,8 @@ int32_t TextToIntDef(std::string_view text, int32_t fallback) {
   text.remove_prefix(blanks);
   int32_t value = 0;
   size_t marker = HexMarkerLength(text);
-  bool parsed = marker > 0 ? ParseHex(text.substr(marker), value) : ParseDecimal(text, value);
+  bool parsed = marker > 0 ? ParseHexWord(text.substr(marker), value) : ParseDecimal(text, value);
   return parsed ? value : fallback;
 }
+
+}  // namespace trovex

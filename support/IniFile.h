@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+namespace trovex {
+
 // The settings file that IniReadString and IniReadInteger read.
 extern std::string IniFileName;
 
@@ -30,5 +32,7 @@ int32_t IniReadInteger(const std::string& section, const std::string& key, int32
 // decimal number within 32 bits, or a hexadecimal one after "$", "x" or "0x"
 // of at most 32 bits (read as signed). fallback for anything else.
 int32_t TextToIntDef(std::string_view text, int32_t fallback);
+
+}  // namespace trovex
 
 #endif

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <vector>
 
+namespace trovex {
+
 RegKey::~RegKey() {
   if (key_ != nullptr) RegCloseKey(key_);
 }
@@ -61,3 +63,5 @@ std::string RegReadString(HKEY root, const std::string& subkey, const std::strin
   if (zero != nullptr) length = static_cast<const char*>(zero) - data.data();
   return std::string(data.data(), length);
 }
+
+}  // namespace trovex

@@ -7,6 +7,8 @@
 
 #include "platform/win32api.h"
 
+namespace trovex {
+
 // An open registry key, closed when the object goes; empty when opening failed.
 class RegKey {
  public:
@@ -40,5 +42,7 @@ void RegWriteDword(HKEY root, const std::string& subkey, const std::string& name
 // another type, or cannot be read.
 std::string RegReadString(HKEY root, const std::string& subkey, const std::string& name,
                           const std::string& fallback);
+
+}  // namespace trovex
 
 #endif

@@ -1,20 +1,17 @@
 #include "support/SysUtils1.h"
 
+#include "base/Ascii.h"
+#include "base/Hex.h"
 #include "platform/system.h"
+
+namespace trovex {
 
 namespace {
 
-unsigned char FoldUpper(unsigned char c) {
-  return (c >= 'a' && c <= 'z') ? static_cast<unsigned char>(c - 0x20) : c;
-}
-
-// The byte at i, with the end of the text read as its terminating zero.
-unsigned char ByteAt(std::string_view s, size_t i) {
-  return i < s.size() ? static_cast<unsigned char>(s[i]) : 0;
-}
-
-bool IsControl(char c) {
-  return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+// The byte at i folded to upper case, with the end of the text read as its
+// terminating zero.
+unsigned char FoldedByteAt(std::string_view s, size_t i) {
+  return i < s.size() ? static_cast<unsigned char>(UpperAscii(s[i])) : 0;
 }
 
 // A URL given to the browser is its only argument: a scheme that the
@@ -22,15 +19,11 @@ bool IsControl(char c) {
 // or handed to another program.
 constexpr std::string_view kWebSchemes[] = {"http://", "https://", "ftp://"};
 
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && CompareNoCase(text.substr(0, prefix.size()), prefix) == 0;
-}
-
 }  // namespace
 
 int32_t CompareNoCase(std::string_view a, std::string_view b) {
   for (size_t i = 0; i <= b.size(); ++i) {
-    int diff = FoldUpper(ByteAt(a, i)) - FoldUpper(ByteAt(b, i));
+    int diff = FoldedByteAt(a, i) - FoldedByteAt(b, i);
     if (diff != 0) return diff;
     if (i >= a.size()) break;
   }
@@ -72,7 +65,7 @@ std::string FormatArgs(std::string_view format, const std::vector<std::string>& 
 
 bool IsWebAddress(std::string_view url) {
   for (char c : url) {
-    if (IsControl(c)) return false;
+    if (IsControlByte(c)) return false;
   }
   for (std::string_view scheme : kWebSchemes) {
     if (StartsWithNoCase(url, scheme)) return true;
@@ -81,18 +74,15 @@ bool IsWebAddress(std::string_view url) {
 }
 
 std::string EscapeControlBytes(std::string_view text) {
-  constexpr char kHexDigits[] = "0123456789ABCDEF";
   std::string visible;
   visible.reserve(text.size());
   for (char c : text) {
-    if (!IsControl(c)) {
+    if (IsControlByte(c))
+      visible += "\\x" + HexText(static_cast<unsigned char>(c), 2, HexCase::kUpper);
+    else
       visible += c;
-      continue;
-    }
-    unsigned char byte = static_cast<unsigned char>(c);
-    visible += "\\x";
-    visible += kHexDigits[byte >> 4];
-    visible += kHexDigits[byte & 0xF];
   }
   return visible;
 }
+
+}  // namespace trovex

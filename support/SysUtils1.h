@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+namespace trovex {
+
 // Compares a and b with the ASCII letters folded to upper case; other bytes
 // compare as they are. 0 when equal; otherwise the difference of the first
 // differing (folded, unsigned) bytes, a string's end counting as a zero byte.
@@ -37,7 +39,9 @@ bool IsWebAddress(std::string_view url);
 // upper-case hexadecimal digits; other bytes unchanged. For a text put into
 // a message box, whose lines break at its carriage returns and line feeds,
 // so that a stranger's text cannot start a line of its own there. (What a
-// terminal shows is made safe by VisibleText in platform/visibletext.h.)
+// terminal shows is made safe by VisibleText in base/VisibleText.h.)
 std::string EscapeControlBytes(std::string_view text);
+
+}  // namespace trovex
 
 #endif

@@ -15,6 +15,8 @@
 #include "tests/support/SystemFolder.h"
 #include "tests/support/TempFolder.h"
 
+using namespace trovex;
+
 namespace {
 
 // A cache record as the enumeration hands it over.

@@ -8,6 +8,8 @@
 
 #include "tests/support/PluginFixture.h"
 
+using namespace trovex;
+
 namespace {
 
 constexpr char kEntry[] = "\\example.com\\www.example.com\\http://www.example.com/a b\"c.htm";

@@ -5,6 +5,8 @@
 #include "tests/support/HostileCache.h"
 #include "tests/support/PluginFixture.h"
 
+using namespace trovex;
+
 namespace {
 
 constexpr char kEntry[] = "\\example.com\\www.example.com\\http://www.example.com/a.gif";

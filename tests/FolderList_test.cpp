@@ -4,6 +4,8 @@
 
 #include <string>
 
+using namespace trovex;
+
 TEST(FolderListAddUnique, MergesAsciiCaseAndKeepsTheFirstSpelling) {
   FolderList list;
   list.AddUnique("www.example.com", 10);

@@ -11,6 +11,8 @@
 
 #include "tests/support/PluginFixture.h"
 
+using namespace trovex;
+
 namespace {
 
 using Names = std::vector<std::string>;

@@ -12,6 +12,8 @@
 
 #include "tests/support/TempFolder.h"
 
+using namespace trovex;
+
 namespace fs = std::filesystem;
 
 namespace {

@@ -4,6 +4,8 @@
 
 #include "tests/support/TempFolder.h"
 
+using namespace trovex;
+
 TEST(TextToIntDef, ParsesDecimalAndHexadecimalNumbers) {
   struct Row {
     const char* text;

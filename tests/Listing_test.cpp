@@ -10,6 +10,8 @@
 #include "tests/support/HostileCache.h"
 #include "tests/support/PluginFixture.h"
 
+using namespace trovex;
+
 namespace {
 
 using Names = std::vector<std::string>;

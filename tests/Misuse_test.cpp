@@ -16,6 +16,8 @@
 #include <sanitizer/lsan_interface.h>
 #endif
 
+using namespace trovex;
+
 namespace {
 
 using Names = std::vector<std::string>;

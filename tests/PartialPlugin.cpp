@@ -2,6 +2,8 @@
 // host's check that it names the missing ones.
 #include "plugin/fsplugin.h"
 
+using namespace trovex;
+
 extern "C" {
 
 int32_t WINAPI FsInit(int32_t, FsProgressCallback, FsLogCallback, FsRequestCallback) {

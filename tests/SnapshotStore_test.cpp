@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+using namespace trovex;
+
 TEST(TextBlocks, KeptTextsStayWholeAsMoreIsKept) {
   TextBlocks blocks;
   std::vector<std::pair<const char*, std::string>> kept;

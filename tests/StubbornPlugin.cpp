@@ -10,6 +10,8 @@
 
 #include "plugin/fsplugin.h"
 
+using namespace trovex;
+
 namespace {
 
 struct Item {

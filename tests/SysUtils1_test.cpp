@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace trovex;
+
 TEST(CompareNoCase, FoldsOnlyAsciiLetters) {
   EXPECT_EQ(CompareNoCase("WWW.Example.COM", "www.example.com"), 0);
   EXPECT_NE(CompareNoCase("\xE4", "\xC4"), 0);

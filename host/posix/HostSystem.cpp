@@ -7,6 +7,8 @@
 
 #include "containers.h"
 
+namespace trovex {
+
 bool StdinIsTerminal() {
   return isatty(STDIN_FILENO) == 1;
 }
@@ -40,3 +42,5 @@ CacheCheck CheckCaches() {
   ContainerReport report = ReportContainers();
   return {std::move(report.Skipped), std::move(report.Partial), report.Read == 0};
 }
+
+}  // namespace trovex

@@ -7,6 +7,8 @@
 
 #include "host/PluginLibrary.h"
 
+namespace trovex {
+
 namespace SystemModule {
 
 void* Load(const std::string& path, std::string& reason) {
@@ -42,3 +44,5 @@ const char* PluginFileName() {
 }
 
 }  // namespace SystemModule
+
+}  // namespace trovex

@@ -5,6 +5,8 @@
 #include <stdlib.h>
 #include <windows.h>
 
+namespace trovex {
+
 uint32_t LastSystemError() {
   return GetLastError();
 }
@@ -34,3 +36,5 @@ std::vector<std::string> CacheFoldersInUse() {
 CacheCheck CheckCaches() {
   return {};
 }
+
+}  // namespace trovex

@@ -5,6 +5,8 @@
 #include "host/PluginLibrary.h"
 #include "platform/win32api.h"
 
+namespace trovex {
+
 namespace {
 
 // The system's text for an error code, without the line break it ends in.
@@ -66,3 +68,5 @@ const char* PluginFileName() {
 }
 
 }  // namespace SystemModule
+
+}  // namespace trovex

@@ -23,6 +23,8 @@
 #include "platform/win32api.h"
 #include "sysfolder.h"
 
+namespace trovex {
+
 namespace {
 
 constexpr char kShellFolders[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
@@ -210,3 +212,5 @@ StoreFileOpen OpenStoreFile(const std::string& file, UniqueFd& fd) {
   }
   return StoreFileOpen::kOutside;
 }
+
+}  // namespace trovex

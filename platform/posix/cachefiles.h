@@ -6,6 +6,8 @@
 
 #include "fileio.h"
 
+namespace trovex {
+
 // Removes `file`, an entry's local file as its store names it (absolute),
 // when it is a regular file inside the cache folder: the folder that the
 // registry's Shell Folders "Cache" value names, or the system folder when
@@ -26,5 +28,7 @@ enum class StoreFileOpen {
 // file reached through no symbolic link is opened, since the names there were
 // chosen by strangers; the folder itself may be reached through links.
 StoreFileOpen OpenStoreFile(const std::string& file, UniqueFd& fd);
+
+}  // namespace trovex
 
 #endif

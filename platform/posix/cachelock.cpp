@@ -13,6 +13,8 @@
 #include <filesystem>
 #include <thread>
 
+namespace trovex {
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -194,3 +196,5 @@ DWORD ContainerLock::LockWine(const std::string& prefix) {
   }
   return error;
 }
+
+}  // namespace trovex

@@ -28,6 +28,8 @@
 #include "fileio.h"
 #include "sysapi.h"
 
+namespace trovex {
+
 class ContainerLock {
  public:
   explicit ContainerLock(const CacheContainer& container);
@@ -65,5 +67,7 @@ std::string DeleterLockFolder();
 // folder named alone, told apart by device and inode. Empty when the folder
 // cannot be examined.
 std::string DeleterLockPath(const CacheContainer& container);
+
+}  // namespace trovex
 
 #endif

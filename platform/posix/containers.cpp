@@ -15,10 +15,13 @@
 #include <string>
 
 #include "fileio.h"
-#include "hextext.h"
+#include "base/Hex.h"
 #include "indexdat.h"
 #include "indexdatformat.h"
-#include "text.h"
+#include "base/Ascii.h"
+#include "base/Utf.h"
+
+namespace trovex {
 
 namespace {
 
@@ -41,13 +44,13 @@ void AppendEscape(std::string_view text, size_t& at, std::string& out) {
     for (int digits = 0; digits < 4 && at < text.size() && HexDigit(text[at]) >= 0; ++digits) {
       code = code * 16 + static_cast<uint32_t>(HexDigit(text[at++]));
     }
-    AppendUtf8(out, code);
+    AppendCodePoint(out, code);
   } else if (c >= '0' && c <= '7') {
     uint32_t code = static_cast<uint32_t>(c - '0');
     for (int digits = 1; digits < 3 && at < text.size() && text[at] >= '0' && text[at] <= '7'; ++digits) {
       code = code * 8 + static_cast<uint32_t>(text[at++] - '0');
     }
-    AppendUtf8(out, code);
+    AppendCodePoint(out, code);
   } else {
     out += c;
   }
@@ -322,3 +325,5 @@ ContainerReport ReportContainers() {
 std::vector<std::string> ContainerProblems() {
   return ReportContainers().Skipped;
 }
+
+}  // namespace trovex

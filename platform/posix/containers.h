@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+namespace trovex {
+
 struct CacheContainer {
   std::string Folder;      // the folder that holds index.dat, without a trailing '/'
   std::string WinePrefix;  // the Wine prefix it belongs to; empty for a folder named alone
@@ -59,5 +61,7 @@ std::optional<std::string> ShellFolderValue(std::string_view userReg, std::strin
 // absolute path on a drive letter, or one with "." or ".." or control
 // characters in it.
 std::optional<std::string> PrefixPath(const std::string& prefix, std::string_view windowsPath);
+
+}  // namespace trovex
 
 #endif

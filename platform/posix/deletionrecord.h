@@ -22,21 +22,10 @@
 #include <string>
 #include <string_view>
 
+namespace trovex {
+
 // The record's file name beside the store file `store`.
 std::string DeletionRecordPath(const std::string& store);
-
-// A hash of `bytes` under `key`; a different key gives unrelated hashes, so
-// that bytes chosen by a stranger cannot be aimed at a given result.
-uint64_t KeyedHash(uint64_t key, std::string_view bytes);
-
-// A fresh key from the system's random source (or, should it fail, from the
-// clock and this process).
-uint64_t RandomKey();
-
-// Hashes strings under one key drawn when the process first asks.
-struct KeyedStringHash {
-  size_t operator()(std::string_view text) const;
-};
 
 // The length of a header line, with its '\n'.
 constexpr size_t kHeaderLineLength = 51;
@@ -66,5 +55,7 @@ size_t ForEachRecordedUrl(std::string_view record, size_t from, Visit visit) {
   }
   return from;
 }
+
+}  // namespace trovex
 
 #endif

@@ -20,6 +20,8 @@
 
 #include "sysfolder.h"
 
+namespace trovex {
+
 namespace {
 
 // No file is read whole beyond this: holding a bigger one would put the
@@ -330,7 +332,6 @@ bool ReplaceFile(const std::string& path, std::string_view contents) {
   return true;
 }
 
-
 namespace {
 
 constexpr int kTemporaryAttempts = 100;
@@ -395,3 +396,5 @@ bool ReplaceFileAt(int folder, const std::string& name, std::string_view content
   unlinkat(folder, temporary.c_str(), 0);
   return false;
 }
+
+}  // namespace trovex

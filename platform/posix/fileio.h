@@ -16,6 +16,8 @@
 #include <string>
 #include <string_view>
 
+namespace trovex {
+
 // An open file descriptor, closed by the destructor.
 class UniqueFd {
  public:
@@ -162,5 +164,7 @@ bool ReplaceFile(const std::string& path, std::string_view contents);
 // otherwise false with errno ESTALE, and nothing changed.
 bool ReplaceFileAt(int folder, const std::string& name, std::string_view contents, mode_t mode,
                    const struct stat& expected);
+
+}  // namespace trovex
 
 #endif

@@ -20,6 +20,8 @@
 #include "platform/win32api.h"
 #include "win32error.h"
 
+using namespace trovex;
+
 namespace {
 
 // ---- Directory searches ---------------------------------------------------
@@ -322,6 +324,10 @@ DWORD GetFileAttributesA(LPCSTR name) {
   return AttributesOf(info);
 }
 
+namespace trovex {
+
 bool CloseFileHandle(HANDLE handle) {
   return openFiles.Remove(handle);
 }
+
+}  // namespace trovex

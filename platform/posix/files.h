@@ -4,7 +4,11 @@
 
 #include "sysapi.h"
 
+namespace trovex {
+
 // Closes a handle of CreateFileA; false when `handle` is none.
 bool CloseFileHandle(HANDLE handle);
+
+}  // namespace trovex
 
 #endif

@@ -15,6 +15,8 @@
 
 #include "platform/system.h"
 
+namespace trovex {
+
 template <typename T>
 class HandleTable {
  public:
@@ -51,5 +53,7 @@ class HandleTable {
   mutable std::mutex mutex_;
   std::unordered_map<void*, std::shared_ptr<T>> live_;
 };
+
+}  // namespace trovex
 
 #endif

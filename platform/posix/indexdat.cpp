@@ -19,7 +19,10 @@
 
 #include "fileio.h"
 #include "indexdatformat.h"
-#include "text.h"
+#include "base/Ascii.h"
+#include "base/Utf.h"
+
+namespace trovex {
 
 using namespace indexdat;
 
@@ -94,7 +97,7 @@ Container::Container(std::string folder, FileText image, const Header& header)
     Entry& entry = entries_.emplace_back();
     CopyRecord(entry.record, record);
     if (record.fileName.Present() && !IsContainerOwnName(Bytes(record.fileName))) {
-      size_t length = folder_.size() + 1 + Utf8Length(Bytes(record.fileName));
+      size_t length = folder_.size() + 1 + Windows1252Utf8Size(Bytes(record.fileName));
       if (record.subfolder != kNoSubfolder) length += header_.subfolders[record.subfolder].size() + 1;
       entry.pathLength = static_cast<uint32_t>(length);
     }
@@ -124,13 +127,13 @@ char* Container::WriteText(char* out, const Text& text) const {
 }
 
 char* Container::WritePath(char* out, const Entry& entry) const {
-  out = Append(out, folder_);
+  out = AppendBytes(out, folder_);
   *out++ = '/';
   if (entry.record.subfolder != kNoSubfolder) {
-    out = Append(out, header_.subfolders[entry.record.subfolder]);
+    out = AppendBytes(out, header_.subfolders[entry.record.subfolder]);
     *out++ = '/';
   }
-  out = CopyUtf8(out, Bytes(entry.record.fileName));
+  out = CopyWindows1252AsUtf8(out, Bytes(entry.record.fileName));
   *out++ = '\0';
   return out;
 }
@@ -193,7 +196,6 @@ bool ReadIndex(const std::string& path, Image& image, std::string* problem) {
   return false;
 }
 
-
 }  // namespace
 
 // Wine and Windows name cached files after the URL with "[n]" before the
@@ -212,3 +214,5 @@ std::shared_ptr<const UrlSnapshot> IndexDatSnapshot(const std::string& folder, s
   if (!header) return nullptr;
   return std::make_shared<Container>(std::move(container), std::move(image), *header);
 }
+
+}  // namespace trovex

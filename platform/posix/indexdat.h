@@ -15,6 +15,8 @@
 
 #include "urlstore.h"
 
+namespace trovex {
+
 // The index file's name inside a container folder.
 constexpr char kIndexDatName[] = "index.dat";
 
@@ -43,5 +45,7 @@ bool IsContainerOwnName(std::string_view name);
 // maps them. A refusal changes nothing. One IndexDatEdit (indexdatedit.h)
 // open, edited and committed.
 BOOL DeleteFromIndexDat(const std::string& folder, const char* url);
+
+}  // namespace trovex
 
 #endif

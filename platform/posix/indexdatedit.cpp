@@ -9,6 +9,9 @@
 
 #include "indexdat.h"
 #include "win32error.h"
+#include "base/Utf.h"
+
+namespace trovex {
 
 using namespace indexdat;
 
@@ -226,7 +229,7 @@ uint32_t IndexDatEdit::NotedTime(const UrlRecord& record) const {
 std::optional<IndexDatEdit::DoomedFile> IndexDatEdit::LocalFileOf(const UrlRecord& record, bool* leak) {
   if (!record.fileName.Present()) return std::nullopt;
   DoomedFile file{record.subfolder, {}, NotedTime(record)};
-  AppendUtf8(file.name, std::string_view(image_).substr(record.fileName.at, record.fileName.length));
+  file.name += Windows1252ToUtf8(std::string_view(image_).substr(record.fileName.at, record.fileName.length));
   int folder = SubfolderHandle(record.subfolder);
   if (IsContainerOwnName(file.name) || folder < 0) return std::nullopt;
   Fate fate = FateOf(folder, file.name, file.notedTime);
@@ -300,3 +303,5 @@ BOOL DeleteFromIndexDat(const std::string& folder, const char* url) {
   if (!edit->Delete(url)) return FALSE;
   return edit->Commit();
 }
+
+}  // namespace trovex

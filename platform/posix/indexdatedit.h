@@ -31,6 +31,8 @@
 #include "indexdatformat.h"
 #include "sysapi.h"
 
+namespace trovex {
+
 class IndexDatEdit {
  public:
   // Opens the container, takes its index's lock and reads it; null with
@@ -90,5 +92,7 @@ class IndexDatEdit {
   std::vector<DoomedFile> doomed_;
   bool changed_ = false;
 };
+
+}  // namespace trovex
 
 #endif

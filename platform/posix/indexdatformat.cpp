@@ -3,7 +3,10 @@
 #include <bit>
 #include <cstring>
 
-#include "text.h"
+#include "base/Ascii.h"
+#include "base/Utf.h"
+
+namespace trovex {
 
 namespace indexdat {
 
@@ -80,35 +83,7 @@ int64_t DaysFromCivil(int64_t year, int month, int day) {
   return era * 146097 + dayOfEra - 719468;
 }
 
-// The characters Windows-1252 puts at 0x80-0x9F; its five unassigned bytes
-// keep their own code points, as the system's conversion does.
-constexpr uint16_t kHighControls[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
-uint32_t CodePoint(unsigned char byte) {
-  return byte >= 0x80 && byte < 0xA0 ? kHighControls[byte - 0x80] : byte;
-}
-
 }  // namespace
-
-char* CopyUtf8(char* out, std::string_view text) {
-  for (char c : text) out = EncodeUtf8(out, CodePoint(static_cast<unsigned char>(c)));
-  return out;
-}
-
-void AppendUtf8(std::string& out, std::string_view text) {
-  size_t start = out.size();
-  out.resize(start + Utf8Length(text));
-  CopyUtf8(out.data() + start, text);
-}
-
-size_t Utf8Length(std::string_view text) {
-  size_t length = 0;
-  for (char c : text) length += Utf8Size(CodePoint(static_cast<unsigned char>(c)));
-  return length;
-}
 
 const RecordLayout& LayoutOf(Format format) {
   return format == Format::kVersion47 ? kLayout47 : kLayout52;
@@ -228,3 +203,5 @@ uint32_t UnixToFat(int64_t seconds) {
 }
 
 }  // namespace indexdat
+
+}  // namespace trovex

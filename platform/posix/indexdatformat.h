@@ -17,6 +17,8 @@
 #include <utility>
 #include <vector>
 
+namespace trovex {
+
 namespace indexdat {
 
 constexpr uint32_t kHeaderSize = 0x4000;
@@ -337,16 +339,9 @@ uint64_t FatToFiletime(uint32_t fat);
 // years FAT can hold.
 uint32_t UnixToFat(int64_t seconds);
 
-// Writes `text`, in the Windows-1252 code page that names local files, to
-// `out` as UTF-8 (Utf8Length bytes); returns the end of what it wrote.
-char* CopyUtf8(char* out, std::string_view text);
-
-// Appends `text`, converted as CopyUtf8 does, to `out`.
-void AppendUtf8(std::string& out, std::string_view text);
-
-// The length of `text` once converted by AppendUtf8.
-size_t Utf8Length(std::string_view text);
 
 }  // namespace indexdat
+
+}  // namespace trovex
 
 #endif

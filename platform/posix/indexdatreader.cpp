@@ -6,6 +6,8 @@
 
 #include "indexdatformat.h"
 
+namespace trovex {
+
 namespace indexdat {
 
 namespace {
@@ -109,7 +111,6 @@ uint64_t BlockSet::NextFrom(uint64_t from) const {
   }
   return UINT64_MAX;
 }
-
 
 RecordReader::RecordReader(std::string_view image, const Header& header)
     : image_(Trusted(image, header)),
@@ -257,3 +258,5 @@ bool RecordReader::Read(uint32_t offset, UrlRecord& record) {
 }
 
 }  // namespace indexdat
+
+}  // namespace trovex

@@ -14,9 +14,13 @@
 #include <string_view>
 
 #include "fileio.h"
-#include "platform/visibletext.h"
+#include "base/VisibleText.h"
+#include "base/Utf.h"
 #include "platform/win32api.h"
-#include "text.h"
+#include "base/Ascii.h"
+#include "base/Utf.h"
+
+using namespace trovex;
 
 namespace {
 

@@ -6,10 +6,14 @@
 #include <ctime>
 #include <limits>
 
+#include "base/KeyedHash.h"
 #include "fileio.h"
-#include "hextext.h"
+#include "base/Hex.h"
 #include "sysfolder.h"
-#include "text.h"
+#include "base/Ascii.h"
+#include "base/Utf.h"
+
+namespace trovex {
 
 namespace textstore {
 
@@ -250,22 +254,22 @@ void Store::WriteRecord(size_t i, INTERNET_CACHE_ENTRY_INFOA* record) const {
   record->CacheEntryType = entry.type;
   char* out = reinterpret_cast<char*>(record) + sizeof *record;
   record->lpszSourceUrlName = out;
-  out = Append(out, Url(i));
+  out = AppendBytes(out, Url(i));
   *out++ = '\0';
   if (entry.fileLength > 0) {
     record->lpszLocalFileName = out;
     if (entry.relative) {
-      out = Append(out, folder);
+      out = AppendBytes(out, folder);
       *out++ = '/';
     }
-    out = Append(out, text.View().substr(entry.File(), entry.fileLength));
+    out = AppendBytes(out, text.View().substr(entry.File(), entry.fileLength));
     *out++ = '\0';
   }
 }
 
 uint64_t Store::Hash(uint64_t key) const {
   std::lock_guard<std::mutex> hold(hashMutex_);
-  if (!hashed_ || hashed_->key != key) hashed_ = RecordHeader{key, KeyedHash(key, text.View())};
+  if (!hashed_ || hashed_->key != key) hashed_ = RecordHeader{key, ContentHash(text.View(), key)};
   return hashed_->storeHash;
 }
 
@@ -292,3 +296,5 @@ std::string LocalFileOf(const Store& store, size_t i) {
 }
 
 }  // namespace textstore
+
+}  // namespace trovex

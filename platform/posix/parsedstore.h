@@ -29,6 +29,8 @@
 #include "fileio.h"
 #include "urlstore.h"
 
+namespace trovex {
+
 namespace textstore {
 
 // One entry, as offsets into the text of its store. The local file name
@@ -99,5 +101,7 @@ std::shared_ptr<const Store> CurrentStore();
 std::string LocalFileOf(const Store& store, size_t i);
 
 }  // namespace textstore
+
+}  // namespace trovex
 
 #endif

@@ -14,7 +14,10 @@
 #include "fileio.h"
 #include "platform/win32api.h"
 #include "sysfolder.h"
-#include "text.h"
+#include "base/Ascii.h"
+#include "base/Utf.h"
+
+using namespace trovex;
 
 namespace {
 
@@ -28,7 +31,6 @@ struct Section {
   std::vector<Pair> pairs;
   bool headed = true;  // false for the keys before the first header
 };
-
 
 std::string_view Unquoted(std::string_view value) {
   if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&

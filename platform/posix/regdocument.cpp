@@ -6,8 +6,11 @@
 #include <string_view>
 #include <vector>
 
-#include "hextext.h"
-#include "text.h"
+#include "base/Hex.h"
+#include "base/Ascii.h"
+#include "base/Utf.h"
+
+namespace trovex {
 
 namespace {
 
@@ -358,3 +361,5 @@ void SetValue(Document& doc, std::string_view key, std::string_view name, DWORD 
     AppendSection(doc, key, FormatValue(doc, name, type, data));
   }
 }
+
+}  // namespace trovex

@@ -18,6 +18,8 @@
 
 #include "sysapi.h"
 
+namespace trovex {
+
 // One line after continuations are joined: its text (UTF-8 for a UTF-16
 // file) and where its bytes lie in the file. [start, end) is the text
 // without its line end; next is where the following line starts.
@@ -71,5 +73,7 @@ void AppendSection(Document& doc, std::string_view key, std::string_view body);
 // one to the key, creating the key's section when the file has none.
 void SetValue(Document& doc, std::string_view key, std::string_view name, DWORD type,
               std::string_view data);
+
+}  // namespace trovex
 
 #endif

@@ -15,6 +15,8 @@
 #include "sysfolder.h"
 #include "win32error.h"
 
+using namespace trovex;
+
 namespace {
 
 // The registry as the file holds it now; false with errno when the file

@@ -33,6 +33,8 @@
 #include "platform/win32api.h"
 #include "win32error.h"
 
+using namespace trovex;
+
 extern char** environ;
 
 namespace {

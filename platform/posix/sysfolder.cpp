@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <string>
 
+namespace trovex {
+
 namespace {
 
 std::string Absolute(std::string path) {
@@ -32,3 +34,5 @@ std::string SystemFile(std::string_view name) {
   path += name;
   return path;
 }
+
+}  // namespace trovex

@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+namespace trovex {
+
 // The stores' file names in the system folder.
 constexpr char kRegistryStoreName[] = "registry.reg";
 constexpr char kTextStoreName[] = "urlcache.txt";
@@ -26,5 +28,7 @@ std::string SystemFolder();
 
 // The path of `name` inside the system folder.
 std::string SystemFile(std::string_view name);
+
+}  // namespace trovex
 
 #endif

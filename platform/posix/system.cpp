@@ -2,6 +2,8 @@
 
 #include <dlfcn.h>
 
+namespace trovex {
+
 namespace {
 // Any address inside this module identifies it to dladdr.
 const char kModuleMarker = 0;
@@ -20,3 +22,5 @@ bool IsDirSeparator(char c) {
 std::string QuoteArgument(std::string_view argument) {
   return std::string(argument);
 }
+
+}  // namespace trovex

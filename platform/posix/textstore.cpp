@@ -22,12 +22,15 @@
 #include <unordered_map>
 #include <vector>
 
+#include "base/KeyedHash.h"
 #include "cachefiles.h"
 #include "deletionrecord.h"
 #include "fileio.h"
 #include "parsedstore.h"
 #include "sysfolder.h"
 #include "win32error.h"
+
+namespace trovex {
 
 using namespace textstore;
 
@@ -237,7 +240,7 @@ size_t RecordSizeWith(const Deleter& state, std::string_view url) {
 bool Record(Deleter& state, UniqueFd& record, const std::string& recordPath, std::string_view url) {
   std::string line = std::string(url) + "\n";
   if (!state.recordLive) {
-    RecordHeader header{RandomKey(), 0};
+    RecordHeader header{RandomHashKey().K0, 0};
     header.storeHash = state.store->Hash(header.key);
     std::string fresh = HeaderLine(header) + line;
     if (!ReplaceFile(recordPath, fresh)) return false;
@@ -339,3 +342,5 @@ BOOL DeleteFromTextStore(const char* url) {
   if (!localFile.empty()) DeleteCacheFile(localFile);
   return TRUE;
 }
+
+}  // namespace trovex

@@ -7,6 +7,8 @@
 
 #include "urlstore.h"
 
+namespace trovex {
+
 // The store as the file is now; null when there is no file.
 std::shared_ptr<const UrlSnapshot> TextStoreSnapshot();
 
@@ -16,5 +18,7 @@ std::shared_ptr<const UrlSnapshot> TextStoreSnapshot();
 // last error set on failure (ERROR_FILE_NOT_FOUND when there is no store or
 // no such entry).
 BOOL DeleteFromTextStore(const char* url);
+
+}  // namespace trovex
 
 #endif

@@ -28,10 +28,13 @@
 #include "indexdatedit.h"
 #include "platform/system.h"
 #include "platform/win32api.h"
-#include "text.h"
+#include "base/Ascii.h"
+#include "base/Utf.h"
 #include "textstore.h"
 #include "urlstore.h"
 #include "win32error.h"
+
+namespace trovex {
 
 namespace {
 
@@ -274,6 +277,10 @@ Snapshots CurrentSnapshots() {
   }
   return stores;
 }
+
+}  // namespace trovex
+
+using namespace trovex;
 
 HANDLE FindFirstUrlCacheEntryA(LPCSTR pattern, LPINTERNET_CACHE_ENTRY_INFOA record, LPDWORD size) {
   if (size == nullptr) {

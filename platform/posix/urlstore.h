@@ -12,6 +12,8 @@
 
 #include "sysapi.h"
 
+namespace trovex {
+
 // The entries of one store as they were when an enumeration opened it; it
 // never changes afterwards, whatever happens to the store's files.
 class UrlSnapshot {
@@ -61,5 +63,7 @@ Snapshots CurrentSnapshots();
 // Deletes the entry whose URL is url, byte for byte, and its local file.
 // FALSE with the last error set when no store holds it or the store refuses.
 BOOL DeleteFromStores(const char* url);
+
+}  // namespace trovex
 
 #endif

@@ -2,6 +2,8 @@
 
 #include <cerrno>
 
+namespace trovex {
+
 DWORD Win32Error(int err) {
   switch (err) {
     case 0: return ERROR_SUCCESS;
@@ -36,3 +38,5 @@ BOOL Fail(DWORD code) {
   SetLastError(code);
   return FALSE;
 }
+
+}  // namespace trovex

@@ -5,6 +5,8 @@
 
 #include "sysapi.h"
 
+namespace trovex {
+
 // The Win32 error code that stands for the errno value `err`.
 DWORD Win32Error(int err);
 
@@ -13,5 +15,7 @@ DWORD LastErrorFromErrno();
 
 // Sets the last error to `code` and returns FALSE, as a failing call does.
 BOOL Fail(DWORD code);
+
+}  // namespace trovex
 
 #endif

@@ -1,5 +1,7 @@
 #include "platform/system.h"
 
+namespace trovex {
+
 namespace {
 // Any address inside this module identifies it to GetModuleHandleExA.
 const char kModuleMarker = 0;
@@ -54,3 +56,5 @@ std::string QuoteArgument(std::string_view argument) {
   quoted += '"';
   return quoted;
 }
+
+}  // namespace trovex

@@ -23,6 +23,8 @@
 #include "platform/win32api.h"
 #include "tests/contract/ContractSystem.h"
 
+using namespace trovex;
+
 namespace {
 
 // Set in the environment of a copy of this program started by a test: the

@@ -21,6 +21,8 @@
 #include "tests/support/EnumeratedUrls.h"
 #include "tests/support/TempFolder.h"
 
+using namespace trovex;
+
 namespace fs = std::filesystem;
 
 namespace {

@@ -17,6 +17,8 @@
 #include "platform/win32api.h"
 #include "tests/support/SystemFolder.h"
 
+using namespace trovex;
+
 namespace {
 
 std::set<std::string> FolderNames(const std::string& folder) {

@@ -27,6 +27,8 @@
 // fields at their defaults on purpose.
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 
+using namespace trovex;
+
 namespace {
 
 const std::string kSamples = TROVEX_INDEXDAT_SAMPLES;

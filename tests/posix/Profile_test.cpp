@@ -7,6 +7,8 @@
 #include "platform/win32api.h"
 #include "tests/support/SystemFolder.h"
 
+using namespace trovex;
+
 namespace {
 
 const std::string kIni = std::string(

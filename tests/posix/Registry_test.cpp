@@ -8,6 +8,8 @@
 #include "tests/support/StartingGate.h"
 #include "tests/support/SystemFolder.h"
 
+using namespace trovex;
+
 namespace {
 
 // UTF-8 (up to two-byte sequences, all these tests use) to UTF-16LE with a

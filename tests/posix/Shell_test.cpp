@@ -9,6 +9,8 @@
 #include "platform/win32api.h"
 #include "tests/support/SystemFolder.h"
 
+using namespace trovex;
+
 namespace {
 
 class Shell : public ::testing::Test {

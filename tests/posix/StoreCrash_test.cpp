@@ -23,6 +23,8 @@
 #include "tests/support/EnumeratedUrls.h"
 #include "tests/support/SystemFolder.h"
 
+using namespace trovex;
+
 namespace {
 
 constexpr int kRounds = 40;

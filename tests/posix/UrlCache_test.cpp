@@ -20,6 +20,8 @@
 #include "tests/support/StartingGate.h"
 #include "tests/support/SystemFolder.h"
 
+using namespace trovex;
+
 namespace {
 
 struct Seen {

@@ -12,6 +12,8 @@
 
 #include "platform/win32api.h"
 
+namespace trovex {
+
 inline std::vector<std::string> EnumeratedUrls() {
   std::vector<std::string> urls;
   std::vector<char> buffer(1 << 16);
@@ -27,5 +29,7 @@ inline std::vector<std::string> EnumeratedUrls() {
   FindCloseUrlCache(handle);
   return urls;
 }
+
+}  // namespace trovex
 
 #endif

@@ -12,6 +12,8 @@
 
 #include "tests/support/TempFolder.h"
 
+namespace trovex {
+
 struct HostileStore {
   std::string Name;
   std::vector<std::string> Urls;  // in store order, every one shown
@@ -54,5 +56,7 @@ inline void WriteHostileStore(const std::string& systemFolder, const HostileStor
     WriteFile(systemFolder + "/cache/hostile" + std::to_string(i), store.Urls[i]);
   }
 }
+
+}  // namespace trovex
 
 #endif

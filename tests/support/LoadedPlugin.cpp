@@ -1,5 +1,7 @@
 #include "tests/support/LoadedPlugin.h"
 
+namespace trovex {
+
 LoadedPlugin::LoadedPlugin(const std::filesystem::path& folder, const std::string& fileName)
     : path_(CopyLibrary(folder, fileName)), library_(path_) {
   static_cast<PluginEntryPoints&>(*this) = library_.EntryPoints();
@@ -23,3 +25,5 @@ std::string LoadedPlugin::CopyLibrary(const std::filesystem::path& folder, const
   std::filesystem::copy_file(TROVEX_PLUGIN_PATH, path, std::filesystem::copy_options::overwrite_existing);
   return path;
 }
+
+}  // namespace trovex

@@ -11,6 +11,8 @@
 #include "host/PluginLibrary.h"
 #include "plugin/fsplugin.h"
 
+namespace trovex {
+
 class LoadedPlugin : public PluginEntryPoints {
  public:
   // Copies the library into folder under fileName and loads it.
@@ -32,5 +34,7 @@ class LoadedPlugin : public PluginEntryPoints {
   std::string path_;
   PluginLibrary library_;
 };
+
+}  // namespace trovex
 
 #endif

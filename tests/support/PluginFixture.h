@@ -11,6 +11,8 @@
 #include "tests/support/SystemFolder.h"
 #include "tests/support/TempFolder.h"
 
+namespace trovex {
+
 constexpr char kEnglishMessages[] =
     "[English]\n"
     "1=Trovex test\n"
@@ -55,5 +57,7 @@ class PluginTest : public ::testing::Test {
   SystemFolderScope scope_;
   std::unique_ptr<LoadedPlugin> plugin_;
 };
+
+}  // namespace trovex
 
 #endif

@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <functional>
 
+namespace trovex {
+
 class StartingGate {
  public:
   StartingGate() {
@@ -48,5 +50,7 @@ inline bool Succeeded(pid_t child) {
   int status = 0;
   return waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
+
+}  // namespace trovex
 
 #endif

@@ -4,6 +4,8 @@
 
 #include <fstream>
 
+namespace trovex {
+
 namespace {
 
 // The whole lines of text, without their '\n'; a last line without one is left out.
@@ -66,3 +68,5 @@ std::vector<std::string> TempSystemFolder::UrlsAsStored() const {
   }
   return urls;
 }
+
+}  // namespace trovex

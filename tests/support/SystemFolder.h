@@ -10,6 +10,8 @@
 
 #include "tests/support/TempFolder.h"
 
+namespace trovex {
+
 // Points TROVEX_SYSTEM at folder for the life of the object, and gives it
 // back its old value, or none, afterwards.
 class SystemFolderScope {
@@ -54,5 +56,7 @@ class TempSystemFolder {
   std::string path_;
   SystemFolderScope scope_;
 };
+
+}  // namespace trovex
 
 #endif

@@ -6,6 +6,8 @@
 #include <iterator>
 #include <stdexcept>
 
+namespace trovex {
+
 TempFolder::TempFolder(const std::filesystem::path& parent) {
   std::string pattern = (parent / "trovex-test-XXXXXX").string();
   if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("cannot create " + pattern);
@@ -26,3 +28,5 @@ std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
+
+}  // namespace trovex

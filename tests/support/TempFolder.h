@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <string>
 
+namespace trovex {
+
 class TempFolder {
  public:
   // A new folder in parent; throws std::runtime_error when none can be made.
@@ -24,5 +26,7 @@ class TempFolder {
 // Writes bytes to path, making the folders on the way.
 void WriteFile(const std::string& path, const std::string& bytes);
 std::string ReadFile(const std::string& path);
+
+}  // namespace trovex
 
 #endif

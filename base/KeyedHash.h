@@ -6,8 +6,11 @@
 #ifndef TROVEX_SUPPORT_KEYEDHASH_H
 #define TROVEX_SUPPORT_KEYEDHASH_H
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
+
+namespace trovex {
 
 struct HashKey {
   uint64_t K0 = 0;
@@ -37,5 +40,19 @@ uint64_t QuickHash(std::string_view bytes);
 // SipHash-2-4, the function's standard strength, made of the same parts; it
 // lets those parts be checked against the published values.
 uint64_t SipHash24(std::string_view bytes, const HashKey& key);
+
+// A hash of a whole file's bytes under `key`, which a record stored beside
+// the file keeps to tell whether the file is still the one it applies to.
+// Four independent lanes, so that a file of hundreds of megabytes hashes at
+// memory speed; a different key gives unrelated hashes. Stored hashes depend
+// on it: it never changes.
+uint64_t ContentHash(std::string_view bytes, uint64_t key);
+
+// KeyedHash under the load's key, for the standard containers.
+struct KeyedStringHash {
+  size_t operator()(std::string_view text) const;
+};
+
+}  // namespace trovex
 
 #endif

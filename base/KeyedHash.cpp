@@ -1,10 +1,12 @@
-#include "support/KeyedHash.h"
+#include "base/KeyedHash.h"
 
 #include <bit>
 #include <chrono>
 #include <cstring>
 #include <exception>
 #include <random>
+
+namespace trovex {
 
 namespace {
 
@@ -43,6 +45,16 @@ uint64_t FoldUpper(uint64_t word) {
   uint64_t pastZ = low7 + (0x80 - 'z' - 1) * kEachByte;
   uint64_t lower = fromA & ~pastZ & ~word & (0x80 * kEachByte);
   return word - (lower >> 2);  // 0x80 >> 2 is the 0x20 between the cases
+}
+
+// The finaliser of MurmurHash3: every input bit reaches every output bit.
+uint64_t MixBits(uint64_t h) {
+  h ^= h >> 33;
+  h *= 0xFF51AFD7ED558CCDull;
+  h ^= h >> 33;
+  h *= 0xC4CEB9FE1A85EC53ull;
+  h ^= h >> 33;
+  return h;
 }
 
 class SipState {
@@ -155,3 +167,26 @@ uint64_t KeyedHashNoCase(std::string_view bytes, const HashKey& key) {
 uint64_t SipHash24(std::string_view bytes, const HashKey& key) {
   return SipHash<2, 4, false>(bytes, key);
 }
+
+uint64_t ContentHash(std::string_view bytes, uint64_t key) {
+  constexpr uint64_t kPrime1 = 0x9E3779B97F4A7C15ull;
+  constexpr uint64_t kPrime2 = 0xC2B2AE3D27D4EB4Full;
+  uint64_t lanes[4] = {key ^ kPrime1, RotateLeft(key, 16) ^ kPrime2, RotateLeft(key, 32) + kPrime1,
+                       RotateLeft(key, 48) - kPrime2};
+  const char* p = bytes.data();
+  size_t n = bytes.size();
+  for (; n >= 32; p += 32, n -= 32) {
+    for (int lane = 0; lane < 4; ++lane) lanes[lane] = RotateLeft(lanes[lane] ^ LoadWord(p + 8 * lane), 29) * kPrime1;
+  }
+  uint64_t h = MixBits(key ^ bytes.size());
+  for (uint64_t lane : lanes) h = (RotateLeft(h, 27) ^ MixBits(lane)) * kPrime2;
+  for (; n >= 8; p += 8, n -= 8) h = (RotateLeft(h, 27) ^ MixBits(LoadWord(p) ^ key)) * kPrime1;
+  for (; n > 0; ++p, --n) h = (RotateLeft(h, 11) ^ static_cast<unsigned char>(*p)) * kPrime2;
+  return MixBits(h);
+}
+
+size_t KeyedStringHash::operator()(std::string_view text) const {
+  return static_cast<size_t>(KeyedHash(text));
+}
+
+}  // namespace trovex

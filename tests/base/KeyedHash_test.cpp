@@ -1,9 +1,11 @@
-#include "support/KeyedHash.h"
+#include "base/KeyedHash.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
+
+using namespace trovex;
 
 namespace {
 

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <string_view>
 
+namespace trovex {
+
 constexpr uint64_t kStableHashStart = 0xcbf29ce484222325ull;
 
 // FNV-1a of bytes, continuing from hash (kStableHashStart for a fresh one).
@@ -19,5 +21,7 @@ inline uint64_t StableHash(std::string_view bytes, uint64_t hash = kStableHashSt
   }
   return hash;
 }
+
+}  // namespace trovex
 
 #endif
