@@ -9,7 +9,7 @@
 #include <memory>
 
 #include "bench/SyntheticIndex.h"
-#include "indexdat.h"
+#include "platform/posix/stores/indexdat.h"
 #include "platform/system.h"
 #include "tests/support/TempFolder.h"
 

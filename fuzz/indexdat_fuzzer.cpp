@@ -25,8 +25,8 @@
 #include "fuzz/FuzzCheck.h"
 #include "fuzz/FuzzInput.h"
 #include "fuzz/FuzzSystem.h"
-#include "indexdat.h"
-#include "indexdatformat.h"
+#include "platform/posix/stores/indexdat.h"
+#include "formats/indexdat/IndexDatFormat.h"
 
 using namespace trovex;
 

@@ -23,7 +23,7 @@
 #include "fuzz/FuzzInput.h"
 #include "fuzz/FuzzSystem.h"
 #include "base/KeyedHash.h"
-#include "deletionrecord.h"
+#include "platform/posix/stores/deletionrecord.h"
 #include "platform/win32api.h"
 
 using namespace trovex;

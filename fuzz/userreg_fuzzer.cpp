@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "containers.h"
+#include "platform/posix/stores/containers.h"
 #include "fuzz/FuzzCheck.h"
 #include "fuzz/FuzzInput.h"
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "win32api.h"
+#include "platform/win32api.h"
 
 // Marks module state that the library's start-up code touches: it is
 // constructed before any start-up code runs, and destroyed after it.

@@ -5,7 +5,7 @@
 
 #include <cerrno>
 
-#include "containers.h"
+#include "platform/posix/stores/containers.h"
 
 namespace trovex {
 

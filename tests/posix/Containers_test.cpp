@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "cachelock.h"
-#include "containers.h"
+#include "platform/posix/stores/cachelock.h"
+#include "platform/posix/stores/containers.h"
 #include "platform/win32api.h"
 #include "tests/support/EnumeratedUrls.h"
 #include "tests/support/TempFolder.h"

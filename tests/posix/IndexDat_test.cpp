@@ -18,10 +18,10 @@
 #include <vector>
 
 #include "tests/support/TempFolder.h"
-#include "indexdat.h"
-#include "indexdatedit.h"
+#include "platform/posix/stores/indexdat.h"
+#include "platform/posix/stores/indexdatedit.h"
 #include "platform/system.h"
-#include "indexdatformat.h"
+#include "formats/indexdat/IndexDatFormat.h"
 
 // Entries are written with designated initializers that leave the other
 // fields at their defaults on purpose.
@@ -957,7 +957,7 @@ TEST(IndexDatDrops, EachDropIsCountedWithItsReason) {
     uint32_t first = index.Add({.url = "http://one.example/", .file = "one[0]"});
     uint32_t second = index.Add({.url = "http://two.example/", .file = "two[0]"});
     damage(index.image, first, second);
-    EXPECT_EQ(indexdat::DescribeDrops(Read(index.image).drops), expected) << expected;
+    EXPECT_EQ(Read(index.image).drops.Describe(), expected) << expected;
   }
 }
 
@@ -1026,7 +1026,7 @@ TEST(IndexDatDrops, HostileFilesCostWhatTheirSizeCosts) {
   for (const Row& row : rows) {
     Reading reading = Read(row.image);
     EXPECT_EQ(reading.records.size(), row.listed) << row.what;
-    EXPECT_EQ(indexdat::DescribeDrops(reading.drops), row.dropped) << row.what;
+    EXPECT_EQ(reading.drops.Describe(), row.dropped) << row.what;
     EXPECT_LE(reading.steps, 2 * row.image.size()) << row.what;
     uint64_t urlBytes = 0;
     for (const indexdat::UrlRecord& record : reading.records) urlBytes += record.url.length;
@@ -1049,7 +1049,7 @@ TEST(IndexDatDrops, PaddedAndCutFilesGiveWhatLiesWithin) {
   // The sample's one hash table takes the blocks from 0x5000 to 0x6000.
   Reading noTable = Read(whole.substr(0, 0x5800));
   EXPECT_TRUE(noTable.records.empty());
-  EXPECT_EQ(indexdat::DescribeDrops(noTable.drops), "1 hash table (1 outside the file)");
+  EXPECT_EQ(noTable.drops.Describe(), "1 hash table (1 outside the file)");
   for (size_t cut : {size_t{0x6000 + 128 * 60}, size_t{0x6000 + 128 * 60 + 50}, whole.size() - 128}) {
     Reading part = Read(whole.substr(0, cut));
     std::vector<uint32_t> expected, got;

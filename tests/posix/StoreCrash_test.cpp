@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "indexdat.h"
+#include "platform/posix/stores/indexdat.h"
 #include "platform/system.h"
 #include "platform/win32api.h"
 #include "tests/support/EnumeratedUrls.h"

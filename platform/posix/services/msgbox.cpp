@@ -13,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-#include "fileio.h"
+#include "platform/posix/shared/fileio.h"
 #include "base/VisibleText.h"
 #include "base/Utf.h"
 #include "platform/win32api.h"

@@ -2,7 +2,7 @@
 // caches in user.reg, Wine's registry file, whose text came with the prefix
 // and may be anything: the reader here only looks for the three Shell Folders
 // values, reads a bounded amount, and takes what it cannot read as missing.
-#include "containers.h"
+#include "platform/posix/stores/containers.h"
 
 #include <sys/stat.h>
 
@@ -14,10 +14,10 @@
 #include <filesystem>
 #include <string>
 
-#include "fileio.h"
+#include "platform/posix/shared/fileio.h"
 #include "base/Hex.h"
-#include "indexdat.h"
-#include "indexdatformat.h"
+#include "platform/posix/stores/indexdat.h"
+#include "formats/indexdat/IndexDatFormat.h"
 #include "base/Ascii.h"
 #include "base/Utf.h"
 
@@ -210,7 +210,7 @@ IndexReading ReadContainerIndex(const std::string& folder) {
     reading.damage = "cut short, " + std::to_string(header->size) + " of " + std::to_string(header->declaredSize) +
                      " bytes";
   }
-  if (std::string dropped = indexdat::DescribeDrops(drops); !dropped.empty())
+  if (std::string dropped = drops.Describe(); !dropped.empty())
     reading.damage += (reading.damage.empty() ? "dropped " : "; dropped ") + dropped;
   return reading;
 }

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "fileio.h"
+#include "platform/posix/shared/fileio.h"
 
 namespace trovex {
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-#include "urlstore.h"
+#include "platform/posix/stores/urlstore.h"
 
 namespace trovex {
 

@@ -5,7 +5,7 @@
 // A snapshot holds the whole index file (at most 16 MiB) and, per entry, the
 // offsets of its strings in it; records are written from those bytes.
 // Deletion is in indexdatedit.h.
-#include "indexdat.h"
+#include "platform/posix/stores/indexdat.h"
 
 #include <sys/stat.h>
 
@@ -17,8 +17,8 @@
 #include <string_view>
 #include <vector>
 
-#include "fileio.h"
-#include "indexdatformat.h"
+#include "platform/posix/shared/fileio.h"
+#include "formats/indexdat/IndexDatFormat.h"
 #include "base/Ascii.h"
 #include "base/Utf.h"
 

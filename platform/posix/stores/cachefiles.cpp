@@ -4,7 +4,7 @@
 // the store's folder down, none of them through a symbolic link: a folder on
 // the way that is swapped for a link while this runs makes the removal or the
 // copy fail instead of leading it outside.
-#include "cachefiles.h"
+#include "platform/posix/stores/cachefiles.h"
 
 #include <fcntl.h>
 #include <stdlib.h>
@@ -18,10 +18,10 @@
 #include <string_view>
 #include <vector>
 
-#include "containers.h"
-#include "fileio.h"
+#include "platform/posix/stores/containers.h"
+#include "platform/posix/shared/fileio.h"
 #include "platform/win32api.h"
-#include "sysfolder.h"
+#include "platform/posix/shared/sysfolder.h"
 
 namespace trovex {
 

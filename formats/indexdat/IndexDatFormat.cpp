@@ -1,4 +1,4 @@
-#include "indexdatformat.h"
+#include "formats/indexdat/IndexDatFormat.h"
 
 #include <bit>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "fileio.h"
+#include "platform/posix/shared/fileio.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -18,7 +18,7 @@
 #include <string>
 #include <utility>
 
-#include "sysfolder.h"
+#include "platform/posix/shared/sysfolder.h"
 
 namespace trovex {
 

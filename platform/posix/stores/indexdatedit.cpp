@@ -1,4 +1,4 @@
-#include "indexdatedit.h"
+#include "platform/posix/stores/indexdatedit.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -7,8 +7,8 @@
 #include <cerrno>
 #include <ctime>
 
-#include "indexdat.h"
-#include "win32error.h"
+#include "platform/posix/stores/indexdat.h"
+#include "platform/posix/shared/win32error.h"
 #include "base/Utf.h"
 
 namespace trovex {
@@ -187,7 +187,7 @@ bool IndexDatEdit::Load(const std::string& folder, DWORD* error) {
 // already breaks its rules, or whose structures share blocks (the reader
 // leaves out a record on another's blocks), is left alone.
 void IndexDatEdit::Index() {
-  Drops drops;
+  indexdat::Drops drops;
   std::vector<UrlRecord> records = ListRecords(image_, header_, &drops);
   if (header_.format == Format::kVersion47) {
     refusal_ = ERROR_SHARING_VIOLATION;

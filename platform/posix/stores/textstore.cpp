@@ -6,7 +6,7 @@
 // is unchanged, follows the record as other processes append to it, and
 // folds the record into the store when it would outgrow a sixteenth of it,
 // so that a deletion costs the same however large the store.
-#include "textstore.h"
+#include "platform/posix/stores/textstore.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -23,12 +23,12 @@
 #include <vector>
 
 #include "base/KeyedHash.h"
-#include "cachefiles.h"
-#include "deletionrecord.h"
-#include "fileio.h"
-#include "parsedstore.h"
-#include "sysfolder.h"
-#include "win32error.h"
+#include "platform/posix/stores/cachefiles.h"
+#include "platform/posix/stores/deletionrecord.h"
+#include "platform/posix/shared/fileio.h"
+#include "platform/posix/stores/parsedstore.h"
+#include "platform/posix/shared/sysfolder.h"
+#include "platform/posix/shared/win32error.h"
 
 namespace trovex {
 

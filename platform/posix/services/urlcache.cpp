@@ -21,18 +21,18 @@
 #include <utility>
 #include <vector>
 
-#include "cachelock.h"
-#include "containers.h"
-#include "handles.h"
-#include "indexdat.h"
-#include "indexdatedit.h"
+#include "platform/posix/stores/cachelock.h"
+#include "platform/posix/stores/containers.h"
+#include "platform/posix/shared/handles.h"
+#include "platform/posix/stores/indexdat.h"
+#include "platform/posix/stores/indexdatedit.h"
 #include "platform/system.h"
 #include "platform/win32api.h"
 #include "base/Ascii.h"
 #include "base/Utf.h"
-#include "textstore.h"
-#include "urlstore.h"
-#include "win32error.h"
+#include "platform/posix/stores/textstore.h"
+#include "platform/posix/stores/urlstore.h"
+#include "platform/posix/shared/win32error.h"
 
 namespace trovex {
 

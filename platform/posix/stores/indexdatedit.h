@@ -27,8 +27,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "fileio.h"
-#include "indexdatformat.h"
+#include "platform/posix/shared/fileio.h"
+#include "formats/indexdat/IndexDatFormat.h"
 #include "sysapi.h"
 
 namespace trovex {

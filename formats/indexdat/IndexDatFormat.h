@@ -17,6 +17,8 @@
 #include <utility>
 #include <vector>
 
+#include "formats/Drops.h"
+
 namespace trovex {
 
 namespace indexdat {
@@ -157,32 +159,28 @@ struct Slot {
   uint32_t offset = 0;
 };
 
-// Why a reader left a hash table, a slot or a record out. Each thing is
+// Why a reader left a record, a slot or a hash table out. Each thing is
 // counted once, whatever number of slots name it.
 enum class Drop : uint8_t {
-  kTableOutside,   // a hash table that runs past the end of the file
-  kTableDamaged,   // a bad signature, size or sequence number, or a loop
-  kSlotOffset,     // a live slot that names no block of the file
   kRecordOutside,  // a record that runs past the end of the file
   kRecordFree,     // a record on blocks the bitmap marks free
   kRecordKind,     // a live slot's record of no known kind
   kRecordSize,     // a record of no blocks, or too small for its fields
   kRecordUrl,      // a URL record without a usable URL
   kRecordShared,   // a record on blocks a hash table or a listed record holds
-};
-constexpr size_t kDropReasons = 9;
-
-struct Drops {
-  uint32_t count[kDropReasons] = {};
-
-  void Add(Drop drop) { ++count[static_cast<size_t>(drop)]; }
-  uint32_t Of(Drop drop) const { return count[static_cast<size_t>(drop)]; }
-  uint32_t Total() const;
+  kSlotOffset,     // a live slot that names no block of the file
+  kTableOutside,   // a hash table that runs past the end of the file
+  kTableDamaged,   // a bad signature, size or sequence number, or a loop
 };
 
-// "3 records (2 outside the file, 1 bad URL), 1 hash table (1 damaged)";
-// empty when nothing was dropped.
-std::string DescribeDrops(const Drops& drops);
+// The reasons of Drop, in its order.
+extern const DropReason kDropReasons[9];
+
+// What a reading left out, counted by Drop:
+// "3 records (2 outside the file, 1 bad URL), 1 hash table (1 damaged)".
+struct Drops : trovex::Drops {
+  Drops() : trovex::Drops(kDropReasons) {}
+};
 
 // Where the hash table at `offset` ends in blocks; 0 when `offset` holds no
 // table that fits the file.

@@ -1,4 +1,4 @@
-#include "regdocument.h"
+#include "platform/posix/services/regdocument.h"
 
 #include <cstdio>
 #include <optional>

@@ -8,12 +8,12 @@
 #include <string>
 #include <string_view>
 
-#include "fileio.h"
-#include "handles.h"
+#include "platform/posix/shared/fileio.h"
+#include "platform/posix/shared/handles.h"
 #include "platform/win32api.h"
-#include "regdocument.h"
-#include "sysfolder.h"
-#include "win32error.h"
+#include "platform/posix/services/regdocument.h"
+#include "platform/posix/shared/sysfolder.h"
+#include "platform/posix/shared/win32error.h"
 
 using namespace trovex;
 

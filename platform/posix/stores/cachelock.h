@@ -24,8 +24,8 @@
 #include <string>
 #include <vector>
 
-#include "containers.h"
-#include "fileio.h"
+#include "platform/posix/stores/containers.h"
+#include "platform/posix/shared/fileio.h"
 #include "sysapi.h"
 
 namespace trovex {

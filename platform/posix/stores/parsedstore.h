@@ -25,9 +25,9 @@
 #include <string_view>
 #include <vector>
 
-#include "deletionrecord.h"
-#include "fileio.h"
-#include "urlstore.h"
+#include "platform/posix/stores/deletionrecord.h"
+#include "platform/posix/shared/fileio.h"
+#include "platform/posix/stores/urlstore.h"
 
 namespace trovex {
 

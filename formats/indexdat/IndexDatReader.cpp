@@ -4,7 +4,7 @@
 #include <bit>
 #include <cstring>
 
-#include "indexdatformat.h"
+#include "formats/indexdat/IndexDatFormat.h"
 
 namespace trovex {
 
@@ -39,39 +39,12 @@ bool IsSafeFileName(std::string_view name) {
 
 }  // namespace
 
-uint32_t Drops::Total() const {
-  uint32_t total = 0;
-  for (uint32_t each : count) total += each;
-  return total;
-}
-
-std::string DescribeDrops(const Drops& drops) {
-  struct Group {
-    const char* one;
-    const char* many;
-    Drop first, last;
-  };
-  static constexpr Group kGroups[] = {{"record", "records", Drop::kRecordOutside, Drop::kRecordShared},
-                                      {"slot", "slots", Drop::kSlotOffset, Drop::kSlotOffset},
-                                      {"hash table", "hash tables", Drop::kTableOutside, Drop::kTableDamaged}};
-  static constexpr const char* kReasons[kDropReasons] = {
-      "outside the file", "damaged",   "naming no block", "outside the file", "on free blocks",
-      "of unknown kind",  "bad size",  "bad URL",         "sharing blocks"};
-  std::string text;
-  for (const Group& group : kGroups) {
-    uint32_t total = 0;
-    std::string reasons;
-    for (auto i = static_cast<size_t>(group.first); i <= static_cast<size_t>(group.last); ++i) {
-      if (drops.count[i] == 0) continue;
-      total += drops.count[i];
-      reasons += (reasons.empty() ? "" : ", ") + std::to_string(drops.count[i]) + " " + kReasons[i];
-    }
-    if (total == 0) continue;
-    text += (text.empty() ? "" : ", ") + std::to_string(total) + " " + (total == 1 ? group.one : group.many) + " (" +
-            reasons + ")";
-  }
-  return text;
-}
+const DropReason kDropReasons[9] = {
+    {"record", "records", "outside the file"}, {"record", "records", "on free blocks"},
+    {"record", "records", "of unknown kind"},  {"record", "records", "bad size"},
+    {"record", "records", "bad URL"},          {"record", "records", "sharing blocks"},
+    {"slot", "slots", "naming no block"},      {"hash table", "hash tables", "outside the file"},
+    {"hash table", "hash tables", "damaged"}};
 
 BlockSet::BlockSet(uint64_t blocks) : words_((blocks + 63) / 64), summary_((words_.size() + 63) / 64) {}
 

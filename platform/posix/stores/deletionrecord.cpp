@@ -1,10 +1,10 @@
-#include "deletionrecord.h"
+#include "platform/posix/stores/deletionrecord.h"
 
 #include <cstdio>
 #include <cstring>
 
 #include "base/Hex.h"
-#include "sysfolder.h"
+#include "platform/posix/shared/sysfolder.h"
 
 namespace trovex {
 

@@ -11,9 +11,9 @@
 #include <unordered_set>
 #include <vector>
 
-#include "fileio.h"
+#include "platform/posix/shared/fileio.h"
 #include "platform/win32api.h"
-#include "sysfolder.h"
+#include "platform/posix/shared/sysfolder.h"
 #include "base/Ascii.h"
 #include "base/Utf.h"
 

@@ -27,11 +27,11 @@
 #include <thread>
 #include <vector>
 
-#include "fileio.h"
-#include "files.h"
-#include "handles.h"
+#include "platform/posix/shared/fileio.h"
+#include "platform/posix/services/files.h"
+#include "platform/posix/shared/handles.h"
 #include "platform/win32api.h"
-#include "win32error.h"
+#include "platform/posix/shared/win32error.h"
 
 using namespace trovex;
 

@@ -1,4 +1,4 @@
-#include "cachelock.h"
+#include "platform/posix/stores/cachelock.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "parsedstore.h"
+#include "platform/posix/stores/parsedstore.h"
 
 #include <algorithm>
 #include <bit>
@@ -7,9 +7,9 @@
 #include <limits>
 
 #include "base/KeyedHash.h"
-#include "fileio.h"
+#include "platform/posix/shared/fileio.h"
 #include "base/Hex.h"
-#include "sysfolder.h"
+#include "platform/posix/shared/sysfolder.h"
 #include "base/Ascii.h"
 #include "base/Utf.h"
 

@@ -1,4 +1,4 @@
-#include "sysfolder.h"
+#include "platform/posix/shared/sysfolder.h"
 
 #include <unistd.h>
 

@@ -5,7 +5,7 @@
 
 #include <memory>
 
-#include "urlstore.h"
+#include "platform/posix/stores/urlstore.h"
 
 namespace trovex {
 

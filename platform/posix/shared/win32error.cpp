@@ -1,4 +1,4 @@
-#include "win32error.h"
+#include "platform/posix/shared/win32error.h"
 
 #include <cerrno>
 

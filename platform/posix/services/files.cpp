@@ -13,12 +13,12 @@
 #include <string>
 #include <string_view>
 
-#include "cachefiles.h"
-#include "fileio.h"
-#include "files.h"
-#include "handles.h"
+#include "platform/posix/stores/cachefiles.h"
+#include "platform/posix/shared/fileio.h"
+#include "platform/posix/services/files.h"
+#include "platform/posix/shared/handles.h"
 #include "platform/win32api.h"
-#include "win32error.h"
+#include "platform/posix/shared/win32error.h"
 
 using namespace trovex;
 
