@@ -58,31 +58,12 @@ void CacheList::Clear() {
 
 void CacheList::ForgetEntries() {
   ++generation_;
-  urls_.Clear();
-  indexed_ = 0;
   entries_.clear();
 }
 
 CacheEntry CacheList::Entry(int32_t index) const {
   const Slot& slot = entries_[static_cast<size_t>(index)];
   return CacheEntry{{slot.Text, slot.UrlLength}, {slot.Text + slot.UrlLength, slot.FileLength}};
-}
-
-// In entry order, so that the first of equal URLs keeps its place.
-void CacheList::IndexUrls() const {
-  auto count = static_cast<uint32_t>(entries_.size());
-  urls_.AddAll(indexed_, count, [this](uint32_t at) { return UrlAt(at); });
-  indexed_ = count;
-}
-
-std::optional<uint32_t> CacheList::FirstPositionOf(std::string_view url) const {
-  IndexUrls();
-  return urls_.Find(url, [this](uint32_t at) { return UrlAt(at); });
-}
-
-std::string CacheList::FindLocalFile(std::string_view url) const {
-  std::optional<uint32_t> found = FirstPositionOf(url);
-  return found ? std::string(Entry(static_cast<int32_t>(*found)).LocalFileName) : std::string();
 }
 
 // The memory of the entries it replaces is written again, and what is left

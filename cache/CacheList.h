@@ -3,8 +3,6 @@
 #define TROVEX_CACHE_CACHELIST_H
 
 #include <cstdint>
-#include <optional>
-#include <string>
 #include <string_view>
 #include <vector>
 
@@ -39,13 +37,6 @@ class CacheList {
   // Empties the snapshot.
   void Clear();
 
-  // The local file of the first entry whose URL equals url byte for byte;
-  // empty when none does.
-  std::string FindLocalFile(std::string_view url) const;
-
-  // The position of the first entry whose URL equals url byte for byte.
-  std::optional<uint32_t> FirstPositionOf(std::string_view url) const;
-
   // Empties the snapshot and reads the whole URL cache into it. Never fails:
   // whatever could be read stays.
   void Fill();
@@ -65,21 +56,13 @@ class CacheList {
     uint32_t FileLength;
   };
 
-  std::string_view UrlAt(uint32_t index) const { return {entries_[index].Text, entries_[index].UrlLength}; }
-  // Empties the snapshot and its index, keeping the memory of both lists.
+  // Empties the snapshot, keeping the memory of its list.
   void ForgetEntries();
   // Adds every entry the system enumerates.
   void ReadEnumeration();
-  // Brings urls_ up to date with the entries added since it last was.
-  void IndexUrls() const;
 
   TextBlocks texts_;
   std::vector<Slot> entries_;
-  // Positions in entries_ by URL, the first entry of a URL only, so that
-  // FindLocalFile need not scan; it covers the first indexed_ entries. Made
-  // at the first look-up, not by Fill: the folders index their own URLs.
-  mutable FirstIndex urls_;
-  mutable uint32_t indexed_ = 0;
   uint64_t generation_ = 0;
 };
 

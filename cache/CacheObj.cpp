@@ -103,6 +103,12 @@ std::optional<CacheEntry> FolderView::FindListedEntry(std::string_view site, std
   return snapshot_.Entry(static_cast<int32_t>(*position));
 }
 
+std::string FolderView::FindLocalFile(std::string_view site, std::string_view host, std::string_view name,
+                                      std::string_view rootReserved) const {
+  std::optional<CacheEntry> entry = FindListedEntry(site, host, name, rootReserved);
+  return entry ? std::string(entry->LocalFileName) : std::string();
+}
+
 void FolderView::Build(FolderList& list, const FolderPath& folder, std::string_view rootReserved) const {
   list.Build(folder, Folders(rootReserved), snapshot_);
 }

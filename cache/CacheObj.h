@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "cache/CacheList.h"
@@ -40,6 +41,11 @@ class FolderView {
   // site, each given as listed; none when they lead to no entry.
   std::optional<CacheEntry> FindListedEntry(std::string_view site, std::string_view host, std::string_view name,
                                             std::string_view rootReserved) const;
+
+  // The local file of that entry, the first of its URL; empty when they lead
+  // to no entry or the cache gave the entry no file.
+  std::string FindLocalFile(std::string_view site, std::string_view host, std::string_view name,
+                            std::string_view rootReserved) const;
 
   // Fills list with the items of folder, the root listing rootReserved
   // beside its sites; see FolderList::Build.

@@ -7,43 +7,17 @@
 #include "cache/CacheList.h"
 #include "cache/FolderTree.h"
 #include "support/FProc.h"
-#include "base/KeyedHash.h"
-#include "support/SysUtils1.h"
 
 namespace trovex {
 
-// Keyed, since the names are a web site's choice.
-size_t FolderList::NameHash::operator()(std::string_view name) const {
-  return static_cast<size_t>(KeyedHashNoCase(name));
-}
-
-bool FolderList::SameNameNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && CompareNoCase(a, b) == 0;
-}
-
-FolderList::FolderList() : index_(0, NameHash{&items_}, NameEqual{&items_}) {}
+FolderList::FolderList() = default;
 
 void FolderList::Clear() {
-  index_.clear();
-  indexed_ = 0;
   std::vector<FolderItem>().swap(items_);
-}
-
-void FolderList::AddUnique(std::string_view name, uint64_t size) {
-  if (Contains(name)) return;
-  items_.push_back(FolderItem{std::string(name), size});
-  index_.insert(items_.size() - 1);
-  indexed_ = items_.size();
 }
 
 void FolderList::Append(std::string_view name, uint64_t size) {
   items_.push_back(FolderItem{std::string(name), size});
-}
-
-bool FolderList::Contains(std::string_view name) const {
-  // In item order, so that of names equal but for case the first is found.
-  for (; indexed_ < items_.size(); ++indexed_) index_.insert(indexed_);
-  return index_.find(name) != index_.end();
 }
 
 // The names of a folder differ from each other without regard to case, so

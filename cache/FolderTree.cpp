@@ -15,9 +15,10 @@ FolderTree::FolderTree(const CacheList& snapshot, const SiteGroups& groups) : sn
 // Sites in order of first appearance: so is each spelling's id.
 void FolderTree::GatherSites() {
   for (std::string_view spelling : groups_.SiteSpellings()) {
-    auto [at, added] = siteByName_.try_emplace(spelling, static_cast<uint32_t>(sites_.size()));
-    if (added) sites_.emplace_back();
-    sites_[at->second].spellings.push_back(spelling);
+    auto next = static_cast<uint32_t>(sites_.size());
+    uint32_t site = siteIds_.AddUnique(spelling, next);
+    if (site == next) sites_.emplace_back();
+    sites_[site].spellings.push_back(spelling);
   }
 }
 
@@ -30,6 +31,7 @@ const FolderTree::SiteFolder& FolderTree::Gathered(uint32_t site) const {
 }
 
 void FolderTree::GatherHosts(uint32_t site) const {
+  sites_[site].hostIds = std::make_unique<FoldedNames>();
   std::vector<uint32_t> hosts;
   for (std::string_view spelling : sites_[site].spellings) {
     for (std::string_view host : groups_.HostsOf(spelling)) AddHostSpelling(site, host, hosts);
@@ -51,12 +53,13 @@ void FolderTree::AddHostSpelling(uint32_t site, std::string_view host, std::vect
   std::span<const uint32_t> entries = groups_.EntriesOf(host);
   if (entries.empty()) return;
   uint32_t first = entries.front();
-  auto [at, added] = hostByName_.try_emplace(HostKey{site, host}, static_cast<uint32_t>(hosts_.size()));
-  if (added) {
+  auto next = static_cast<uint32_t>(hosts_.size());
+  uint32_t id = sites_[site].hostIds->AddUnique(host, next);
+  if (id == next) {
     hosts_.push_back(HostFolder{{}, first, nullptr, 0, nullptr});
-    hosts.push_back(at->second);
+    hosts.push_back(id);
   }
-  HostFolder& folder = hosts_[at->second];
+  HostFolder& folder = hosts_[id];
   folder.spellings.push_back(host);
   if (first < folder.first) {
     folder.first = first;
@@ -86,9 +89,9 @@ bool FolderTree::IsSpelling(const std::vector<std::string_view>& spellings, std:
 // item, whatever other item it might be spelled like.
 std::optional<uint32_t> FolderTree::FindSite(std::string_view name) const {
   if (std::optional<uint32_t> site = siteNames_.FindChanged(name)) return site;
-  auto found = siteByName_.find(name);
-  if (found == siteByName_.end() || !IsSpelling(sites_[found->second].spellings, name)) return std::nullopt;
-  return found->second;
+  std::optional<uint32_t> site = siteIds_.Find(name);
+  if (!site || !IsSpelling(sites_[*site].spellings, name)) return std::nullopt;
+  return site;
 }
 
 std::string_view FolderTree::HostName(uint32_t host) const {
@@ -99,9 +102,9 @@ std::string_view FolderTree::HostName(uint32_t host) const {
 std::optional<uint32_t> FolderTree::FindHost(uint32_t site, std::string_view name) const {
   const SiteFolder& folder = Gathered(site);
   if (std::optional<uint32_t> item = folder.hostNames->FindChanged(name)) return folder.hosts[*item];
-  auto found = hostByName_.find(HostKey{site, name});
-  if (found == hostByName_.end() || !IsSpelling(hosts_[found->second].spellings, name)) return std::nullopt;
-  return found->second;
+  std::optional<uint32_t> host = folder.hostIds->Find(name);
+  if (!host || !IsSpelling(hosts_[*host].spellings, name)) return std::nullopt;
+  return host;
 }
 
 // Entries of one URL share its host name, so the first of them is among the

@@ -18,7 +18,6 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "cache/ListedNames.h"
@@ -66,6 +65,7 @@ class FolderTree {
     std::vector<std::string_view> spellings;  // the first is the one listed
     std::vector<uint32_t> hosts;               // once gathered
     std::unique_ptr<ListedNames> hostNames;    // once gathered
+    std::unique_ptr<FoldedNames> hostIds;      // its hosts by name, once gathered
   };
   struct HostEntries {
     std::vector<uint32_t> positions;  // ascending
@@ -78,18 +78,6 @@ class FolderTree {
     const ListedNames* names;                  // the names of its site's hosts
     uint32_t item;                             // its place among them
     mutable std::unique_ptr<HostEntries> entries;  // gathered when first asked for
-  };
-  struct HostKey {
-    uint32_t site;
-    std::string_view name;
-  };
-  struct HostKeyHash {
-    size_t operator()(const HostKey& key) const { return FoldedHash()(key.name) ^ (key.site * 0x9E3779B97F4A7C15ull); }
-  };
-  struct HostKeyEqual {
-    bool operator()(const HostKey& a, const HostKey& b) const {
-      return a.site == b.site && FoldedEqual()(a.name, b.name);
-    }
   };
 
   void GatherSites();
@@ -108,8 +96,7 @@ class FolderTree {
   mutable std::vector<SiteFolder> sites_;
   mutable std::vector<bool> gathered_;  // by site
   mutable std::vector<HostFolder> hosts_;
-  mutable std::unordered_map<HostKey, uint32_t, HostKeyHash, HostKeyEqual> hostByName_;
-  std::unordered_map<std::string_view, uint32_t, FoldedHash, FoldedEqual> siteByName_;
+  FoldedNames siteIds_;
   ListedNames siteNames_;
   std::string reserved_;
   bool named_ = false;

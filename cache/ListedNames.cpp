@@ -29,6 +29,16 @@ bool FoldedEqual::operator()(std::string_view a, std::string_view b) const {
   return a.size() == b.size() && CompareNoCase(a, b) == 0;
 }
 
+uint32_t FoldedNames::AddUnique(std::string_view name, uint32_t id) {
+  return ids_.try_emplace(name, id).first->second;
+}
+
+std::optional<uint32_t> FoldedNames::Find(std::string_view name) const {
+  auto found = ids_.find(name);
+  if (found == ids_.end()) return std::nullopt;
+  return found->second;
+}
+
 ListedNames::ListedNames(const std::vector<std::string_view>& names, std::string_view reserved, bool endsPath) {
   std::unordered_set<std::string_view, FoldedHash, FoldedEqual> taken;
   taken.reserve(names.size() + 1);

@@ -15,6 +15,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "cache/ChangedName.h"
@@ -31,6 +32,23 @@ struct FoldedHash {
 struct FoldedEqual {
   using is_transparent = void;
   bool operator()(std::string_view a, std::string_view b) const;
+};
+
+// Names merged without regard to ASCII case, each under the id it was first
+// added with: the site folders of the root, or the host folders of a site.
+// The names are views, kept alive by their owner.
+class FoldedNames {
+ public:
+  // The id of the name equal to name without regard to ASCII case; when
+  // there is none, name is added under id, and id is the result. A name
+  // once added keeps its spelling and its id.
+  uint32_t AddUnique(std::string_view name, uint32_t id);
+
+  // The id of the name equal to name without regard to ASCII case.
+  std::optional<uint32_t> Find(std::string_view name) const;
+
+ private:
+  std::unordered_map<std::string_view, uint32_t, FoldedHash, FoldedEqual> ids_;
 };
 
 class ListedNames {

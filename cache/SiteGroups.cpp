@@ -78,6 +78,7 @@ void SiteGroups::Name(const CacheList& snapshot, std::vector<uint32_t>& hostOfEn
   // so that the look-ups of a batch wait for memory together.
   constexpr int32_t kBatch = 32;
   struct Split {
+    std::string_view url;
     std::string_view host;
     uint64_t recentHash;
     std::optional<uint32_t> recent;  // the host's id, when it was seen lately
@@ -92,7 +93,8 @@ void SiteGroups::Name(const CacheList& snapshot, std::vector<uint32_t>& hostOfEn
     int32_t count = std::min(kBatch, snapshot.Count() - start);
     for (int32_t i = 0; i < count; ++i) {
       Split& split = batch[i];
-      split.host = splitter.HostOf(snapshot.Entry(start + i).SourceUrl);
+      split.url = snapshot.Entry(start + i).SourceUrl;
+      split.host = splitter.HostOf(split.url);
       split.recentHash = QuickHash(split.host);
       split.recent = recent.Find(split.host, split.recentHash);
       if (split.recent) continue;
@@ -109,7 +111,8 @@ void SiteGroups::Name(const CacheList& snapshot, std::vector<uint32_t>& hostOfEn
       // A host without a name before its port has no site: in no folder.
       const Split& split = batch[i];
       if (split.host.empty() || split.host.front() == ':') continue;
-      uint32_t host = split.recent ? *split.recent : HostId(splitter, split.host, split.hash, hostOffsets, siteOfHost);
+      uint32_t host =
+          split.recent ? *split.recent : HostId(splitter, split.url, split.host, split.hash, hostOffsets, siteOfHost);
       if (!split.recent) recent.Remember(split.host, split.recentHash, host);
       hostOfEntry[static_cast<size_t>(start + i)] = host;
     }
@@ -118,7 +121,7 @@ void SiteGroups::Name(const CacheList& snapshot, std::vector<uint32_t>& hostOfEn
   for (uint32_t offset : hostOffsets) hostNames_.push_back(HostAt(offset));
 }
 
-uint32_t SiteGroups::HostId(const UrlSplitter& splitter, std::string_view name, uint32_t hash,
+uint32_t SiteGroups::HostId(const UrlSplitter& splitter, std::string_view url, std::string_view name, uint32_t hash,
                             std::vector<uint32_t>& hostOffsets, std::vector<uint32_t>& siteOfHost) {
   auto newOffset = static_cast<uint32_t>(hostRecords_.size());
   uint32_t offset = hostIds_.Add(name, hash, newOffset, [this](uint32_t at) { return HostAt(at); });
@@ -127,8 +130,8 @@ uint32_t SiteGroups::HostId(const UrlSplitter& splitter, std::string_view name, 
   AppendHostRecord(host, name);
   hostOffsets.push_back(offset);
   // A host's site follows from the host name alone, so it is worked out once,
-  // for the host's first entry.
-  std::string_view siteName = splitter.SiteOf(name);
+  // by splitting the host's first entry whole.
+  std::string_view siteName = splitter.SplitUrl(url).Site;
   auto newSite = static_cast<uint32_t>(siteNames_.size());
   uint32_t site = siteIds_.Add(siteName, newSite, [this](uint32_t id) { return siteNames_[id]; });
   siteOfHost.push_back(site);

@@ -42,8 +42,9 @@ class SiteGroups {
   // appearance; hostOfEntry and siteOfHost receive the ids of each entry's
   // host (kNone: in no folder) and of each host's site.
   void Name(const CacheList& snapshot, std::vector<uint32_t>& hostOfEntry, std::vector<uint32_t>& siteOfHost);
-  // The id of the entry's host, naming the host and its site when new.
-  uint32_t HostId(const UrlSplitter& splitter, std::string_view name, uint32_t hash,
+  // The id of the host name of the entry with URL url, naming the host and
+  // its site when new.
+  uint32_t HostId(const UrlSplitter& splitter, std::string_view url, std::string_view name, uint32_t hash,
                   std::vector<uint32_t>& hostOffsets, std::vector<uint32_t>& siteOfHost);
   void AppendHostRecord(uint32_t host, std::string_view name);
   std::string_view Keep(std::string_view name);

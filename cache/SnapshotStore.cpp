@@ -1,6 +1,5 @@
 #include "cache/SnapshotStore.h"
 
-#include <algorithm>
 #include <cstring>
 
 namespace trovex {
@@ -53,27 +52,6 @@ void TextBlocks::Reuse() {
 void TextBlocks::ReleaseUnused() {
   size_t used = next_ == nullptr ? 0 : current_ + 1;
   blocks_.erase(blocks_.begin() + static_cast<ptrdiff_t>(used), blocks_.end());
-}
-
-void FirstIndex::Clear() {
-  std::vector<Slot>().swap(slots_);
-  used_ = 0;
-}
-
-size_t FirstIndex::LongestProbe() const {
-  size_t mask = slots_.size() - 1;
-  size_t longest = 0;
-  for (size_t at = 0; at < slots_.size(); ++at) {
-    if (slots_[at].Position == kEmpty) continue;
-    longest = std::max(longest, (at - slots_[at].Hash) & mask);
-  }
-  return longest;
-}
-
-void FirstIndex::Reserve(size_t total) {
-  size_t slots = slots_.empty() ? 16 : slots_.size();
-  while (total * 2 > slots) slots *= 2;
-  if (slots > slots_.size()) Resize(slots);
 }
 
 void FirstIndex::Resize(size_t slots) {

@@ -48,13 +48,10 @@ class TextBlocks {
 
 // Positions by key, the first position added under each key only. The keys
 // stay with their owner, which names the key of a position through keyAt.
-// Keys are hashed under a secret key, this load's unless the index is given
-// one, so that names a web site chose cannot be made to share slots.
+// Keys are hashed under this load's secret key, so that names a web site
+// chose cannot be made to share slots.
 class FirstIndex {
  public:
-  FirstIndex() = default;
-  explicit FirstIndex(const HashKey& hashKey) : hashKey_(hashKey) {}
-
   // The position under key, after adding position under it when it had
   // none.
   template <typename KeyAt>
@@ -65,11 +62,6 @@ class FirstIndex {
   // Add, with key's HashOf known beforehand.
   template <typename KeyAt>
   uint32_t Add(std::string_view key, uint32_t hash, uint32_t position, KeyAt keyAt);
-
-  // Adds the positions from .. to - 1, each under its own key, as Add would
-  // one after the other.
-  template <typename KeyAt>
-  void AddAll(uint32_t from, uint32_t to, KeyAt keyAt);
 
   // Asks the processor to fetch where a key of this hash goes, so that a
   // batch of lookups waits for memory once instead of once each.
@@ -87,20 +79,14 @@ class FirstIndex {
     return slot.Position;
   }
 
-  uint32_t HashOf(std::string_view key) const {
-    return static_cast<uint32_t>(KeyedHash(key, hashKey_ ? *hashKey_ : LoadKey()));
-  }
+  // The key is drawn at the first hash, not when the library loads and
+  // constructs its indexes: the system's loader may not be asked for
+  // randomness then.
+  uint32_t HashOf(std::string_view key) const { return static_cast<uint32_t>(KeyedHash(key, LoadKey())); }
 
   // The position first added under key.
   template <typename KeyAt>
   std::optional<uint32_t> Find(std::string_view key, KeyAt keyAt) const;
-
-  // Forgets every key and releases the table.
-  void Clear();
-
-  // The farthest any key lies from the slot its hash points at: what a
-  // look-up walks past at worst.
-  size_t LongestProbe() const;
 
  private:
   struct Slot {
@@ -114,15 +100,8 @@ class FirstIndex {
   size_t Probe(std::string_view key, uint32_t hash, KeyAt keyAt) const;
   // Doubles the table once it is half full, so that probes stay short.
   void Grow() { Resize(slots_.empty() ? 16 : slots_.size() * 2); }
-  // Makes room for total keys in all, so that the table does not grow again
-  // until it holds more.
-  void Reserve(size_t total);
   void Resize(size_t slots);
 
-  // This load's key is drawn at the first hash, not when the library loads
-  // and constructs its indexes: the system's loader may not be asked for
-  // randomness then.
-  std::optional<HashKey> hashKey_;
   std::vector<Slot> slots_;
   size_t used_ = 0;
 };
@@ -144,21 +123,6 @@ uint32_t FirstIndex::Add(std::string_view key, uint32_t hash, uint32_t position,
   slot = Slot{hash, position};
   ++used_;
   return position;
-}
-
-template <typename KeyAt>
-void FirstIndex::AddAll(uint32_t from, uint32_t to, KeyAt keyAt) {
-  constexpr uint32_t kBatch = 16;
-  Reserve(used_ + (to - from));
-  uint32_t hashes[kBatch];
-  for (uint32_t start = from; start < to; start += kBatch) {
-    uint32_t count = to - start < kBatch ? to - start : kBatch;
-    for (uint32_t i = 0; i < count; ++i) {
-      hashes[i] = HashOf(keyAt(start + i));
-      Prefetch(hashes[i]);
-    }
-    for (uint32_t i = 0; i < count; ++i) Add(keyAt(start + i), hashes[i], start + i, keyAt);
-  }
 }
 
 template <typename KeyAt>

@@ -49,7 +49,7 @@ UrlSplitter::UrlSplitter(const GroupingSettings& settings)
       skip_(settings.SkipDomains),
       labels_(std::string(",").append(settings.SkipDomainsList).append(",")) {}
 
-UrlParts UrlSplitter::Split(std::string_view url) const {
+UrlParts UrlSplitter::SplitUrl(std::string_view url) const {
   std::string_view host = HostOf(url);
   return UrlParts{SiteOf(host), host};
 }
@@ -94,10 +94,6 @@ bool UrlSplitter::IsListedLabel(std::string_view label) const {
     if (haystack[at - 1] == ',' && end < haystack.size() && haystack[end] == ',') return true;
   }
   return false;
-}
-
-UrlParts SplitUrl(std::string_view url) {
-  return UrlSplitter(TheGrouping).Split(url);
 }
 
 }  // namespace trovex

@@ -32,14 +32,17 @@ struct UrlParts {
 class UrlSplitter {
  public:
   explicit UrlSplitter(const GroupingSettings& settings);
-  UrlParts Split(std::string_view url) const;
-  // Split in two steps, for callers that need a host's site once, not once
-  // per URL: the host name of url, a view into it, and the site of a host
-  // name (empty when the host is, or starts with its port).
+
+  // The site and host name of url. The site is empty when the host is, or
+  // starts with its port.
+  UrlParts SplitUrl(std::string_view url) const;
+
+  // The host name SplitUrl gives url, alone: a host's site follows from its
+  // name, so a caller that met the host before needs no more.
   std::string_view HostOf(std::string_view url) const;
-  std::string_view SiteOf(std::string_view host) const;
 
  private:
+  std::string_view SiteOf(std::string_view host) const;
   void DropCookieUser(std::string_view& s) const;
   std::string_view RegistrablePart(std::string_view host) const;
   bool IsListedLabel(std::string_view label) const;
@@ -48,9 +51,6 @@ class UrlSplitter {
   bool skip_;
   std::string labels_;  // SkipDomainsList between commas
 };
-
-// Splits url into its site and host name under the current settings.
-UrlParts SplitUrl(std::string_view url);
 
 }  // namespace trovex
 

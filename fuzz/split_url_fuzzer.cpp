@@ -43,12 +43,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   TheGrouping.SkipDomainsList = input.Part();
   std::string url(input.Rest());
 
-  UrlParts parts = SplitUrl(url);
+  UrlParts parts = UrlSplitter(TheGrouping).SplitUrl(url);
   FUZZ_CHECK(Within(parts.Host, url) && Within(parts.Site, url));
   FUZZ_CHECK(parts.Host.find('/') == std::string_view::npos);
   CheckSite(parts.Host.substr(0, parts.Host.find(':')), parts.Site);
 
-  UrlParts again = SplitUrl(url);
+  UrlParts again = UrlSplitter(TheGrouping).SplitUrl(url);
   FUZZ_CHECK(again.Host == parts.Host && again.Site == parts.Site);
   return 0;
 }

