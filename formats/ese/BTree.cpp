@@ -16,8 +16,8 @@ class Walk {
       : image_(image), geometry_(geometry), kind_(kind), drops_(drops), visit_(visit),
         seen_(geometry.pageCount + 1) {}
 
-  bool Run(uint32_t root) {
-    Visit(root, 0, 0, false);
+  bool Run(uint32_t root, uint32_t owner) {
+    Visit(root, owner, 0, false);
     return complete_;
   }
 
@@ -53,7 +53,7 @@ class Walk {
       Lose(*fault);
       return true;
     }
-    if (depth == 0) owner = page.Owner();
+    if (depth == 0 && owner == 0) owner = page.Owner();
     if (page.Owner() != owner) {
       Lose(Drop::kPageOwner);
       return true;
@@ -88,9 +88,9 @@ class Walk {
 
 }  // namespace
 
-bool WalkTree(ByteView image, const Geometry& geometry, uint32_t root, TreeKind kind, Drops& drops,
-              const std::function<bool(const Node&)>& visit) {
-  return Walk(image, geometry, kind, drops, visit).Run(root);
+bool WalkTree(ByteView image, const Geometry& geometry, uint32_t root, uint32_t owner, TreeKind kind,
+              Drops& drops, const std::function<bool(const Node&)>& visit) {
+  return Walk(image, geometry, kind, drops, visit).Run(root, owner);
 }
 
 }  // namespace trovex::ese

@@ -102,7 +102,8 @@ class CatalogReader {
       drops_.Add(Drop::kCatalogShape);
       return;
     }
-    if (!names_.insert(table.name).second) {
+    // Each tree belongs to one table, so that no walk reads a page twice.
+    if (!names_.insert(table.name).second || !objids_.insert(objid).second || !roots_.insert(table.root).second) {
       drops_.Add(Drop::kCatalogDuplicate);
       return;
     }
@@ -132,7 +133,7 @@ class CatalogReader {
 
   void AddLongValues(const Record& record) {
     uint32_t root = NumberOf(record, kColtypOrPgnoFdp);
-    if (!InRange(root, geometry_)) {
+    if (!InRange(root, geometry_) || !roots_.insert(root).second) {
       drops_.Add(Drop::kCatalogShape);
       return;
     }
@@ -170,6 +171,7 @@ class CatalogReader {
   Drops& drops_;
   std::vector<Table> tables_;
   std::set<std::string> names_;
+  std::set<uint32_t> objids_, roots_;
   Table* current_ = nullptr;
 };
 
@@ -180,12 +182,14 @@ std::vector<Table> ReadCatalog(ByteView image, const Geometry& geometry, Drops& 
     Page page;
     if (LoadPage(image, geometry, root, page).has_value() || !page.Has(kPageRoot)) continue;
     CatalogReader reader(geometry, drops);
-    complete = WalkTree(image, geometry, root, TreeKind::kData, drops, [&](const Node& node) {
+    complete = WalkTree(image, geometry, root, 0, TreeKind::kData, drops, [&](const Node& node) {
       return reader.Add(node);
     });
     return reader.Finish();
   }
-  drops.Add(Drop::kPageChecksum);
+  // Neither catalog root can be read: report the first one's fault.
+  Page page;
+  drops.Add(LoadPage(image, geometry, kCatalogRoot, page).value_or(Drop::kPageFlags));
   complete = false;
   return {};
 }

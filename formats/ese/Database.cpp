@@ -30,7 +30,7 @@ const Table* Database::FindTable(std::string_view name) const {
 bool Database::ForEachRow(const Table& table, Drops& drops, const std::function<bool(const Row&)>& visit) const {
   uint32_t before = drops.Total();
   Row row(*this, table, drops);
-  bool complete = WalkTree(image_, geometry_, table.root, TreeKind::kData, drops, [&](const Node& node) {
+  bool complete = WalkTree(image_, geometry_, table.root, table.objid, TreeKind::kData, drops, [&](const Node& node) {
     if (!row.record_.Parse(node.data, geometry_.large)) {
       drops.Add(Drop::kRecordShape);
       return true;
