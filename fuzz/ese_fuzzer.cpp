@@ -14,6 +14,8 @@
 #include "fuzz/FuzzCheck.h"
 #include "fuzz/FuzzInput.h"
 
+using namespace trovex;
+
 namespace {
 
 using trovex::ByteView;
