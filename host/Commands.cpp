@@ -7,6 +7,7 @@
 #include "host/HostError.h"
 #include "host/HostSystem.h"
 #include "host/Output.h"
+#include "platform/system.h"
 #include "host/TreeWalk.h"
 
 namespace trovex {
@@ -162,7 +163,7 @@ int OpenCommand(Plugin& plugin, const VirtualPath& path) {
 // reads instead, when it is given any, follow it.
 int AboutCommand(Plugin& plugin) {
   int status = RunVerb(plugin, VirtualPath{}.HostForm(), "properties");
-  std::vector<std::string> folders = CacheFoldersInUse();
+  std::vector<std::string> folders = DescribeCacheSources().InUse;
   if (!folders.empty()) std::cout << "Cache folders in use:\n";
   for (const std::string& folder : folders) std::cout << "  " << VisibleText(folder) << '\n';
   return status;

@@ -28,22 +28,6 @@ uint32_t LastSystemError();
 // system's own cache.
 bool ReadsCacheFolders();
 
-// The containers the plug-in will read, as the environment names them: the
-// folders that hold an index.dat. Empty when the cache is the system
-// folder's.
-std::vector<std::string> CacheFoldersInUse();
-
-// What the plug-in will make of the caches the environment names: a line for
-// each source it skips and why, a line for each container it reads only in
-// part and what it leaves out, and whether caches were named and not one
-// container of them can be read.
-struct CacheCheck {
-  std::vector<std::string> Skipped;
-  std::vector<std::string> Partial;
-  bool NoneRead = false;
-};
-CacheCheck CheckCaches();
-
 }  // namespace trovex
 
 #endif

@@ -16,6 +16,7 @@
 #ifdef TROVEX_HAVE_SHELL
 #include "host/Shell.h"
 #endif
+#include "platform/system.h"
 
 namespace trovex {
 namespace {
@@ -165,7 +166,7 @@ int Run(int argc, char** argv) {
   // The plug-in leaves out a cache it cannot read, and what it cannot trust
   // of one it reads, without a word; the user hears of it here. With nothing
   // left to read, the command would only show an empty cache.
-  CacheCheck caches = CheckCaches();
+  CacheSources caches = DescribeCacheSources();
   for (const std::string& problem : caches.Skipped) ReportError("skipped " + problem);
   for (const std::string& partial : caches.Partial) ReportError(partial);
   if (caches.NoneRead) throw HostError(kExitFailed, "not one of the caches given can be read");

@@ -6,6 +6,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/win32api.h"
 
@@ -39,6 +40,20 @@ std::string QuoteArgument(std::string_view argument);
 // change itself: there the two do nothing.
 void BeginCacheChanges();
 void EndCacheChanges();
+
+// The caches the URL cache serves from, as this process reads them now:
+// the folders in use when the environment names caches (empty when it
+// serves the system's own cache), a line ("SOURCE: why") for each source
+// named but skipped, one for each cache read only in part and what was left
+// out, and whether caches were named and not one of them can be read. On
+// Windows, wininet serves the system's own cache: all empty.
+struct CacheSources {
+  std::vector<std::string> InUse;
+  std::vector<std::string> Skipped;
+  std::vector<std::string> Partial;
+  bool NoneRead = false;
+};
+CacheSources DescribeCacheSources();
 
 }  // namespace trovex
 

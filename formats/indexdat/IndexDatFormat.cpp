@@ -150,7 +150,7 @@ bool ListsUrl(uint32_t key, uint32_t offset) {
   return (key & kSlotFlagMask) != kSlotRedirect;
 }
 
-std::vector<UrlRecord> ListRecords(std::string_view image, const Header& header, Drops* drops) {
+std::vector<UrlRecord> ListRecords(std::string_view image, const Header& header, IndexDrops* drops) {
   std::vector<UrlRecord> records;
   ForEachRecord(image, header, [&](const UrlRecord& record) { records.push_back(record); }, drops);
   return records;

@@ -178,8 +178,8 @@ extern const DropReason kDropReasons[9];
 
 // What a reading left out, counted by Drop:
 // "3 records (2 outside the file, 1 bad URL), 1 hash table (1 damaged)".
-struct Drops : trovex::Drops {
-  Drops() : trovex::Drops(kDropReasons) {}
+struct IndexDrops : Drops {
+  IndexDrops() : Drops(kDropReasons) {}
 };
 
 // Where the hash table at `offset` ends in blocks; 0 when `offset` holds no
@@ -279,7 +279,7 @@ class RecordReader {
   // in Dropped) or was read before.
   bool Read(uint32_t offset, UrlRecord& record);
 
-  const Drops& Dropped() const { return drops_; }
+  const IndexDrops& Dropped() const { return drops_; }
 
   // The work done so far: bytes searched, bitmap bits looked up, slots taken.
   uint64_t Steps() const { return steps_; }
@@ -300,7 +300,7 @@ class RecordReader {
   std::vector<uint32_t> nul_;    // per block of the file: the first NUL from its start; 0 unknown
   std::vector<uint32_t> free_;   // per block: 1 + the first free block from it; 0 unknown
   BlockSet held_;
-  Drops drops_;
+  IndexDrops drops_;
   uint64_t steps_ = 0;
 };
 
@@ -308,7 +308,7 @@ class RecordReader {
 // each once; what it leaves out is counted in *drops, and the reader's Steps
 // put in *steps, when given.
 template <typename Visit>
-void ForEachRecord(std::string_view image, const Header& header, Visit visit, Drops* drops = nullptr,
+void ForEachRecord(std::string_view image, const Header& header, Visit visit, IndexDrops* drops = nullptr,
                    uint64_t* steps = nullptr) {
   RecordReader reader(image, header);
   UrlRecord record;
@@ -322,7 +322,7 @@ void ForEachRecord(std::string_view image, const Header& header, Visit visit, Dr
 }
 
 // The live URL records in the container's order, each once.
-std::vector<UrlRecord> ListRecords(std::string_view image, const Header& header, Drops* drops = nullptr);
+std::vector<UrlRecord> ListRecords(std::string_view image, const Header& header, IndexDrops* drops = nullptr);
 
 // The rules under which Wine keeps a container rather than discarding it:
 // the size field and the capacity match the length, the bitmap counts the

@@ -5,7 +5,6 @@
 
 #include <cerrno>
 
-#include "platform/posix/stores/containers.h"
 
 namespace trovex {
 
@@ -29,18 +28,6 @@ uint32_t LastSystemError() {
 
 bool ReadsCacheFolders() {
   return true;
-}
-
-std::vector<std::string> CacheFoldersInUse() {
-  std::vector<std::string> folders;
-  for (const CacheContainer& container : ConfiguredContainers()) folders.push_back(container.Folder);
-  return folders;
-}
-
-CacheCheck CheckCaches() {
-  if (!ContainersConfigured()) return {};
-  ContainerReport report = ReportContainers();
-  return {std::move(report.Skipped), std::move(report.Partial), report.Read == 0};
 }
 
 }  // namespace trovex

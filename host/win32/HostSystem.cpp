@@ -29,12 +29,4 @@ bool ReadsCacheFolders() {
   return false;
 }
 
-std::vector<std::string> CacheFoldersInUse() {
-  return {};
-}
-
-CacheCheck CheckCaches() {
-  return {};
-}
-
 }  // namespace trovex

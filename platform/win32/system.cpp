@@ -57,4 +57,8 @@ std::string QuoteArgument(std::string_view argument) {
   return quoted;
 }
 
+CacheSources DescribeCacheSources() {
+  return {};
+}
+
 }  // namespace trovex

@@ -17,6 +17,7 @@
 
 #include "platform/posix/stores/cachelock.h"
 #include "platform/posix/stores/containers.h"
+#include "platform/system.h"
 #include "platform/win32api.h"
 #include "tests/support/EnumeratedUrls.h"
 #include "tests/support/TempFolder.h"
@@ -163,7 +164,7 @@ TEST_F(WinePrefix, NamedFoldersFollowThePrefixAndEachProblemIsSaid) {
   for (const CacheContainer& container : ConfiguredContainers()) folders.push_back(container.Folder);
   EXPECT_EQ(folders, (std::vector<std::string>{cookies, Temp("copy/Content.IE5"), Temp("copy/Content.IE5")}));
 
-  std::vector<std::string> problems = ContainerProblems();
+  std::vector<std::string> problems = DescribeCacheSources().Skipped;
   ASSERT_EQ(problems.size(), 4u) << testing::PrintToString(problems);
   EXPECT_EQ(problems[0], Temp("empty") + ": no index.dat in it");
   EXPECT_TRUE(problems[1].starts_with(cookies + "/index.dat: ")) << problems[1];
@@ -171,7 +172,9 @@ TEST_F(WinePrefix, NamedFoldersFollowThePrefixAndEachProblemIsSaid) {
 
   setenv("TROVEX_WINEPREFIX", Temp("nowhere").c_str(), 1);
   unsetenv("TROVEX_CACHE");
-  EXPECT_EQ(ContainerProblems(), std::vector<std::string>{Temp("nowhere") + ": no such Wine prefix"});
+  CacheSources none = DescribeCacheSources();
+  EXPECT_EQ(none.Skipped, std::vector<std::string>{Temp("nowhere") + ": no such Wine prefix"});
+  EXPECT_TRUE(none.NoneRead);
   unsetenv("TROVEX_WINEPREFIX");
   EXPECT_FALSE(ContainersConfigured());
 }

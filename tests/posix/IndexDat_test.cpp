@@ -924,7 +924,7 @@ TEST(IndexDatRun, WritesWhatItHoldsWhenTheLibraryGoes) {
 
 struct Reading {
   std::vector<indexdat::UrlRecord> records;
-  indexdat::Drops drops;
+  indexdat::IndexDrops drops;
   uint64_t steps = 0;
 };
 

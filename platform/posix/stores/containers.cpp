@@ -17,7 +17,7 @@
 #include "platform/posix/shared/fileio.h"
 #include "base/Hex.h"
 #include "platform/posix/stores/indexdat.h"
-#include "formats/indexdat/IndexDatFormat.h"
+#include "platform/posix/stores/urlstore.h"
 #include "base/Ascii.h"
 #include "base/Utf.h"
 
@@ -93,18 +93,9 @@ std::optional<std::pair<std::string, std::string>> StringValue(std::string_view 
   return std::make_pair(std::move(*name), std::move(*value));
 }
 
-bool IsFile(const std::string& path) {
-  struct stat info;
-  return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
-}
-
 bool IsFolder(const std::string& path) {
   struct stat info;
   return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
-std::string IndexOf(const std::string& folder) {
-  return folder + "/" + kIndexDatName;
 }
 
 // The folder as the file system resolves it, its links and each ".." after
@@ -184,37 +175,6 @@ std::optional<std::string> ConfiguredPrefix() {
   return ResolvedFolder(prefix);
 }
 
-// What the reader makes of a container's index: why it cannot be read at
-// all, or else what it leaves out of it (empty when nothing).
-struct IndexReading {
-  std::string problem;
-  std::string damage;
-};
-
-IndexReading ReadContainerIndex(const std::string& folder) {
-  std::string path = IndexOf(folder);
-  struct stat info {};
-  bool found = stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
-  if (found && static_cast<uint64_t>(info.st_size) > indexdat::kMaxFileSize) return {"too large for an index file", {}};
-  FileText image;
-  if (!ReadWholeFile(path, image)) return {errno != 0 ? std::strerror(errno) : "cannot be read", {}};
-  IndexReading reading;
-  std::optional<indexdat::Header> header = indexdat::ReadHeader(image.View(), &reading.problem);
-  if (!header) {
-    if (reading.problem.empty()) reading.problem = "cannot be read";
-    return reading;
-  }
-  indexdat::Drops drops;
-  indexdat::ForEachRecord(image.View(), *header, [](const indexdat::UrlRecord&) {}, &drops);
-  if (header->size < header->declaredSize) {
-    reading.damage = "cut short, " + std::to_string(header->size) + " of " + std::to_string(header->declaredSize) +
-                     " bytes";
-  }
-  if (std::string dropped = drops.Describe(); !dropped.empty())
-    reading.damage += (reading.damage.empty() ? "dropped " : "; dropped ") + dropped;
-  return reading;
-}
-
 }  // namespace
 
 std::vector<std::string> SplitFolderList(std::string_view list) {
@@ -275,7 +235,7 @@ std::vector<CacheContainer> WinePrefixContainers(const std::string& folder) {
   if (folders.empty()) folders = StandardFolders(prefix);
   std::vector<CacheContainer> containers;
   for (const std::string& folder : folders) {
-    if (IsFile(IndexOf(folder))) containers.push_back({folder, prefix});
+    if (StoreKindOf(folder) != nullptr) containers.push_back({folder, prefix});
   }
   return containers;
 }
@@ -293,37 +253,24 @@ std::vector<CacheContainer> ConfiguredContainers() {
     }
   }
   for (const std::string& folder : NamedFolders()) {
-    if (IsFile(IndexOf(folder))) containers.push_back({folder, {}});
+    if (StoreKindOf(folder) != nullptr) containers.push_back({folder, {}});
   }
   return containers;
 }
 
-ContainerReport ReportContainers() {
-  ContainerReport report;
+std::vector<std::string> SourceProblems() {
+  std::vector<std::string> problems;
   if (std::optional<std::string> prefix = ConfiguredPrefix()) {
     if (!IsFolder(*prefix)) {
-      report.Skipped.push_back(*prefix + ": no such Wine prefix");
+      problems.push_back(*prefix + ": no such Wine prefix");
     } else if (WinePrefixContainers(*prefix).empty()) {
-      report.Skipped.push_back(*prefix + ": no " + kIndexDatName + " in its cache folders");
+      problems.push_back(*prefix + ": no " + kIndexDatName + " in its cache folders");
     }
   }
   for (const std::string& folder : NamedFolders()) {
-    if (!IsFile(IndexOf(folder))) report.Skipped.push_back(folder + ": no " + kIndexDatName + " in it");
+    if (StoreKindOf(folder) == nullptr) problems.push_back(folder + ": no " + kIndexDatName + " in it");
   }
-  for (const CacheContainer& container : ConfiguredContainers()) {
-    IndexReading reading = ReadContainerIndex(container.Folder);
-    if (!reading.problem.empty()) {
-      report.Skipped.push_back(IndexOf(container.Folder) + ": " + reading.problem);
-      continue;
-    }
-    ++report.Read;
-    if (!reading.damage.empty()) report.Partial.push_back(IndexOf(container.Folder) + ": " + reading.damage);
-  }
-  return report;
-}
-
-std::vector<std::string> ContainerProblems() {
-  return ReportContainers().Skipped;
+  return problems;
 }
 
 }  // namespace trovex

@@ -25,24 +25,14 @@ bool ContainersConfigured();
 
 // The containers of the environment in the order an enumeration visits them:
 // each prefix's Cookies, History and Content, then the named folders in the
-// order given. Only folders that hold an index.dat file are listed, each
+// order given. Only folders that hold a store of a known kind are listed, each
 // under its real path (links and ".." resolved by the file system).
 std::vector<CacheContainer> ConfiguredContainers();
 
-// What reading the containers of the environment gives, one line each
-// ("PATH: what"): each source that gives no usable container (a named folder
-// without an index.dat, a prefix with none, an index.dat that fails the
-// reader's checks), and each container read in part (what the reader left
-// out and why).
-struct ContainerReport {
-  std::vector<std::string> Skipped;
-  std::vector<std::string> Partial;
-  size_t Read = 0;  // the containers whose index can be read
-};
-ContainerReport ReportContainers();
-
-// ReportContainers().Skipped.
-std::vector<std::string> ContainerProblems();
+// A line ("SOURCE: why") for each source the environment names that gives
+// no container: a named folder without a store in it, a prefix that is
+// missing or has none.
+std::vector<std::string> SourceProblems();
 
 // The three containers of the Wine prefix, Cookies, History, Content, as its
 // user.reg names them through the Shell Folders values, or else the standard

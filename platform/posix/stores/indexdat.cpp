@@ -74,6 +74,7 @@ class Container final : public UrlSnapshot {
   std::string_view Url(size_t i) const override { return Bytes(entries_[i].record.url); }
   size_t RecordSize(size_t i) const override;
   void WriteRecord(size_t i, INTERNET_CACHE_ENTRY_INFOA* record) const override;
+  std::string Dropped() const override;
 
  private:
   std::string_view Bytes(const Text& text) const { return image_.View().substr(text.at, text.length); }
@@ -85,6 +86,7 @@ class Container final : public UrlSnapshot {
   FileText image_;
   Header header_;
   std::vector<Entry> entries_;
+  IndexDrops drops_;
 };
 
 Container::Container(std::string folder, FileText image, const Header& header)
@@ -101,7 +103,16 @@ Container::Container(std::string folder, FileText image, const Header& header)
       if (record.subfolder != kNoSubfolder) length += header_.subfolders[record.subfolder].size() + 1;
       entry.pathLength = static_cast<uint32_t>(length);
     }
-  });
+  }, &drops_);
+}
+
+std::string Container::Dropped() const {
+  std::string dropped;
+  if (header_.size < header_.declaredSize)
+    dropped = "cut short, " + std::to_string(header_.size) + " of " + std::to_string(header_.declaredSize) + " bytes";
+  if (std::string records = drops_.Describe(); !records.empty())
+    dropped += (dropped.empty() ? "dropped " : "; dropped ") + records;
+  return dropped;
 }
 
 // The record is followed by its strings, each NUL-terminated and starting on

@@ -46,6 +46,9 @@ bool IsContainerOwnName(std::string_view name);
 // open, edited and committed.
 BOOL DeleteFromIndexDat(const std::string& folder, const char* url);
 
+// The containers as a store of the URL cache (indexdatstore.cpp).
+extern const UrlStore kIndexDatStore;
+
 }  // namespace trovex
 
 #endif

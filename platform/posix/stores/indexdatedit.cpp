@@ -187,7 +187,7 @@ bool IndexDatEdit::Load(const std::string& folder, DWORD* error) {
 // already breaks its rules, or whose structures share blocks (the reader
 // leaves out a record on another's blocks), is left alone.
 void IndexDatEdit::Index() {
-  indexdat::Drops drops;
+  indexdat::IndexDrops drops;
   std::vector<UrlRecord> records = ListRecords(image_, header_, &drops);
   if (header_.format == Format::kVersion47) {
     refusal_ = ERROR_SHARING_VIOLATION;

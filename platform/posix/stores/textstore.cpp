@@ -343,4 +343,33 @@ BOOL DeleteFromTextStore(const char* url) {
   return TRUE;
 }
 
+namespace {
+
+bool IsSystemFolder(const std::string&) {
+  return true;
+}
+
+StoreReading ReadTextStore(const CacheContainer&) {
+  return {TextStoreSnapshot(), {}};
+}
+
+std::optional<BOOL> DeleteFromTextStoreOf(const CacheContainer&, std::string_view url) {
+  std::string text(url);
+  if (DeleteFromTextStore(text.c_str())) return TRUE;
+  if (GetLastError() == ERROR_FILE_NOT_FOUND) return std::nullopt;
+  return FALSE;
+}
+
+// Each deletion is on disk when it returns: nothing is kept.
+BOOL NothingKept() {
+  return TRUE;
+}
+
+void NothingRemembered() {}
+
+}  // namespace
+
+const UrlStore kTextStore = {kTextStoreName, IsSystemFolder, ReadTextStore, DeleteFromTextStoreOf, NothingKept,
+                             NothingRemembered};
+
 }  // namespace trovex

@@ -19,6 +19,10 @@ std::shared_ptr<const UrlSnapshot> TextStoreSnapshot();
 // no such entry).
 BOOL DeleteFromTextStore(const char* url);
 
+// The text store as a store of the URL cache; its source's folder is not
+// looked at: there is one text store, in the system folder.
+extern const UrlStore kTextStore;
+
 }  // namespace trovex
 
 #endif
