@@ -55,6 +55,13 @@ struct CacheSources {
 };
 CacheSources DescribeCacheSources();
 
+// The folder of the cache container that the entry an enumeration of
+// FindFirstUrlCacheEntryA handed out last comes from, so that entries of
+// two containers that share a URL can be told apart; empty when the
+// enumeration is unknown or has handed out nothing. Windows's wininet does
+// not say: there it is empty.
+std::string EntryContainer(HANDLE enumeration);
+
 }  // namespace trovex
 
 #endif

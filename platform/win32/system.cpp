@@ -61,4 +61,8 @@ CacheSources DescribeCacheSources() {
   return {};
 }
 
+std::string EntryContainer(HANDLE) {
+  return {};
+}
+
 }  // namespace trovex

@@ -538,4 +538,36 @@ TEST_F(WinePrefix, NamedContainersServeTheCacheCallsInTheirOrder) {
   unsetenv("XDG_RUNTIME_DIR");
 }
 
+// Two copies of one container share every URL; each entry still says which
+// copy it came from.
+TEST_F(WinePrefix, EachEntryNamesTheContainerItCameFrom) {
+  std::string samples = TROVEX_INDEXDAT_SAMPLES;
+  std::string first = Temp("first/History.IE5"), second = Temp("second/History.IE5");
+  fs::create_directories(Temp("first"));
+  fs::create_directories(Temp("second"));
+  fs::copy(samples + "/greendale/History.IE5", first);
+  fs::copy(samples + "/greendale/History.IE5", second);
+  setenv("TROVEX_CACHE", (first + ":" + second).c_str(), 1);
+
+  std::vector<std::pair<std::string, std::string>> seen;
+  std::vector<char> buffer(1 << 16);
+  auto* record = reinterpret_cast<INTERNET_CACHE_ENTRY_INFOA*>(buffer.data());
+  DWORD size = static_cast<DWORD>(buffer.size());
+  HANDLE handle = FindFirstUrlCacheEntryA(nullptr, record, &size);
+  ASSERT_NE(handle, nullptr);
+  do {
+    seen.emplace_back(record->lpszSourceUrlName, EntryContainer(handle));
+    size = static_cast<DWORD>(buffer.size());
+  } while (FindNextUrlCacheEntryA(handle, record, &size));
+  FindCloseUrlCache(handle);
+  EXPECT_EQ(EntryContainer(handle), "");
+
+  ASSERT_EQ(seen.size(), 2u * 15u);
+  for (size_t i = 0; i < 15; ++i) {
+    EXPECT_EQ(seen[i].first, seen[15 + i].first);
+    EXPECT_EQ(seen[i].second, first) << i;
+    EXPECT_EQ(seen[15 + i].second, second) << i;
+  }
+}
+
 }  // namespace

@@ -13,6 +13,7 @@
 #include "platform/posix/shared/handles.h"
 #include "platform/posix/shared/win32error.h"
 #include "platform/posix/stores/urlstore.h"
+#include "platform/system.h"
 #include "platform/win32api.h"
 
 namespace trovex {
@@ -24,6 +25,7 @@ struct Enumeration {
   std::string prefix;  // only URLs that begin with it, ASCII case ignored; empty: all
   size_t store = 0;    // the store it stands in
   size_t next = 0;     // the entry of that store it stands at
+  std::string lastFolder;  // the folder of the store of the entry handed out last
 };
 
 TROVEX_MODULE_STATE HandleTable<Enumeration> enumerations;
@@ -74,6 +76,7 @@ bool Advance(Enumeration& enumeration, INTERNET_CACHE_ENTRY_INFOA* record, DWORD
     return false;
   }
   if (!WriteRecord(*enumeration.stores[enumeration.store], enumeration.next, record, size)) return false;
+  enumeration.lastFolder = enumeration.stores[enumeration.store]->Folder();
   ++enumeration.next;
   return true;
 }
@@ -84,6 +87,11 @@ void HoldForNextCall(Snapshots stores) {
 }
 
 }  // namespace
+
+std::string EntryContainer(HANDLE enumeration) {
+  std::shared_ptr<Enumeration> found = enumerations.Find(enumeration);
+  return found ? found->lastFolder : std::string();
+}
 
 }  // namespace trovex
 

@@ -75,6 +75,7 @@ class Container final : public UrlSnapshot {
   size_t RecordSize(size_t i) const override;
   void WriteRecord(size_t i, INTERNET_CACHE_ENTRY_INFOA* record) const override;
   std::string Dropped() const override;
+  std::string_view Folder() const override { return folder_; }
 
  private:
   std::string_view Bytes(const Text& text) const { return image_.View().substr(text.at, text.length); }

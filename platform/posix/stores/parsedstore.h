@@ -75,6 +75,7 @@ class Store final : public UrlSnapshot {
   std::string_view Url(size_t i) const override;
   size_t RecordSize(size_t i) const override;
   void WriteRecord(size_t i, INTERNET_CACHE_ENTRY_INFOA* record) const override;
+  std::string_view Folder() const override { return folder; }
 
   // The hash of the text under key, worked out once per key.
   uint64_t Hash(uint64_t key) const;

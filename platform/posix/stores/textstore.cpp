@@ -48,6 +48,7 @@ class Remaining final : public UrlSnapshot {
   void WriteRecord(size_t i, INTERNET_CACHE_ENTRY_INFOA* out) const override {
     store_->WriteRecord(entries_[i], out);
   }
+  std::string_view Folder() const override { return store_->folder; }
 
  private:
   std::shared_ptr<const Store> store_;

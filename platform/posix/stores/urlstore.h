@@ -38,6 +38,8 @@ class UrlSnapshot {
   // What reading the store left out and why, in one line ("dropped 2
   // records (2 bad URL)"); empty when nothing.
   virtual std::string Dropped() const { return {}; }
+  // The folder the store lies in: a container's, or the system folder.
+  virtual std::string_view Folder() const = 0;
 };
 
 using Snapshots = std::vector<std::shared_ptr<const UrlSnapshot>>;
