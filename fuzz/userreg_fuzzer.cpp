@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/posix/stores/containers.h"
+#include "formats/userreg/UserReg.h"
 #include "fuzz/FuzzCheck.h"
 #include "fuzz/FuzzInput.h"
 

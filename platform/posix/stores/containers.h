@@ -42,16 +42,6 @@ std::vector<CacheContainer> WinePrefixContainers(const std::string& prefix);
 // The folders of a ':'-separated list, empty parts left out.
 std::vector<std::string> SplitFolderList(std::string_view list);
 
-// The string value `name` of the Shell Folders key in the text of a Wine
-// user.reg, unescaped; nullopt when it is missing or not a plain string.
-std::optional<std::string> ShellFolderValue(std::string_view userReg, std::string_view name);
-
-// The Linux path of the Windows path `windowsPath` ("C:\users\...") in the
-// prefix, its drive reached through dosdevices/; nullopt for anything but an
-// absolute path on a drive letter, or one with "." or ".." or control
-// characters in it.
-std::optional<std::string> PrefixPath(const std::string& prefix, std::string_view windowsPath);
-
 }  // namespace trovex
 
 #endif
