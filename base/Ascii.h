@@ -45,6 +45,11 @@ inline bool IsDecimalDigit(char c) {
   return c >= '0' && c <= '9';
 }
 
+// An ASCII letter or digit.
+inline bool IsAsciiAlnum(char c) {
+  return IsDecimalDigit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
 // `text` without the leading / trailing characters found in `blanks`.
 inline std::string_view TrimLeft(std::string_view text, std::string_view blanks = " \t") {
   while (!text.empty() && blanks.find(text.front()) != std::string_view::npos) text.remove_prefix(1);

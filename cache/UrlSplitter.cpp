@@ -3,16 +3,13 @@
 #include <algorithm>
 
 #include "platform/system.h"
+#include "base/Ascii.h"
 
 namespace trovex {
 
 TROVEX_MODULE_STATE GroupingSettings TheGrouping;
 
 namespace {
-
-bool IsDecimalDigit(char c) {
-  return c >= '0' && c <= '9';
-}
 
 // Where the first colon at or after from is, or npos. A scheme's colon comes
 // within a few bytes, so the first sixteen are looked at one by one: a

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "fuzz/FuzzCheck.h"
+#include "platform/posix/shared/fileio.h"
 
 using namespace trovex;
 
@@ -23,14 +24,6 @@ std::string TemporaryBase() {
   if (stat("/dev/shm", &info) == 0 && S_ISDIR(info.st_mode) && access("/dev/shm", W_OK) == 0)
     return "/dev/shm";
   return std::filesystem::temp_directory_path().string();
-}
-
-std::string RealPath(const std::string& path) {
-  char* real = realpath(path.c_str(), nullptr);
-  if (real == nullptr) return {};
-  std::string result(real);
-  free(real);
-  return result;
 }
 
 bool IsStore(std::string_view name) {

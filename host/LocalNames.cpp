@@ -29,7 +29,7 @@ constexpr std::string_view kDeviceNames[] = {
 // Unicode merges differently spelled forms; in ASCII alone, names that
 // differ keep differing.
 bool IsKeptByte(unsigned char c) {
-  if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) return true;
+  if (IsAsciiAlnum(static_cast<char>(c))) return true;
   return std::string_view("-_.~!$&'()+,;=@[]").find(static_cast<char>(c)) != std::string_view::npos;
 }
 

@@ -1,16 +1,13 @@
 #include "host/TreeWalk.h"
 
 #include "cache/ChangedName.h"
+#include "base/Ascii.h"
 #include "host/HostError.h"
 #include "host/Output.h"
 
 namespace trovex {
 
 namespace {
-
-char UpperAscii(char c) {
-  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
 
 bool SameName(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return false;

@@ -58,8 +58,7 @@ bool CheckCounts(const Header& header, std::string* problem) {
 std::string SubfolderName(std::string_view image, uint32_t i) {
   std::string_view name = image.substr(kSubfoldersAt + i * kSubfolderEntrySize + 4, 8);
   for (char c : name) {
-    bool alnum = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-    if (!alnum) return {};
+    if (!IsAsciiAlnum(c)) return {};
   }
   return std::string(name);
 }

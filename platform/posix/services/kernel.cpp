@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/posix/shared/fileio.h"
 #include "platform/win32api.h"
 
 DWORD GetLastError() {
@@ -50,11 +51,8 @@ std::string ModuleFile(HMODULE module) {
   if (module == nullptr) return ProgramFile();
   Dl_info info{};
   if (dladdr(reinterpret_cast<void*>(module), &info) == 0 || info.dli_fname == nullptr) return {};
-  char* absolute = realpath(info.dli_fname, nullptr);
-  if (absolute == nullptr) return info.dli_fname;
-  std::string result(absolute);
-  free(absolute);
-  return result;
+  std::string absolute = trovex::RealPath(info.dli_fname);
+  return absolute.empty() ? std::string(info.dli_fname) : absolute;
 }
 
 }  // namespace

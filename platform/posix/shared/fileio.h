@@ -78,6 +78,10 @@ bool ReadAll(int fd, char* data, size_t size);
 // `path` without trailing slashes; "/" stays as it is.
 std::string WithoutTrailingSlashes(std::string path);
 
+// The path as the file system resolves it, absolute, its links and each
+// ".." after one followed; empty when it names nothing.
+std::string RealPath(const std::string& path);
+
 // The folder part of `path`: "." for a bare name, "/" for a name at the root.
 std::string FolderOf(const std::string& path);
 

@@ -57,14 +57,6 @@ std::optional<std::string> RegisteredCacheFolder() {
   return folder;
 }
 
-std::string RealPath(const std::string& path) {
-  char* resolved = realpath(path.c_str(), nullptr);
-  if (resolved == nullptr) return {};
-  std::string result(resolved);
-  free(resolved);
-  return result;
-}
-
 // The names on the way from `root` (without a trailing slash) down to
 // `path`; nullopt when path does not begin with root and a slash, names no
 // file below it, or steps up with "..".

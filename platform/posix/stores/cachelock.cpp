@@ -1,4 +1,5 @@
 #include "platform/posix/stores/cachelock.h"
+#include "base/Ascii.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -42,8 +43,7 @@ std::string ServerBaseTag(const std::string& prefix) {
   if (!ReadWholeFile(prefix + "/wineserver", tag) || tag.size() > 64) return {};
   while (!tag.empty() && (tag.back() == '\n' || tag.back() == '\r')) tag.pop_back();
   bool plain = !tag.empty() && tag != "." && tag != ".." && std::all_of(tag.begin(), tag.end(), [](char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_' ||
-           c == '.';
+    return IsAsciiAlnum(c) || c == '-' || c == '_' || c == '.';
   });
   return plain ? tag : std::string();
 }

@@ -39,11 +39,7 @@ bool IsFolder(const std::string& path) {
 // would take for the folder holding the link. A folder that is not there
 // keeps its absolute form, for the line that says so.
 std::string ResolvedFolder(const std::string& folder) {
-  if (char* real = realpath(folder.c_str(), nullptr)) {
-    std::string resolved(real);
-    std::free(real);
-    return resolved;
-  }
+  if (std::string real = RealPath(folder); !real.empty()) return real;
   std::error_code error;
   std::filesystem::path absolute = std::filesystem::absolute(folder, error);
   return WithoutTrailingSlashes(error ? folder : absolute.string());
