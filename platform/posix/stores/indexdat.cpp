@@ -122,14 +122,13 @@ char* PadToAlignment(char* start, char* out) {
   return out;
 }
 
-// The reader checked that the text lies in the file; were it not, its room
-// would be written as NULs rather than left unset.
+// The reader checked that the text lies in the file; were it not, it would
+// be written empty, in less room than RecordSize gives it.
 char* Container::WriteText(char* out, const Text& text) const {
   std::string_view bytes = Bytes(text);
   std::memcpy(out, bytes.data(), bytes.size());
-  if (bytes.size() != text.length) std::memset(out + bytes.size(), '\0', text.length - bytes.size());
-  out[text.length] = '\0';
-  return out + text.length + 1;
+  out[bytes.size()] = '\0';
+  return out + bytes.size() + 1;
 }
 
 char* Container::WritePath(char* out, const Entry& entry) const {
@@ -147,20 +146,21 @@ char* Container::WritePath(char* out, const Entry& entry) const {
 void Container::WriteFields(const UrlRecord& entry, INTERNET_CACHE_ENTRY_INFOA* record) const {
   const RecordLayout& layout = LayoutOf(header_.format);
   ByteView fields = Image().Sub(entry.offset, uint64_t{kBlockSize} * entry.blocks);
-  auto field = [&](uint32_t at) { return fields.U32(at); };
+  auto field = [&](uint32_t at) { return LoadU32(fields, at); };
   auto filetime = [](FILETIME& out, uint64_t value) {
     out.dwLowDateTime = static_cast<DWORD>(value);
     out.dwHighDateTime = static_cast<DWORD>(value >> 32);
   };
-  uint64_t size = layout.sizeIs64 ? fields.U64(layout.size) : field(layout.size);
+  uint64_t size = layout.sizeIs64 ? LoadU64(fields, layout.size) : field(layout.size);
   record->CacheEntryType = field(layout.type);
   record->dwUseCount = field(layout.useCount);
   record->dwHitRate = field(layout.hits);
   record->dwSizeLow = static_cast<DWORD>(size);
   record->dwSizeHigh = static_cast<DWORD>(size >> 32);
-  filetime(record->LastModifiedTime, fields.U64(8));
-  filetime(record->LastAccessTime, fields.U64(16));
-  filetime(record->ExpireTime, layout.expiryIsFiletime ? fields.U64(layout.expiry) : FatToFiletime(field(layout.expiry)));
+  filetime(record->LastModifiedTime, LoadU64(fields, 8));
+  filetime(record->LastAccessTime, LoadU64(fields, 16));
+  filetime(record->ExpireTime,
+           layout.expiryIsFiletime ? LoadU64(fields, layout.expiry) : FatToFiletime(field(layout.expiry)));
   filetime(record->LastSyncTime, FatToFiletime(field(layout.lastSync)));
   record->dwHeaderInfoSize = entry.header.length;
   record->dwExemptDelta = field(layout.exemptDelta);
