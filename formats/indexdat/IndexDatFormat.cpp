@@ -26,8 +26,8 @@ constexpr RecordLayout kLayout47{24, true, 32, false, 48, 56, 60, 64, 68, 72, 76
 constexpr int64_t kFiletimeTicksPerSecond = 10'000'000;
 constexpr int64_t kFiletimeSecondsTo1970 = 11'644'473'600;
 
-std::optional<Format> FormatOf(std::string_view image) {
-  std::string_view signature = image.substr(0, kSignatureSize);
+std::optional<Format> FormatOf(ByteView image) {
+  std::string_view signature = image.Text(0, kSignatureSize);
   if (signature == std::string_view(kSignature52, kSignatureSize)) return Format::kVersion52;
   if (signature == std::string_view(kSignatureWine, kSignatureSize)) return Format::kWine;
   if (signature == std::string_view(kSignature47, kSignatureSize)) return Format::kVersion47;
@@ -55,8 +55,8 @@ bool CheckCounts(const Header& header, std::string* problem) {
 }
 
 // Subfolder names become parts of host paths: letters and digits only.
-std::string SubfolderName(std::string_view image, uint32_t i) {
-  std::string_view name = image.substr(kSubfoldersAt + i * kSubfolderEntrySize + 4, 8);
+std::string SubfolderName(ByteView image, uint32_t i) {
+  std::string_view name = image.Text(kSubfoldersAt + uint64_t{i} * kSubfolderEntrySize + 4, 8);
   for (char c : name) {
     if (!IsAsciiAlnum(c)) return {};
   }
@@ -88,19 +88,34 @@ const RecordLayout& LayoutOf(Format format) {
   return format == Format::kVersion47 ? kLayout47 : kLayout52;
 }
 
-void PutU32(std::string& image, uint64_t at, uint32_t value) {
-  for (int i = 0; i < 4; ++i) image[at + i] = static_cast<char>(value >> (8 * i));
+bool PutBytes(std::string& image, uint64_t at, std::string_view bytes) {
+  if (!ByteView(image).Holds(at, bytes.size())) return false;
+  image.replace(at, bytes.size(), bytes);
+  return true;
 }
 
-void PutU64(std::string& image, uint64_t at, uint64_t value) {
-  PutU32(image, at, static_cast<uint32_t>(value));
-  PutU32(image, at + 4, static_cast<uint32_t>(value >> 32));
+bool PutU8(std::string& image, uint64_t at, uint8_t value) {
+  char byte = static_cast<char>(value);
+  return PutBytes(image, at, std::string_view(&byte, 1));
+}
+
+bool PutU32(std::string& image, uint64_t at, uint32_t value) {
+  char bytes[4];
+  for (int i = 0; i < 4; ++i) bytes[i] = static_cast<char>(value >> (8 * i));
+  return PutBytes(image, at, std::string_view(bytes, sizeof bytes));
+}
+
+bool PutU64(std::string& image, uint64_t at, uint64_t value) {
+  char bytes[8];
+  for (int i = 0; i < 8; ++i) bytes[i] = static_cast<char>(value >> (8 * i));
+  return PutBytes(image, at, std::string_view(bytes, sizeof bytes));
 }
 
 // The size field gives the file's length: a longer file is read up to it,
 // a shorter one in the whole blocks it holds.
-std::optional<Header> ReadHeader(std::string_view image, std::string* problem) {
-  if (image.size() < kHeaderSize + kBlockSize) {
+std::optional<Header> ReadHeader(std::string_view bytes, std::string* problem) {
+  ByteView image(bytes);
+  if (image.Size() < kHeaderSize + kBlockSize) {
     Fail(problem, "too short for an index file");
     return std::nullopt;
   }
@@ -111,36 +126,36 @@ std::optional<Header> ReadHeader(std::string_view image, std::string* problem) {
   }
   Header header;
   header.format = *format;
-  header.firstHash = U32(image, kFirstHashAt);
-  header.capacity = U32(image, kCapacityAt);
-  header.blocksInUse = U32(image, kBlocksInUseAt);
-  header.subfolderCount = U32(image, kSubfolderCountAt);
-  header.declaredSize = U32(image, kFileSizeAt);
-  uint64_t whole = image.size() - (image.size() - kHeaderSize) % kBlockSize;
+  header.firstHash = image.U32(kFirstHashAt);
+  header.capacity = image.U32(kCapacityAt);
+  header.blocksInUse = image.U32(kBlocksInUseAt);
+  header.subfolderCount = image.U32(kSubfolderCountAt);
+  header.declaredSize = image.U32(kFileSizeAt);
+  uint64_t whole = image.Size() - (image.Size() - kHeaderSize) % kBlockSize;
   header.size = std::min(header.declaredSize, whole);
   if (!CheckLength(header.declaredSize, problem) || !CheckCounts(header, problem)) return std::nullopt;
   for (uint32_t i = 0; i < header.subfolderCount; ++i) header.subfolders[i] = SubfolderName(image, i);
   return header;
 }
 
-uint32_t HashTableBlocks(std::string_view image, const Header& header, uint64_t offset) {
-  if (!IsBlockStart(offset) || offset + 16 > image.size()) return 0;
-  if (image.substr(offset, 4) != "HASH") return 0;
-  uint32_t blocks = U32(image, offset + 4);
+uint32_t HashTableBlocks(ByteView image, const Header& header, uint64_t offset) {
+  if (!IsBlockStart(offset) || offset + 16 > image.Size()) return 0;
+  if (image.Text(offset, 4) != "HASH") return 0;
+  uint32_t blocks = image.U32(offset + 4);
   uint64_t first = (offset - kHeaderSize) / kBlockSize;
-  if (blocks == 0 || offset + uint64_t{kBlockSize} * blocks > image.size() || first + blocks > header.capacity)
+  if (blocks == 0 || offset + uint64_t{kBlockSize} * blocks > image.Size() || first + blocks > header.capacity)
     return 0;
   return blocks;
 }
 
-Drop HashTableProblem(std::string_view image, const Header& header, uint64_t offset) {
+Drop HashTableProblem(ByteView image, const Header& header, uint64_t offset) {
   image = Trusted(image, header);
   if (!IsBlockStart(offset)) return Drop::kTableDamaged;
-  if (offset + 16 > image.size()) return Drop::kTableOutside;
-  if (image.substr(offset, 4) != "HASH" || U32(image, offset + 4) == 0) return Drop::kTableDamaged;
-  uint64_t end = offset + uint64_t{kBlockSize} * U32(image, offset + 4);
+  if (offset + 16 > image.Size()) return Drop::kTableOutside;
+  if (image.Text(offset, 4) != "HASH" || image.U32(offset + 4) == 0) return Drop::kTableDamaged;
+  uint64_t end = offset + uint64_t{kBlockSize} * image.U32(offset + 4);
   bool withinCapacity = (end - kHeaderSize) / kBlockSize <= header.capacity;
-  return end > image.size() && withinCapacity ? Drop::kTableOutside : Drop::kTableDamaged;
+  return end > image.Size() && withinCapacity ? Drop::kTableOutside : Drop::kTableDamaged;
 }
 
 bool ListsUrl(uint32_t key, uint32_t offset) {
@@ -155,18 +170,19 @@ std::vector<UrlRecord> ListRecords(std::string_view image, const Header& header,
   return records;
 }
 
-bool KeptByWine(std::string_view image) {
-  if (image.size() < kHeaderSize || U32(image, kFileSizeAt) != image.size()) return false;
-  uint32_t capacity = U32(image, kCapacityAt);
-  if (capacity > kMaxBlocks || kHeaderSize + uint64_t{kBlockSize} * capacity != image.size()) return false;
+bool KeptByWine(std::string_view bytes) {
+  ByteView image(bytes);
+  if (image.Size() < kHeaderSize || image.U32(kFileSizeAt) != image.Size()) return false;
+  uint32_t capacity = image.U32(kCapacityAt);
+  if (capacity > kMaxBlocks || kHeaderSize + uint64_t{kBlockSize} * capacity != image.Size()) return false;
   uint64_t bits = 0;
   for (uint32_t byte = 0; byte < kMaxBlocks / 8; ++byte) {
-    auto value = static_cast<unsigned char>(image[kBitmapAt + byte]);
+    uint8_t value = image.U8(kBitmapAt + byte);
     uint64_t firstPast = capacity > byte * 8 ? capacity - byte * 8 : 0;  // bits of this byte past the capacity
     if (firstPast < 8 && (value >> firstPast) != 0) return false;
     bits += static_cast<uint64_t>(std::popcount(value));
   }
-  return bits == U32(image, kBlocksInUseAt);
+  return bits == image.U32(kBlocksInUseAt);
 }
 
 uint64_t FatToFiletime(uint32_t fat) {

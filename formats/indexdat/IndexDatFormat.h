@@ -1,22 +1,25 @@
 // The layout of a WinINet index.dat and the checks that make its bytes safe
 // to follow: a file of a 16 KiB header (counters, subfolder table, block
 // bitmap) and 128-byte blocks holding hash tables and URL, REDR and LEAK
-// records. Everything here reads a whole file image held in memory, with
-// offset arithmetic in 64 bits, so that no field a file holds can lead a read
-// outside it. Reading costs time and room in proportion to the file's size,
+// records. Everything here reads a whole file image held in memory through a
+// ByteView, whose every load checks its bounds: the checks below decide what
+// is dropped and why, and the view keeps any read they miss inside the file. Reading costs time and room in proportion to the file's size,
 // whatever its fields point at. Internal to platform/posix (indexdat.cpp,
 // and containers.cpp to say what a reading left out).
 #ifndef TROVEX_PLATFORM_POSIX_INDEXDATFORMAT_H
 #define TROVEX_PLATFORM_POSIX_INDEXDATFORMAT_H
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "formats/ByteView.h"
 #include "formats/Drops.h"
 
 namespace trovex {
@@ -88,17 +91,32 @@ struct RecordLayout {
 
 const RecordLayout& LayoutOf(Format format);
 
-inline uint32_t U32(std::string_view image, uint64_t at) {
-  const auto* p = reinterpret_cast<const unsigned char*>(image.data() + at);
-  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
+// ByteView's U32 and U64, for the record walk and the listing: the bytes the
+// view vouches for (zero when they do not fit it), read as one word, which
+// the compiler does not make of ByteView's byte-wise reads.
+inline uint32_t LoadU32(ByteView view, uint64_t at) {
+  std::string_view bytes = view.Text(at, 4);
+  uint32_t value = 0;
+  if (bytes.size() == 4) std::memcpy(&value, bytes.data(), 4);
+  if constexpr (std::endian::native == std::endian::big) value = __builtin_bswap32(value);
+  return value;
 }
 
-inline uint64_t U64(std::string_view image, uint64_t at) {
-  return U32(image, at) | uint64_t{U32(image, at + 4)} << 32;
+inline uint64_t LoadU64(ByteView view, uint64_t at) {
+  std::string_view bytes = view.Text(at, 8);
+  uint64_t value = 0;
+  if (bytes.size() == 8) std::memcpy(&value, bytes.data(), 8);
+  if constexpr (std::endian::native == std::endian::big) value = __builtin_bswap64(value);
+  return value;
 }
 
-void PutU32(std::string& image, uint64_t at, uint32_t value);
-void PutU64(std::string& image, uint64_t at, uint64_t value);
+// Writes into an image read whole, little-endian. A write that does not fit
+// the image is not made and gives false; an edit writes only at offsets the
+// reader checked, inside the image, so it has no other outcome to handle.
+bool PutBytes(std::string& image, uint64_t at, std::string_view bytes);
+bool PutU8(std::string& image, uint64_t at, uint8_t value);
+bool PutU32(std::string& image, uint64_t at, uint32_t value);
+bool PutU64(std::string& image, uint64_t at, uint64_t value);
 
 // Where blocks start: past the header, every 128 bytes.
 inline bool IsBlockStart(uint64_t offset) {
@@ -127,9 +145,9 @@ std::optional<Header> ReadHeader(std::string_view image, std::string* problem);
 
 // Whether the bitmap marks block `block` allocated (and it lies within the
 // capacity).
-inline bool BlockAllocated(std::string_view image, const Header& header, uint64_t block) {
+inline bool BlockAllocated(ByteView image, const Header& header, uint64_t block) {
   if (block >= header.capacity) return false;
-  return (static_cast<unsigned char>(image[kBitmapAt + block / 8]) >> (block % 8)) & 1;
+  return (image.U8(kBitmapAt + block / 8) >> (block % 8)) & 1;
 }
 
 // A string field of a record: where it starts in the file and its length
@@ -184,19 +202,19 @@ struct IndexDrops : Drops {
 
 // Where the hash table at `offset` ends in blocks; 0 when `offset` holds no
 // table that fits the file.
-uint32_t HashTableBlocks(std::string_view image, const Header& header, uint64_t offset);
+uint32_t HashTableBlocks(ByteView image, const Header& header, uint64_t offset);
 
 // Why the hash table at `offset`, for which HashTableBlocks gave 0, is left
 // out.
-Drop HashTableProblem(std::string_view image, const Header& header, uint64_t offset);
+Drop HashTableProblem(ByteView image, const Header& header, uint64_t offset);
 
 // Whether a slot may list a URL record: it is in use and no redirect. Only
 // the record's own signature says whether it is one.
 bool ListsUrl(uint32_t key, uint32_t offset);
 
 // The part of the file the header vouches for.
-inline std::string_view Trusted(std::string_view image, const Header& header) {
-  return image.substr(0, header.size);
+inline ByteView Trusted(ByteView image, const Header& header) {
+  return image.Sub(0, std::min(header.size, image.Size()));
 }
 
 // Walks the hash chain from the header's first table as far as it holds
@@ -204,7 +222,7 @@ inline std::string_view Trusted(std::string_view image, const Header& header) {
 // table(offset, blocks) for each table in order. Returns why the chain
 // stopped before its end, or nullopt when it ended as a chain ends.
 template <typename OnTable>
-std::optional<Drop> WalkHashTables(std::string_view image, const Header& header, OnTable table) {
+std::optional<Drop> WalkHashTables(ByteView image, const Header& header, OnTable table) {
   image = Trusted(image, header);
   std::vector<bool> seen(header.capacity);
   uint64_t offset = header.firstHash;
@@ -212,11 +230,11 @@ std::optional<Drop> WalkHashTables(std::string_view image, const Header& header,
     uint32_t blocks = HashTableBlocks(image, header, offset);
     if (blocks == 0) return HashTableProblem(image, header, offset);
     uint64_t block = (offset - kHeaderSize) / kBlockSize;
-    if (sequence >= header.capacity / blocks || seen[block] || U32(image, offset + 12) != sequence)
+    if (sequence >= header.capacity / blocks || seen[block] || image.U32(offset + 12) != sequence)
       return Drop::kTableDamaged;
     seen[block] = true;
     table(static_cast<uint32_t>(offset), blocks);
-    offset = U32(image, offset + 8);
+    offset = image.U32(offset + 8);
   }
   return std::nullopt;
 }
@@ -224,18 +242,18 @@ std::optional<Drop> WalkHashTables(std::string_view image, const Header& header,
 // Calls slot(Slot) for each of the table's first 448 slots that may list a
 // URL record, in order.
 template <typename OnSlot>
-void ForEachSlot(std::string_view image, uint32_t offset, uint32_t blocks, OnSlot slot) {
+void ForEachSlot(ByteView image, uint32_t offset, uint32_t blocks, OnSlot slot) {
   uint64_t slots = std::min(kSlotsWalked, (uint64_t{blocks} * kBlockSize - 16) / 8);
   for (uint64_t i = 0; i < slots; ++i) {
     uint64_t at = uint64_t{offset} + 16 + 8 * i;
-    Slot each{static_cast<uint32_t>(at), U32(image, at), U32(image, at + 4)};
+    Slot each{static_cast<uint32_t>(at), LoadU32(image, at), LoadU32(image, at + 4)};
     if (ListsUrl(each.key, each.offset)) slot(each);
   }
 }
 
 // WalkHashTables, calling slot(Slot) as ForEachSlot does after each table.
 template <typename OnTable, typename OnSlot>
-std::optional<Drop> WalkHashChain(std::string_view image, const Header& header, OnTable table, OnSlot slot) {
+std::optional<Drop> WalkHashChain(ByteView image, const Header& header, OnTable table, OnSlot slot) {
   return WalkHashTables(image, header, [&](uint32_t offset, uint32_t blocks) {
     table(offset, blocks);
     ForEachSlot(image, offset, blocks, slot);
@@ -269,7 +287,7 @@ class BlockSet {
 class RecordReader {
  public:
   // Walks the hash chain, holding the blocks of its tables.
-  RecordReader(std::string_view image, const Header& header);
+  RecordReader(ByteView image, const Header& header);
 
   // The tables of the chain, in order: offset and blocks.
   const std::vector<std::pair<uint32_t, uint32_t>>& Tables() const { return tables_; }
@@ -288,12 +306,13 @@ class RecordReader {
   bool Check(uint32_t offset, uint32_t& blocks);
   bool ReadStrings(uint32_t offset, uint32_t blocks, UrlRecord& record);
   Text StringField(uint64_t record, uint64_t recordSize, uint32_t field, uint32_t firstString);
+  uint64_t NulIn(uint64_t at, uint64_t length) const;
   uint64_t FindNul(uint64_t from, uint64_t end);
   uint64_t NulFromBlock(uint64_t block);
   uint64_t FreeFromBlock(uint64_t block);
   bool Allocated(uint64_t first, uint64_t count);
 
-  std::string_view image_;
+  ByteView image_;
   const Header& header_;
   std::vector<std::pair<uint32_t, uint32_t>> tables_;
   std::vector<bool> examined_;   // per block: a record start already read
@@ -310,10 +329,11 @@ class RecordReader {
 template <typename Visit>
 void ForEachRecord(std::string_view image, const Header& header, Visit visit, IndexDrops* drops = nullptr,
                    uint64_t* steps = nullptr) {
-  RecordReader reader(image, header);
+  ByteView trusted = Trusted(ByteView(image), header);
+  RecordReader reader(trusted, header);
   UrlRecord record;
   for (const auto& [offset, blocks] : reader.Tables()) {
-    ForEachSlot(Trusted(image, header), offset, blocks, [&](const Slot& slot) {
+    ForEachSlot(trusted, offset, blocks, [&](const Slot& slot) {
       if (reader.Read(slot.offset, record)) visit(record);
     });
   }

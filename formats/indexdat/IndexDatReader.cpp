@@ -21,9 +21,9 @@ uint64_t BlockOf(uint64_t offset) {
 }
 
 // Header data is bytes with a stored length, not a string.
-Text DataField(std::string_view image, uint64_t record, uint64_t recordSize, const RecordLayout& layout) {
-  uint32_t at = U32(image, record + layout.headerData);
-  uint32_t size = U32(image, record + layout.headerSize);
+Text DataField(ByteView image, uint64_t record, uint64_t recordSize, const RecordLayout& layout) {
+  uint32_t at = LoadU32(image, record + layout.headerData);
+  uint32_t size = LoadU32(image, record + layout.headerSize);
   if (at == 0 || at < layout.firstString || at >= recordSize || size > recordSize - at) return {};
   return {static_cast<uint32_t>(record + at), size};
 }
@@ -85,11 +85,11 @@ uint64_t BlockSet::NextFrom(uint64_t from) const {
   return UINT64_MAX;
 }
 
-RecordReader::RecordReader(std::string_view image, const Header& header)
+RecordReader::RecordReader(ByteView image, const Header& header)
     : image_(Trusted(image, header)),
       header_(header),
       examined_(header.capacity),
-      nul_((image_.size() - kHeaderSize) / kBlockSize),
+      nul_(image_.Size() > kHeaderSize ? (image_.Size() - kHeaderSize) / kBlockSize : 0),
       free_(header.capacity),
       held_(header.capacity) {
   std::optional<Drop> end = WalkHashTables(image_, header_, [&](uint32_t offset, uint32_t blocks) {
@@ -97,6 +97,15 @@ RecordReader::RecordReader(std::string_view image, const Header& header)
     held_.Add(BlockOf(offset), blocks);
   });
   if (end) drops_.Add(*end);
+}
+
+// Where the first NUL of the `length` bytes from `at` lies in the file;
+// kNoNul when there is none, or the bytes are not all in the file.
+uint64_t RecordReader::NulIn(uint64_t at, uint64_t length) const {
+  if (!image_.Holds(at, length)) return kNoNul;
+  const char* start = image_.Bytes().data();
+  const void* nul = std::memchr(start + at, '\0', length);
+  return nul == nullptr ? kNoNul : static_cast<uint64_t>(static_cast<const char*>(nul) - start);
 }
 
 // The first NUL at or after the start of `block`, or the end of the file:
@@ -109,16 +118,16 @@ uint64_t RecordReader::NulFromBlock(uint64_t block) {
       found = nul_[last];
       break;
     }
-    const char* start = image_.data() + kHeaderSize + last * kBlockSize;
+    uint64_t start = kHeaderSize + last * kBlockSize;
     steps_ += kBlockSize;
-    if (const void* nul = std::memchr(start, '\0', kBlockSize); nul != nullptr) {
-      found = static_cast<uint32_t>(static_cast<const char*>(nul) - image_.data());
+    if (uint64_t nul = NulIn(start, kBlockSize); nul != kNoNul) {
+      found = static_cast<uint32_t>(nul);
       break;
     }
   }
   for (uint64_t each = block; each < last && each < nul_.size(); ++each) nul_[each] = static_cast<uint32_t>(found);
   if (last < nul_.size()) nul_[last] = static_cast<uint32_t>(found);
-  return found == kNoNul ? image_.size() : found;
+  return found == kNoNul ? image_.Size() : found;
 }
 
 // The first NUL in [from, end), or end: the bytes of from's block and the
@@ -127,8 +136,7 @@ uint64_t RecordReader::NulFromBlock(uint64_t block) {
 uint64_t RecordReader::FindNul(uint64_t from, uint64_t end) {
   uint64_t blockEnd = std::min(end, kHeaderSize + (BlockOf(from) + 2) * kBlockSize);
   steps_ += blockEnd - from;
-  if (const void* nul = std::memchr(image_.data() + from, '\0', blockEnd - from); nul != nullptr)
-    return static_cast<uint64_t>(static_cast<const char*>(nul) - image_.data());
+  if (uint64_t nul = NulIn(from, blockEnd - from); nul != kNoNul) return nul;
   if (blockEnd >= end) return end;
   return std::min(end, NulFromBlock(BlockOf(blockEnd)));
 }
@@ -158,7 +166,7 @@ bool RecordReader::Allocated(uint64_t first, uint64_t count) {
 // The NUL-terminated string at record offset `field` points to, searched for
 // only inside the record.
 Text RecordReader::StringField(uint64_t record, uint64_t recordSize, uint32_t field, uint32_t firstString) {
-  uint32_t at = U32(image_, record + field);
+  uint32_t at = LoadU32(image_, record + field);
   if (at == 0 || at < firstString || at >= recordSize) return {};
   uint64_t nul = FindNul(record + at, record + recordSize);
   if (nul == record + recordSize) return {};
@@ -173,15 +181,15 @@ bool RecordReader::Check(uint32_t offset, uint32_t& blocks) {
     drops_.Add(why);
     return false;
   };
-  if (uint64_t{offset} + kBlockSize > image_.size()) return drop(Drop::kRecordOutside);
+  if (uint64_t{offset} + kBlockSize > image_.Size()) return drop(Drop::kRecordOutside);
   if (!BlockAllocated(image_, header_, first)) return drop(Drop::kRecordFree);
-  std::string_view signature = image_.substr(offset, 4);
+  std::string_view signature = image_.Text(offset, 4);
   if (signature == "REDR" || signature == "LEAK") return false;
   if (signature != "URL ") return drop(Drop::kRecordKind);
-  blocks = U32(image_, offset + 4);
+  blocks = LoadU32(image_, offset + 4);
   uint64_t size = uint64_t{kBlockSize} * blocks;
   if (blocks == 0 || size < kSmallestRecord) return drop(Drop::kRecordSize);
-  if (offset + size > image_.size()) return drop(Drop::kRecordOutside);
+  if (offset + size > image_.Size()) return drop(Drop::kRecordOutside);
   if (!Allocated(first, blocks)) return drop(Drop::kRecordFree);
   if (held_.AnyIn(first, blocks)) return drop(Drop::kRecordShared);
   return true;
@@ -200,12 +208,12 @@ bool RecordReader::ReadStrings(uint32_t offset, uint32_t blocks, UrlRecord& reco
   record.extension = StringField(offset, size, layout.extension, layout.firstString);
   record.fileName = Text{};
   record.subfolder = kNoSubfolder;
-  uint8_t subfolder = static_cast<uint8_t>(image_[offset + layout.subfolder]);
+  uint8_t subfolder = image_.U8(uint64_t{offset} + layout.subfolder);
   bool inFolder = subfolder == kNoSubfolder || subfolder == kNoSubfolderToo;
   bool inSubfolder = subfolder < header_.subfolderCount && !header_.subfolders[subfolder].empty();
   if (!inFolder && !inSubfolder) return true;
   Text name = StringField(offset, size, layout.fileName, layout.firstString);
-  if (!name.Present() || !IsSafeFileName(image_.substr(name.at, name.length))) return true;
+  if (!name.Present() || !IsSafeFileName(image_.Text(name.at, name.length))) return true;
   record.fileName = name;
   record.subfolder = inSubfolder ? subfolder : kNoSubfolder;
   return true;

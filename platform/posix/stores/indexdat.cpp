@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/posix/shared/fileio.h"
+#include "formats/ByteView.h"
 #include "formats/indexdat/IndexDatFormat.h"
 #include "base/Ascii.h"
 #include "base/Utf.h"
@@ -78,7 +79,8 @@ class Container final : public UrlSnapshot {
   std::string_view Folder() const override { return folder_; }
 
  private:
-  std::string_view Bytes(const Text& text) const { return image_.View().substr(text.at, text.length); }
+  ByteView Image() const { return ByteView(image_.View()); }
+  std::string_view Bytes(const Text& text) const { return Image().Text(text.at, text.length); }
   char* WriteText(char* out, const Text& text) const;
   char* WritePath(char* out, const Entry& entry) const;
   void WriteFields(const UrlRecord& entry, INTERNET_CACHE_ENTRY_INFOA* record) const;
@@ -132,10 +134,13 @@ char* PadToAlignment(char* start, char* out) {
   return out;
 }
 
+// The reader checked that the text lies in the file; were it not, it would
+// be written empty, in less room than RecordSize gives it.
 char* Container::WriteText(char* out, const Text& text) const {
-  std::memcpy(out, image_.data() + text.at, text.length);
-  out[text.length] = '\0';
-  return out + text.length + 1;
+  std::string_view bytes = Bytes(text);
+  std::memcpy(out, bytes.data(), bytes.size());
+  out[bytes.size()] = '\0';
+  return out + bytes.size() + 1;
 }
 
 char* Container::WritePath(char* out, const Entry& entry) const {
@@ -152,21 +157,22 @@ char* Container::WritePath(char* out, const Entry& entry) const {
 
 void Container::WriteFields(const UrlRecord& entry, INTERNET_CACHE_ENTRY_INFOA* record) const {
   const RecordLayout& layout = LayoutOf(header_.format);
-  auto field = [&](uint32_t at) { return U32(image_.View(), uint64_t{entry.offset} + at); };
+  ByteView fields = Image().Sub(entry.offset, uint64_t{kBlockSize} * entry.blocks);
+  auto field = [&](uint32_t at) { return LoadU32(fields, at); };
   auto filetime = [](FILETIME& out, uint64_t value) {
     out.dwLowDateTime = static_cast<DWORD>(value);
     out.dwHighDateTime = static_cast<DWORD>(value >> 32);
   };
-  uint64_t size = layout.sizeIs64 ? U64(image_.View(), uint64_t{entry.offset} + layout.size) : field(layout.size);
+  uint64_t size = layout.sizeIs64 ? LoadU64(fields, layout.size) : field(layout.size);
   record->CacheEntryType = field(layout.type);
   record->dwUseCount = field(layout.useCount);
   record->dwHitRate = field(layout.hits);
   record->dwSizeLow = static_cast<DWORD>(size);
   record->dwSizeHigh = static_cast<DWORD>(size >> 32);
-  filetime(record->LastModifiedTime, U64(image_.View(), uint64_t{entry.offset} + 8));
-  filetime(record->LastAccessTime, U64(image_.View(), uint64_t{entry.offset} + 16));
-  filetime(record->ExpireTime, layout.expiryIsFiletime ? U64(image_.View(), uint64_t{entry.offset} + layout.expiry)
-                                                       : FatToFiletime(field(layout.expiry)));
+  filetime(record->LastModifiedTime, LoadU64(fields, 8));
+  filetime(record->LastAccessTime, LoadU64(fields, 16));
+  filetime(record->ExpireTime,
+           layout.expiryIsFiletime ? LoadU64(fields, layout.expiry) : FatToFiletime(field(layout.expiry)));
   filetime(record->LastSyncTime, FatToFiletime(field(layout.lastSync)));
   record->dwHeaderInfoSize = entry.header.length;
   record->dwExemptDelta = field(layout.exemptDelta);

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <ctime>
 
+#include "formats/ByteView.h"
 #include "platform/posix/stores/indexdat.h"
 #include "platform/posix/shared/win32error.h"
 #include "base/Utf.h"
@@ -62,7 +63,7 @@ UniqueFd LockIndex(int folder, struct stat& held) {
 
 // Whether the hash tables and the listed records each own their blocks: an
 // edit of one must not change another.
-bool StructuresApart(std::string_view image, const Header& header, const std::vector<UrlRecord>& records) {
+bool StructuresApart(ByteView image, const Header& header, const std::vector<UrlRecord>& records) {
   std::vector<bool> owned(header.capacity);
   bool apart = true;
   auto own = [&](uint32_t offset, uint32_t blocks) {
@@ -76,10 +77,10 @@ bool StructuresApart(std::string_view image, const Header& header, const std::ve
   return apart;
 }
 
-bool Locked(std::string_view image, const Header& header, const UrlRecord& record, const std::vector<Slot>& slots) {
+bool Locked(ByteView image, const Header& header, const UrlRecord& record, const std::vector<Slot>& slots) {
   for (const Slot& slot : slots)
     if ((slot.key & kSlotFlagMask) == kSlotLocked) return true;
-  return U32(image, uint64_t{record.offset} + LayoutOf(header.format).useCount) != 0;
+  return image.U32(uint64_t{record.offset} + LayoutOf(header.format).useCount) != 0;
 }
 
 constexpr uint64_t kFiletimeTicksPerSecond = 10'000'000;
@@ -96,8 +97,8 @@ uint64_t FiletimeNow() {
 
 // Wine takes an entry locked for more than a day, by its last access, as
 // one whose locker died; an access time in the future proves nothing.
-bool LockedLongAgo(std::string_view image, const UrlRecord& record) {
-  uint64_t accessed = U64(image, uint64_t{record.offset} + kAccessTimeAt);
+bool LockedLongAgo(ByteView image, const UrlRecord& record) {
+  uint64_t accessed = image.U64(uint64_t{record.offset} + kAccessTimeAt);
   uint64_t now = FiletimeNow();
   return accessed <= now && now - accessed > kDay;
 }
@@ -118,16 +119,19 @@ Fate FateOf(int folder, const std::string& name, uint32_t notedTime) {
   return Fate::kRemove;
 }
 
+// The edits below write at the offsets of records and slots the reader
+// checked, inside the image: no write of theirs falls outside it.
+
 // The record stays, renamed LEAK and put at the head of the chain of records
 // whose files are still to be removed; its blocks and the counters stay.
 void MakeLeak(std::string& image, const UrlRecord& record) {
-  image.replace(record.offset, 4, "LEAK");
-  PutU32(image, uint64_t{record.offset} + kLeakNextAt, U32(image, kLeakRootAt));
+  PutBytes(image, record.offset, "LEAK");
+  PutU32(image, uint64_t{record.offset} + kLeakNextAt, ByteView(image).U32(kLeakRootAt));
   PutU32(image, kLeakRootAt, record.offset);
 }
 
 void Subtract(std::string& image, uint32_t at, uint64_t amount) {
-  uint64_t value = U64(image, at);
+  uint64_t value = ByteView(image).U64(at);
   PutU64(image, at, value > amount ? value - amount : 0);
 }
 
@@ -135,18 +139,22 @@ void Subtract(std::string& image, uint32_t at, uint64_t amount) {
 // takes it off its subfolder's file count and the cache's usage.
 void FreeRecord(std::string& image, Header& header, const UrlRecord& record) {
   uint64_t first = (record.offset - kHeaderSize) / kBlockSize;
-  for (uint64_t block = first; block < first + record.blocks; ++block)
-    image[kBitmapAt + block / 8] = static_cast<char>(image[kBitmapAt + block / 8] & ~(1 << (block % 8)));
+  for (uint64_t block = first; block < first + record.blocks; ++block) {
+    uint64_t at = kBitmapAt + block / 8;
+    PutU8(image, at, static_cast<uint8_t>(ByteView(image).U8(at) & ~(1 << (block % 8))));
+  }
   header.blocksInUse -= record.blocks;
   PutU32(image, kBlocksInUseAt, header.blocksInUse);
 
   const RecordLayout& layout = LayoutOf(header.format);
-  auto subfolder = static_cast<uint8_t>(image[record.offset + layout.subfolder]);
+  ByteView fields = ByteView(image).Sub(record.offset, uint64_t{kBlockSize} * record.blocks);
+  uint8_t subfolder = fields.U8(layout.subfolder);
   uint64_t countAt = kSubfoldersAt + uint64_t{subfolder} * kSubfolderEntrySize;
-  if (subfolder < header.subfolderCount && U32(image, countAt) > 0) PutU32(image, countAt, U32(image, countAt) - 1);
+  uint32_t count = ByteView(image).U32(countAt);
+  if (subfolder < header.subfolderCount && count > 0) PutU32(image, countAt, count - 1);
 
-  uint64_t size = U64(image, uint64_t{record.offset} + layout.size);
-  bool sticky = (U32(image, uint64_t{record.offset} + layout.type) & STICKY_CACHE_ENTRY) != 0;
+  uint64_t size = fields.U64(layout.size);
+  bool sticky = (fields.U32(layout.type) & STICKY_CACHE_ENTRY) != 0;
   Subtract(image, sticky ? kExemptUsageAt : kCacheUsageAt, size);
 }
 
@@ -191,16 +199,18 @@ void IndexDatEdit::Index() {
   std::vector<UrlRecord> records = ListRecords(image_, header_, &drops);
   if (header_.format == Format::kVersion47) {
     refusal_ = ERROR_SHARING_VIOLATION;
-  } else if (!KeptByWine(image_) || drops.Of(Drop::kRecordShared) > 0 || !StructuresApart(image_, header_, records)) {
+  } else if (!KeptByWine(image_) || drops.Of(Drop::kRecordShared) > 0 ||
+             !StructuresApart(ByteView(image_), header_, records)) {
     refusal_ = ERROR_INVALID_DATA;
   }
   records_.reserve(records.size());
   for (const UrlRecord& record : records) {
-    std::string_view url = std::string_view(image_).substr(record.url.at, record.url.length);
+    std::string_view url = ByteView(image_).Text(record.url.at, record.url.length);
     if (!records_.emplace(url, record).second) twins_[url].push_back(record);
   }
   WalkHashChain(
-      image_, header_, [](uint32_t, uint32_t) {}, [&](const Slot& slot) { slots_[slot.offset].push_back(slot); });
+      ByteView(image_), header_, [](uint32_t, uint32_t) {},
+      [&](const Slot& slot) { slots_[slot.offset].push_back(slot); });
 }
 
 void IndexDatEdit::Release() {
@@ -220,7 +230,7 @@ int IndexDatEdit::SubfolderHandle(uint8_t subfolder) {
 }
 
 uint32_t IndexDatEdit::NotedTime(const UrlRecord& record) const {
-  return U32(image_, uint64_t{record.offset} + LayoutOf(header_.format).fileTime);
+  return ByteView(image_).U32(uint64_t{record.offset} + LayoutOf(header_.format).fileTime);
 }
 
 // The entry's local file when Wine would remove it; *leak when Wine would
@@ -229,7 +239,7 @@ uint32_t IndexDatEdit::NotedTime(const UrlRecord& record) const {
 std::optional<IndexDatEdit::DoomedFile> IndexDatEdit::LocalFileOf(const UrlRecord& record, bool* leak) {
   if (!record.fileName.Present()) return std::nullopt;
   DoomedFile file{record.subfolder, {}, NotedTime(record)};
-  file.name += Windows1252ToUtf8(std::string_view(image_).substr(record.fileName.at, record.fileName.length));
+  file.name += Windows1252ToUtf8(ByteView(image_).Text(record.fileName.at, record.fileName.length));
   int folder = SubfolderHandle(record.subfolder);
   if (IsContainerOwnName(file.name) || folder < 0) return std::nullopt;
   Fate fate = FateOf(folder, file.name, file.notedTime);
@@ -246,8 +256,8 @@ BOOL IndexDatEdit::Delete(std::string_view url) {
   if (refusal_ != ERROR_SUCCESS) return Fail(refusal_);
   const UrlRecord record = found->second;
   std::vector<Slot>& slots = slots_[record.offset];
-  bool locked = Locked(image_, header_, record, slots);
-  if (locked && !LockedLongAgo(image_, record)) return Fail(ERROR_SHARING_VIOLATION);
+  bool locked = Locked(ByteView(image_), header_, record, slots);
+  if (locked && !LockedLongAgo(ByteView(image_), record)) return Fail(ERROR_SHARING_VIOLATION);
   if (unwritable_ != 0) return Fail(ErrorOf(unwritable_));
 
   bool leak = false;
