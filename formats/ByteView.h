@@ -6,8 +6,10 @@
 #ifndef TROVEX_FORMATS_BYTEVIEW_H
 #define TROVEX_FORMATS_BYTEVIEW_H
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 
 namespace trovex {
@@ -24,20 +26,13 @@ class ByteView {
   // Whether the view holds `length` bytes from `at`.
   bool Holds(uint64_t at, uint64_t length) const { return at <= bytes_.size() && length <= bytes_.size() - at; }
 
-  // Little-endian numbers at `at`; zero when they do not fit the view.
-  uint8_t U8(uint64_t at) const { return Holds(at, 1) ? Byte(at) : 0; }
-  uint16_t U16(uint64_t at) const {
-    return Holds(at, 2) ? static_cast<uint16_t>(Byte(at) | Byte(at + 1) << 8) : 0;
-  }
-  uint32_t U32(uint64_t at) const {
-    if (!Holds(at, 4)) return 0;
-    return uint32_t{Byte(at)} | uint32_t{Byte(at + 1)} << 8 | uint32_t{Byte(at + 2)} << 16 |
-           uint32_t{Byte(at + 3)} << 24;
-  }
-  uint64_t U64(uint64_t at) const {
-    if (!Holds(at, 8)) return 0;
-    return U32(at) | uint64_t{U32(at + 4)} << 32;
-  }
+  // Little-endian numbers at `at`; zero when they do not fit the view. One
+  // load each, once the bounds hold: readers of large files call these for
+  // every field.
+  uint8_t U8(uint64_t at) const { return Holds(at, 1) ? static_cast<uint8_t>(bytes_[at]) : 0; }
+  uint16_t U16(uint64_t at) const { return Load<uint16_t>(at); }
+  uint32_t U32(uint64_t at) const { return Load<uint32_t>(at); }
+  uint64_t U64(uint64_t at) const { return Load<uint64_t>(at); }
 
   // The `length` bytes from `at`; empty when they do not fit the view.
   ByteView Sub(uint64_t at, uint64_t length) const {
@@ -49,7 +44,18 @@ class ByteView {
   std::string_view Text(uint64_t at, uint64_t length) const { return Sub(at, length).bytes_; }
 
  private:
-  uint8_t Byte(uint64_t at) const { return static_cast<uint8_t>(bytes_[at]); }
+  template <typename Number>
+  Number Load(uint64_t at) const {
+    Number value = 0;
+    if (!Holds(at, sizeof value)) return 0;
+    std::memcpy(&value, bytes_.data() + at, sizeof value);
+    if constexpr (std::endian::native == std::endian::big) {
+      Number swapped = 0;
+      for (size_t i = 0; i < sizeof value; ++i) swapped = static_cast<Number>(swapped << 8 | ((value >> (8 * i)) & 0xFF));
+      value = swapped;
+    }
+    return value;
+  }
 
   std::string_view bytes_;
 };

@@ -91,25 +91,6 @@ struct RecordLayout {
 
 const RecordLayout& LayoutOf(Format format);
 
-// ByteView's U32 and U64, for the record walk and the listing: the bytes the
-// view vouches for (zero when they do not fit it), read as one word, which
-// the compiler does not make of ByteView's byte-wise reads.
-inline uint32_t LoadU32(ByteView view, uint64_t at) {
-  std::string_view bytes = view.Text(at, 4);
-  uint32_t value = 0;
-  if (bytes.size() == 4) std::memcpy(&value, bytes.data(), 4);
-  if constexpr (std::endian::native == std::endian::big) value = __builtin_bswap32(value);
-  return value;
-}
-
-inline uint64_t LoadU64(ByteView view, uint64_t at) {
-  std::string_view bytes = view.Text(at, 8);
-  uint64_t value = 0;
-  if (bytes.size() == 8) std::memcpy(&value, bytes.data(), 8);
-  if constexpr (std::endian::native == std::endian::big) value = __builtin_bswap64(value);
-  return value;
-}
-
 // Writes into an image read whole, little-endian. A write that does not fit
 // the image is not made and gives false; an edit writes only at offsets the
 // reader checked, inside the image, so it has no other outcome to handle.
@@ -246,7 +227,7 @@ void ForEachSlot(ByteView image, uint32_t offset, uint32_t blocks, OnSlot slot) 
   uint64_t slots = std::min(kSlotsWalked, (uint64_t{blocks} * kBlockSize - 16) / 8);
   for (uint64_t i = 0; i < slots; ++i) {
     uint64_t at = uint64_t{offset} + 16 + 8 * i;
-    Slot each{static_cast<uint32_t>(at), LoadU32(image, at), LoadU32(image, at + 4)};
+    Slot each{static_cast<uint32_t>(at), image.U32(at), image.U32(at + 4)};
     if (ListsUrl(each.key, each.offset)) slot(each);
   }
 }

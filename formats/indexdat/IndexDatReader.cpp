@@ -22,8 +22,8 @@ uint64_t BlockOf(uint64_t offset) {
 
 // Header data is bytes with a stored length, not a string.
 Text DataField(ByteView image, uint64_t record, uint64_t recordSize, const RecordLayout& layout) {
-  uint32_t at = LoadU32(image, record + layout.headerData);
-  uint32_t size = LoadU32(image, record + layout.headerSize);
+  uint32_t at = image.U32(record + layout.headerData);
+  uint32_t size = image.U32(record + layout.headerSize);
   if (at == 0 || at < layout.firstString || at >= recordSize || size > recordSize - at) return {};
   return {static_cast<uint32_t>(record + at), size};
 }
@@ -166,7 +166,7 @@ bool RecordReader::Allocated(uint64_t first, uint64_t count) {
 // The NUL-terminated string at record offset `field` points to, searched for
 // only inside the record.
 Text RecordReader::StringField(uint64_t record, uint64_t recordSize, uint32_t field, uint32_t firstString) {
-  uint32_t at = LoadU32(image_, record + field);
+  uint32_t at = image_.U32(record + field);
   if (at == 0 || at < firstString || at >= recordSize) return {};
   uint64_t nul = FindNul(record + at, record + recordSize);
   if (nul == record + recordSize) return {};
@@ -186,7 +186,7 @@ bool RecordReader::Check(uint32_t offset, uint32_t& blocks) {
   std::string_view signature = image_.Text(offset, 4);
   if (signature == "REDR" || signature == "LEAK") return false;
   if (signature != "URL ") return drop(Drop::kRecordKind);
-  blocks = LoadU32(image_, offset + 4);
+  blocks = image_.U32(offset + 4);
   uint64_t size = uint64_t{kBlockSize} * blocks;
   if (blocks == 0 || size < kSmallestRecord) return drop(Drop::kRecordSize);
   if (offset + size > image_.Size()) return drop(Drop::kRecordOutside);

@@ -158,21 +158,21 @@ char* Container::WritePath(char* out, const Entry& entry) const {
 void Container::WriteFields(const UrlRecord& entry, INTERNET_CACHE_ENTRY_INFOA* record) const {
   const RecordLayout& layout = LayoutOf(header_.format);
   ByteView fields = Image().Sub(entry.offset, uint64_t{kBlockSize} * entry.blocks);
-  auto field = [&](uint32_t at) { return LoadU32(fields, at); };
+  auto field = [&](uint32_t at) { return fields.U32(at); };
   auto filetime = [](FILETIME& out, uint64_t value) {
     out.dwLowDateTime = static_cast<DWORD>(value);
     out.dwHighDateTime = static_cast<DWORD>(value >> 32);
   };
-  uint64_t size = layout.sizeIs64 ? LoadU64(fields, layout.size) : field(layout.size);
+  uint64_t size = layout.sizeIs64 ? fields.U64(layout.size) : field(layout.size);
   record->CacheEntryType = field(layout.type);
   record->dwUseCount = field(layout.useCount);
   record->dwHitRate = field(layout.hits);
   record->dwSizeLow = static_cast<DWORD>(size);
   record->dwSizeHigh = static_cast<DWORD>(size >> 32);
-  filetime(record->LastModifiedTime, LoadU64(fields, 8));
-  filetime(record->LastAccessTime, LoadU64(fields, 16));
+  filetime(record->LastModifiedTime, fields.U64(8));
+  filetime(record->LastAccessTime, fields.U64(16));
   filetime(record->ExpireTime,
-           layout.expiryIsFiletime ? LoadU64(fields, layout.expiry) : FatToFiletime(field(layout.expiry)));
+           layout.expiryIsFiletime ? fields.U64(layout.expiry) : FatToFiletime(field(layout.expiry)));
   filetime(record->LastSyncTime, FatToFiletime(field(layout.lastSync)));
   record->dwHeaderInfoSize = entry.header.length;
   record->dwExemptDelta = field(layout.exemptDelta);
