@@ -1,6 +1,6 @@
 // What the logic needs of the system beyond the Win32 names of win32api.h.
 // One implementation per system: platform/win32/system.cpp and
-// platform/posix/system.cpp.
+// platform/posix/services/system.cpp.
 #ifndef TROVEX_PLATFORM_SYSTEM_H
 #define TROVEX_PLATFORM_SYSTEM_H
 

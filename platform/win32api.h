@@ -5,8 +5,8 @@
 // (windows.h, wininet.h, shellapi.h) and the calls reach the real services. On
 // other systems platform/posix declares the same names, types and record
 // layouts and implements them over one folder, the system folder (see
-// platform/posix/sysfolder.h). The build puts the right folder on the include path;
-// nothing above this header asks which system it runs on.
+// platform/posix/shared/sysfolder.h). The build puts the right sysapi.h on
+// the include path; nothing above this header asks which system it runs on.
 //
 // The contracts both implementations keep, service by service. The tests in
 // tests/contract check them on both, and mark where the two are known to

@@ -3,11 +3,12 @@
 // bitmap) and 128-byte blocks holding hash tables and URL, REDR and LEAK
 // records. Everything here reads a whole file image held in memory through a
 // ByteView, whose every load checks its bounds: the checks below decide what
-// is dropped and why, and the view keeps any read they miss inside the file. Reading costs time and room in proportion to the file's size,
-// whatever its fields point at. Internal to platform/posix (indexdat.cpp,
-// and containers.cpp to say what a reading left out).
-#ifndef TROVEX_PLATFORM_POSIX_INDEXDATFORMAT_H
-#define TROVEX_PLATFORM_POSIX_INDEXDATFORMAT_H
+// is dropped and why, and the view keeps any read they miss inside the file.
+// Reading costs time and room in proportion to the file's size, whatever its
+// fields point at. Free of system calls: the Linux layer's
+// index.dat store, the tests and the fuzz target read it alike.
+#ifndef TROVEX_FORMATS_INDEXDAT_INDEXDATFORMAT_H
+#define TROVEX_FORMATS_INDEXDAT_INDEXDATFORMAT_H
 
 #include <algorithm>
 #include <bit>

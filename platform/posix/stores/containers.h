@@ -1,9 +1,9 @@
-// Where the URL cache's containers are: the folders that each hold an
-// index.dat. They come from a Wine prefix ($TROVEX_WINEPREFIX), found as Wine
-// finds them, and from folders named one by one ($TROVEX_CACHE, separated by
-// ':'), such as a Content.IE5 folder copied from a disk. With neither set the
-// cache is the system folder's text store. Internal to platform/posix; the
-// host program links it too, to say which containers it skipped and why.
+// Where the URL cache's containers are: the folders that each hold a store
+// of a kind the store list knows (urlstore.h). They come from a Wine prefix
+// ($TROVEX_WINEPREFIX), found as Wine finds them, and from folders named one
+// by one ($TROVEX_CACHE, separated by ':'), such as a Content.IE5 folder
+// copied from a disk. With neither set the cache is the system folder's
+// text store.
 #ifndef TROVEX_PLATFORM_POSIX_CONTAINERS_H
 #define TROVEX_PLATFORM_POSIX_CONTAINERS_H
 
