@@ -141,8 +141,10 @@ class CatalogReader {
     current_->chunkSize = NumberOf(record, kLvChunkMax);
   }
 
-  // Fixed columns lie one after another from offset 4 in id order; the
-  // catalog's stored offset is trusted only where it agrees with that.
+  // Fixed columns lie one after another from offset 4 in id order. The
+  // catalog's stored offset is not used: the databases read so far store 4
+  // for every column of the catalog itself. A table whose fixed column was
+  // deleted would place the columns after it wrongly.
   static void PlaceFixedColumns(Table& table) {
     uint32_t offset = 4;
     for (Column& column : table.columns) {
