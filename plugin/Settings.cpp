@@ -62,6 +62,7 @@ void LoadSettings() {
   ConfirmOpen = ReadFlag("ConfirmOpen", 1);
   OfflineOpen = ReadFlag("OfflineOpen", 1);
   OfflineStart = ReadFlag("OfflineStart", 0);
+  ShowTimes = ReadFlag("ShowTimes", 0);
   TheGrouping.SkipDomains = ReadFlag("SkipDomains", 1) != 0;
   TheGrouping.SkipDomainsList = IniReadString(kSection, "SkipDomainsList", TheGrouping.SkipDomainsList);
   if (OfflineStart != 0) SetOfflineMode();
