@@ -26,6 +26,7 @@ extern uint8_t ConfirmOpen;
 extern uint8_t OfflineOpen;
 extern uint8_t OfflineStart;
 extern uint8_t ShowTimes;
+extern uint8_t ShowHistory;
 
 // Sets the state to its values at load.
 void TrovexInitialize();
