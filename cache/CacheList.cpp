@@ -16,6 +16,10 @@ constexpr int kMaxFailedCalls = 16;
 // local file path of a few hundred bytes each with room to spare.
 constexpr DWORD kFirstBufferSize = 4096;
 
+uint64_t Ticks(const FILETIME& time) {
+  return uint64_t{time.dwHighDateTime} << 32 | time.dwLowDateTime;
+}
+
 // An open enumeration of the URL cache, closed when it goes.
 class CacheEnumeration {
  public:
@@ -47,18 +51,22 @@ void CacheList::Add(const INTERNET_CACHE_ENTRY_INFOA* record) {
   std::string_view local = record->lpszLocalFileName != nullptr ? record->lpszLocalFileName : "";
   const char* text = texts_.Keep(url, local);
   entries_.push_back(Slot{text, static_cast<uint32_t>(url.size()), static_cast<uint32_t>(local.size())});
+  times_.push_back(EntryTimes{Ticks(record->LastModifiedTime), Ticks(record->LastAccessTime),
+                              Ticks(record->LastSyncTime)});
   ++generation_;
 }
 
 void CacheList::Clear() {
   ForgetEntries();
   std::vector<Slot>().swap(entries_);
+  std::vector<EntryTimes>().swap(times_);
   texts_.Clear();
 }
 
 void CacheList::ForgetEntries() {
   ++generation_;
   entries_.clear();
+  times_.clear();
 }
 
 CacheEntry CacheList::Entry(int32_t index) const {
@@ -74,7 +82,10 @@ void CacheList::Fill() {
   ReadEnumeration();
   texts_.ReleaseUnused();
   // The room of a much larger snapshot before is not kept.
-  if (entries_.capacity() > 2 * entries_.size()) entries_.shrink_to_fit();
+  if (entries_.capacity() > 2 * entries_.size()) {
+    entries_.shrink_to_fit();
+    times_.shrink_to_fit();
+  }
 }
 
 void CacheList::ReadEnumeration() {

@@ -21,6 +21,14 @@ struct CacheEntry {
   std::string_view LocalFileName;  // empty when the cache gives none
 };
 
+// The times the cache noted for an entry, in FILETIME ticks; 0 where it
+// noted none.
+struct EntryTimes {
+  uint64_t Modified = 0;  // the entry's last-modified time
+  uint64_t Accessed = 0;  // its last access
+  uint64_t Synced = 0;    // when it was last checked
+};
+
 // Cache entries in the order the system enumerates them, duplicates kept,
 // never sorted.
 class CacheList {
@@ -30,7 +38,7 @@ class CacheList {
   CacheList(const CacheList&) = delete;
   CacheList& operator=(const CacheList&) = delete;
 
-  // Appends the record's URL and local file unless record is null or its
+  // Appends the record's URL, local file and times unless record is null or its
   // type has a bit in common with HiddenTypeMask.
   void Add(const INTERNET_CACHE_ENTRY_INFOA* record);
 
@@ -43,6 +51,7 @@ class CacheList {
 
   int32_t Count() const { return static_cast<int32_t>(entries_.size()); }
   CacheEntry Entry(int32_t index) const;
+  const EntryTimes& Times(int32_t index) const { return times_[static_cast<size_t>(index)]; }
 
   // Changes with every Add and Clear, so that what was derived from the
   // entries can tell whether they are still those it was derived from.
@@ -63,6 +72,7 @@ class CacheList {
 
   TextBlocks texts_;
   std::vector<Slot> entries_;
+  std::vector<EntryTimes> times_;  // by entry, beside entries_
   uint64_t generation_ = 0;
 };
 

@@ -109,8 +109,9 @@ std::string FolderView::FindLocalFile(std::string_view site, std::string_view ho
   return entry ? std::string(entry->LocalFileName) : std::string();
 }
 
-void FolderView::Build(FolderList& list, const FolderPath& folder, std::string_view rootReserved) const {
-  list.Build(folder, Folders(rootReserved), snapshot_);
+void FolderView::Build(FolderList& list, const FolderPath& folder, std::string_view rootReserved,
+                       bool withTimes) const {
+  list.Build(folder, Folders(rootReserved), snapshot_, withTimes);
 }
 
 }  // namespace trovex

@@ -48,8 +48,10 @@ class FolderView {
                             std::string_view rootReserved) const;
 
   // Fills list with the items of folder, the root listing rootReserved
-  // beside its sites; see FolderList::Build.
-  void Build(FolderList& list, const FolderPath& folder, std::string_view rootReserved = {}) const;
+  // beside its sites, with their times when withTimes; see
+  // FolderList::Build.
+  void Build(FolderList& list, const FolderPath& folder, std::string_view rootReserved = {},
+             bool withTimes = false) const;
 
   // Derives the folders now, so that no listing or copy waits for them.
   void Prepare() const { Tree(); }

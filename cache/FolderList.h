@@ -8,15 +8,19 @@
 #include <string_view>
 #include <vector>
 
+#include "cache/CacheList.h"
+
 namespace trovex {
 
-class CacheList;
 class FolderTree;
 
 // One item of a virtual folder.
 struct FolderItem {
   std::string Name;
   uint64_t Size = 0;  // the local file's size for a file item, 0 for a folder
+  // A file item's times; a folder's Accessed is the newest of the entries
+  // it lists, its other times 0. All 0 when the list was built without.
+  EntryTimes Times;
 };
 
 // A folder of the virtual tree, by the names it is listed under: the root
@@ -44,15 +48,16 @@ class FolderList {
   // level 1 the hosts of the site, at level 2 the URLs of the host with
   // their local files' sizes. A folder that is not there, or any other
   // level, gives an empty list. The tree keeps the names apart without
-  // regard to case (FoldedNames, ListedNames).
-  void Build(const FolderPath& folder, const FolderTree& tree, const CacheList& snapshot);
+  // regard to case (FoldedNames, ListedNames). withTimes gives the items
+  // their times.
+  void Build(const FolderPath& folder, const FolderTree& tree, const CacheList& snapshot, bool withTimes = false);
 
   int32_t Count() const { return static_cast<int32_t>(items_.size()); }
   // Item at position 1 .. Count().
   const FolderItem& Item(int32_t position) const { return items_[static_cast<size_t>(position - 1)]; }
 
  private:
-  void Append(std::string_view name, uint64_t size);
+  void Append(std::string_view name, uint64_t size, const EntryTimes& times);
 
   std::vector<FolderItem> items_;
 };

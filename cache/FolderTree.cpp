@@ -56,7 +56,7 @@ void FolderTree::AddHostSpelling(uint32_t site, std::string_view host, std::vect
   auto next = static_cast<uint32_t>(hosts_.size());
   uint32_t id = sites_[site].hostIds->AddUnique(host, next);
   if (id == next) {
-    hosts_.push_back(HostFolder{{}, first, nullptr, 0, nullptr});
+    hosts_.push_back(HostFolder{{}, first, nullptr, 0, nullptr, std::nullopt});
     hosts.push_back(id);
   }
   HostFolder& folder = hosts_[id];
@@ -134,6 +134,66 @@ const FolderTree::HostEntries& FolderTree::Entries(uint32_t host) const {
 
 std::string_view FolderTree::UrlAt(uint32_t position) const {
   return snapshot_.Entry(static_cast<int32_t>(position)).SourceUrl;
+}
+
+// The root lists every site: their times are worked out together, straight
+// from the groups, without gathering each site's hosts.
+uint64_t FolderTree::SiteAccessed(uint32_t site) const {
+  if (siteAccessed_.size() != sites_.size()) {
+    siteAccessed_.clear();
+    siteAccessed_.reserve(sites_.size());
+    for (const SiteFolder& folder : sites_) {
+      uint64_t newest = 0;
+      for (std::string_view spelling : folder.spellings) {
+        for (std::string_view host : groups_.HostsOf(spelling)) newest = std::max(newest, SpellingAccessed(host));
+      }
+      siteAccessed_.push_back(newest);
+    }
+  }
+  return siteAccessed_[site];
+}
+
+uint64_t FolderTree::HostAccessed(uint32_t host) const {
+  const HostFolder& folder = hosts_[host];
+  if (!folder.accessed) {
+    uint64_t newest = 0;
+    for (std::string_view spelling : folder.spellings) newest = std::max(newest, SpellingAccessed(spelling));
+    folder.accessed = newest;
+  }
+  return *folder.accessed;
+}
+
+// A URL is listed by its first entry, so a later entry of it adds nothing.
+// The newest entry is nearly always the first of its URL; only when it is
+// not are the host's URLs told apart.
+uint64_t FolderTree::SpellingAccessed(std::string_view host) const {
+  std::span<const uint32_t> positions = groups_.EntriesOf(host);
+  uint64_t newest = 0;
+  size_t at = 0;
+  for (size_t i = 0; i < positions.size(); ++i) {
+    uint64_t accessed = snapshot_.Times(static_cast<int32_t>(positions[i])).Accessed;
+    if (accessed > newest) {
+      newest = accessed;
+      at = i;
+    }
+  }
+  if (newest == 0) return 0;
+  std::string_view url = UrlAt(positions[at]);
+  for (size_t i = 0; i < at; ++i) {
+    if (UrlAt(positions[i]) == url) return ListedAccessed(positions);
+  }
+  return newest;
+}
+
+uint64_t FolderTree::ListedAccessed(std::span<const uint32_t> positions) const {
+  FirstIndex urls;
+  auto urlAt = [this](uint32_t position) { return UrlAt(position); };
+  uint64_t newest = 0;
+  for (uint32_t position : positions) {
+    if (urls.Add(UrlAt(position), position, urlAt) != position) continue;
+    newest = std::max(newest, snapshot_.Times(static_cast<int32_t>(position)).Accessed);
+  }
+  return newest;
 }
 
 std::string_view FolderTree::EntryName(uint32_t host, uint32_t item) const {

@@ -51,6 +51,11 @@ class FolderTree {
   // The host of site listed under name, or whose name is spelled name.
   std::optional<uint32_t> FindHost(uint32_t site, std::string_view name) const;
 
+  // The newest last-access time of the entries site lists, over all its
+  // hosts, and of those host lists; 0 when the cache noted none.
+  uint64_t SiteAccessed(uint32_t site) const;
+  uint64_t HostAccessed(uint32_t host) const;
+
   // The snapshot positions of the entries host lists: the first entry of
   // each URL among the entries of every spelling, in snapshot order.
   std::span<const uint32_t> EntriesOf(uint32_t host) const { return Entries(host).positions; }
@@ -78,6 +83,7 @@ class FolderTree {
     const ListedNames* names;                  // the names of its site's hosts
     uint32_t item;                             // its place among them
     mutable std::unique_ptr<HostEntries> entries;  // gathered when first asked for
+    mutable std::optional<uint64_t> accessed;      // once worked out
   };
 
   void GatherSites();
@@ -87,6 +93,10 @@ class FolderTree {
   void AddHostSpelling(uint32_t site, std::string_view host, std::vector<uint32_t>& hosts) const;
   const HostEntries& Entries(uint32_t host) const;
   std::string_view UrlAt(uint32_t position) const;
+  // The newest last-access time of the entries listed of those of host
+  // name host, byte for byte; of positions, their snapshot positions.
+  uint64_t SpellingAccessed(std::string_view host) const;
+  uint64_t ListedAccessed(std::span<const uint32_t> positions) const;
   static bool IsSpelling(const std::vector<std::string_view>& spellings, std::string_view name);
 
   const CacheList& snapshot_;
@@ -96,6 +106,7 @@ class FolderTree {
   mutable std::vector<SiteFolder> sites_;
   mutable std::vector<bool> gathered_;  // by site
   mutable std::vector<HostFolder> hosts_;
+  mutable std::vector<uint64_t> siteAccessed_;  // by site, worked out for all at once
   FoldedNames siteIds_;
   ListedNames siteNames_;
   std::string reserved_;

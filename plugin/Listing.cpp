@@ -48,12 +48,26 @@ void WriteName(WIN32_FIND_DATAA& record, const std::string& name) {
   lstrcpynA(record.cFileName, name.c_str(), MAX_PATH);
 }
 
+void WriteTime(FILETIME& time, uint64_t ticks) {
+  time.dwLowDateTime = static_cast<DWORD>(ticks & 0xFFFFFFFFu);
+  time.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+}
+
+// A file panel shows and sorts by the write time: an entry's last access
+// goes there, so that what was used last comes first.
+void WriteTimes(WIN32_FIND_DATAA& record, const EntryTimes& times) {
+  WriteTime(record.ftLastWriteTime, times.Accessed);
+  WriteTime(record.ftCreationTime, times.Modified);
+  WriteTime(record.ftLastAccessTime, times.Synced);
+}
+
 void WriteItem(OpenedListing& listing, WIN32_FIND_DATAA& record) {
   const FolderItem& item = listing.Folder->Item(listing.NextIndex);
   WriteName(record, item.Name);
   record.dwFileAttributes = listing.Level < 2 ? FILE_ATTRIBUTE_DIRECTORY : 0;
   record.nFileSizeHigh = static_cast<DWORD>(item.Size >> 32);
   record.nFileSizeLow = static_cast<DWORD>(item.Size & 0xFFFFFFFFu);
+  WriteTimes(record, item.Times);
   ++listing.NextIndex;
 }
 
@@ -71,7 +85,7 @@ ListingHandle OpenListing(std::string_view path, WIN32_FIND_DATAA& record) {
   std::optional<FolderPath> folder = FolderOf(ParseTreePath(path, RereadEntryText));
   if (!folder) return RefuseListing();
   auto list = std::make_unique<FolderList>();
-  TheFolderView.Build(*list, *folder, RereadEntryText);
+  TheFolderView.Build(*list, *folder, RereadEntryText, ShowTimes != 0);
   if (folder->Level > 0 && list->Count() == 0) return RefuseListing();
 
   listing->Path = std::string(path);

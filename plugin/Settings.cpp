@@ -62,10 +62,13 @@ void LoadSettings() {
   ConfirmOpen = ReadFlag("ConfirmOpen", 1);
   OfflineOpen = ReadFlag("OfflineOpen", 1);
   OfflineStart = ReadFlag("OfflineStart", 0);
+  ShowTimes = ReadFlag("ShowTimes", 0);
+  ShowHistory = ReadFlag("ShowHistory", 0);
   TheGrouping.SkipDomains = ReadFlag("SkipDomains", 1) != 0;
   TheGrouping.SkipDomainsList = IniReadString(kSection, "SkipDomainsList", TheGrouping.SkipDomainsList);
   if (OfflineStart != 0) SetOfflineMode();
-  HiddenTypeMask = URLHISTORY_CACHE_ENTRY;
+  HiddenTypeMask = 0;
+  if (ShowHistory == 0) HiddenTypeMask |= URLHISTORY_CACHE_ENTRY;
   if (ShowCookies == 0) HiddenTypeMask |= COOKIE_CACHE_ENTRY;
 }
 

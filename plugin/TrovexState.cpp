@@ -15,6 +15,8 @@ uint8_t ShowCookies = 0;
 uint8_t ConfirmOpen = 0;
 uint8_t OfflineOpen = 0;
 uint8_t OfflineStart = 0;
+uint8_t ShowTimes = 0;
+uint8_t ShowHistory = 0;
 
 namespace {
 

@@ -25,6 +25,8 @@ extern uint8_t ShowCookies;
 extern uint8_t ConfirmOpen;
 extern uint8_t OfflineOpen;
 extern uint8_t OfflineStart;
+extern uint8_t ShowTimes;
+extern uint8_t ShowHistory;
 
 // Sets the state to its values at load.
 void TrovexInitialize();
