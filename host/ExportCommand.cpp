@@ -88,7 +88,8 @@ std::string BodyText(std::string_view text) {
 }
 
 // MD5|name|inode|mode|UID|GID|size|atime|mtime|ctime|crtime. A record has
-// no time of its making: crtime is 0, which mactime leaves out.
+// no time of its making: crtime is 0, as the Sleuth Kit writes a time that a
+// file system does not keep, and so is every time the record leaves unset.
 std::string BodyfileRow(const EntryRecord& record) {
   std::string name = BodyText(record.Url);
   if (!record.Container.empty()) name += " (" + BodyText(record.Container) + ")";
