@@ -1,5 +1,6 @@
 #include "host/CommandLine.h"
 
+#include <map>
 #include <set>
 
 #include "host/Commands.h"
@@ -15,13 +16,16 @@ struct CommandShape {
   std::vector<std::string_view> Options;  // long forms; "-x" is short for the one starting "--x"
   size_t FewestOperands;
   size_t MostOperands;
+  std::vector<std::string_view> ValueOptions = {};  // long forms of options that take a value
 };
 
 constexpr size_t kAny = static_cast<size_t>(-1);
 
 const std::vector<CommandShape>& Shapes() {
   static const std::vector<CommandShape> shapes = {
-      {"ls", {"--json"}, 0, 1},
+      {"ls", {"--json", "--long"}, 0, 1},
+      {"info", {"--json"}, 1, 1},
+      {"export", {}, 0, 1, {"--format"}},
       {"tree", {}, 0, 1},
       {"get", {"--force", "--verbose"}, 2, kAny},
       {"rm", {"--verbose"}, 1, kAny},
@@ -50,12 +54,27 @@ const CommandShape& KnownShape(const std::vector<std::string>& words) {
 
 struct Arguments {
   std::set<std::string> Options;  // long forms
+  std::map<std::string, std::string> Values;  // by long form
   std::vector<std::string> Operands;
 };
 
+bool Names(std::string_view option, const std::string& word) {
+  return word == option || (word.size() == 2 && option.size() > 2 && word[1] == option[2]);
+}
+
+// The long form of the option that takes a value that word names, alone
+// ("--format", "-f") or with its value ("--format=csv"); empty for none.
+std::string ValueOptionOf(const CommandShape& shape, const std::string& word) {
+  std::string name = word.substr(0, word.find('='));
+  for (std::string_view option : shape.ValueOptions) {
+    if (Names(option, name) && (name.size() > 2 || name == word)) return std::string(option);
+  }
+  return {};
+}
+
 std::string LongForm(const CommandShape& shape, const std::string& word) {
   for (std::string_view option : shape.Options) {
-    if (word == option || (word.size() == 2 && option.size() > 2 && word[1] == option[2])) return std::string(option);
+    if (Names(option, word)) return std::string(option);
   }
   throw HostError(kExitUsage, "unknown option " + word + " for " + std::string(shape.Name) +
                                   " (see trovex help " + std::string(shape.Name) + ")");
@@ -69,6 +88,14 @@ Arguments ReadArguments(const CommandShape& shape, const std::vector<std::string
     if (!optionsEnded && word == "--") {
       optionsEnded = true;
     } else if (!optionsEnded && word.size() > 1 && word[0] == '-') {
+      if (std::string option = ValueOptionOf(shape, word); !option.empty()) {
+        size_t equals = word.find('=');
+        if (equals == std::string::npos && i + 1 >= words.size()) {
+          throw HostError(kExitUsage, option + " needs a value (see trovex help " + std::string(shape.Name) + ")");
+        }
+        arguments.Values[option] = equals == std::string::npos ? words[++i] : word.substr(equals + 1);
+        continue;
+      }
       arguments.Options.insert(LongForm(shape, word));
     } else {
       arguments.Operands.push_back(word);
@@ -98,6 +125,16 @@ VirtualPath OptionalPath(const Arguments& arguments, const VirtualPath& folder) 
   return arguments.Operands.empty() ? folder : PathOf(arguments.Operands.front(), folder);
 }
 
+ExportOptions ExportOptionsOf(const Arguments& arguments) {
+  ExportOptions options;
+  auto format = arguments.Values.find("--format");
+  if (format != arguments.Values.end()) options.Format = format->second;
+  if (!IsExportFormat(options.Format)) {
+    throw HostError(kExitUsage, "unknown export format " + options.Format + " (csv, jsonl, bodyfile or timesketch)");
+  }
+  return options;
+}
+
 }  // namespace
 
 bool IsTreeCommand(std::string_view name) {
@@ -120,6 +157,7 @@ void CheckTreeCommand(const std::vector<std::string>& words) {
   // get's last operand is a local folder.
   size_t paths = arguments.Operands.size() - (shape.Name == "get" ? 1 : 0);
   for (size_t i = 0; i < paths; ++i) PathOf(arguments.Operands[i], VirtualPath{});
+  if (shape.Name == "export") ExportOptionsOf(arguments);
 }
 
 int RunTreeCommand(Plugin& plugin, const VirtualPath& folder, const std::vector<std::string>& words) {
@@ -127,7 +165,9 @@ int RunTreeCommand(Plugin& plugin, const VirtualPath& folder, const std::vector<
   Arguments arguments = ReadArguments(*shape, words);
   auto has = [&](const char* option) { return arguments.Options.count(option) != 0; };
   std::string_view name = shape->Name;
-  if (name == "ls") return ListCommand(plugin, OptionalPath(arguments, folder), has("--json"));
+  if (name == "ls") return ListCommand(plugin, OptionalPath(arguments, folder), {has("--json"), has("--long")});
+  if (name == "info") return InfoCommand(plugin, PathOf(arguments.Operands.front(), folder), has("--json"));
+  if (name == "export") return ExportCommand(plugin, OptionalPath(arguments, folder), ExportOptionsOf(arguments));
   if (name == "tree") return TreeCommand(plugin, OptionalPath(arguments, folder));
   if (name == "open") return OpenCommand(plugin, PathOf(arguments.Operands.front(), folder));
   if (name == "about") return AboutCommand(plugin);

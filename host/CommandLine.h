@@ -13,7 +13,7 @@
 
 namespace trovex {
 
-// True for ls, tree, get, rm, open, about and reread.
+// True for ls, info, export, tree, get, rm, open, about and reread.
 bool IsTreeCommand(std::string_view name);
 
 // The help text words (a command name and its arguments) ask for with -h or

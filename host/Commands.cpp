@@ -3,12 +3,15 @@
 
 #include <algorithm>
 #include <iostream>
+#include <map>
 
+#include "host/EntryFields.h"
 #include "host/HostError.h"
 #include "host/HostSystem.h"
 #include "host/Output.h"
-#include "platform/system.h"
+#include "host/ListedRecords.h"
 #include "host/TreeWalk.h"
+#include "platform/system.h"
 
 namespace trovex {
 
@@ -25,22 +28,52 @@ std::vector<ListedItem> ItemsAt(Plugin& plugin, const Node& node) {
   return *items;
 }
 
-void PrintItemsAsText(const std::vector<ListedItem>& items) {
-  size_t sizeWidth = 1;
-  for (const ListedItem& item : items) sizeWidth = std::max(sizeWidth, std::to_string(item.Size).size());
+using RecordsByName = std::map<std::string, std::vector<EntryRecord>>;
+
+// The last access of an entry's first record, for ls -l; "-" for folders
+// and for entries the cache holds no record of.
+std::string LastAccessOf(const ListedItem& item, const RecordsByName& records) {
+  auto found = records.find(item.Name);
+  if (item.IsFolder || found == records.end() || found->second.empty()) return "-";
+  return TimeOrUnset(found->second.front().Accessed);
+}
+
+void PrintItemsAsText(const std::vector<ListedItem>& items, const RecordsByName* records) {
+  size_t sizeWidth = 1, timeWidth = 1;
+  std::vector<std::string> times;
   for (const ListedItem& item : items) {
+    sizeWidth = std::max(sizeWidth, std::to_string(item.Size).size());
+    if (records != nullptr) times.push_back(LastAccessOf(item, *records));
+    if (records != nullptr) timeWidth = std::max(timeWidth, times.back().size());
+  }
+  for (size_t i = 0; i < items.size(); ++i) {
+    const ListedItem& item = items[i];
     std::string size = std::to_string(item.Size);
     std::cout << KindWord(item.IsFolder) << (item.IsFolder ? "  " : "    ")
-              << std::string(sizeWidth - size.size(), ' ') << size << "  " << VisibleText(item.Name) << '\n';
+              << std::string(sizeWidth - size.size(), ' ') << size << "  ";
+    if (records != nullptr) std::cout << times[i] << std::string(timeWidth - times[i].size(), ' ') << "  ";
+    std::cout << VisibleText(item.Name) << '\n';
   }
 }
 
-void PrintItemsAsJson(const Node& node, const std::vector<ListedItem>& items) {
+// ,"records":[{...},...] for an entry the cache holds records of.
+std::string JsonRecords(const ListedItem& item, const RecordsByName& records) {
+  auto found = records.find(item.Name);
+  if (item.IsFolder || found == records.end()) return {};
+  std::string json = ",\"records\":[";
+  for (size_t i = 0; i < found->second.size(); ++i) {
+    const EntryRecord& record = found->second[i];
+    json += (i == 0 ? "{" : ",{") + RecordJsonMembers(record, LocalFileOf(record)) + "}";
+  }
+  return json + "]";
+}
+
+void PrintItemsAsJson(const Node& node, const std::vector<ListedItem>& items, const RecordsByName& records) {
   std::cout << "{" << JsonTextField("path", node.Path.HostForm()) << ",\"items\":[";
   for (size_t i = 0; i < items.size(); ++i) {
     const ListedItem& item = items[i];
     std::cout << (i == 0 ? "" : ",") << "\n  {\"kind\":\"" << KindWord(item.IsFolder) << "\",\"size\":" << item.Size
-              << "," << JsonTextField("name", item.Name) << "}";
+              << "," << JsonTextField("name", item.Name) << JsonRecords(item, records) << "}";
   }
   std::cout << (items.empty() ? "" : "\n") << "]}\n";
 }
@@ -106,7 +139,7 @@ size_t CountUnlisted(const TreeNode& tree) {
 int ShowFolder(Plugin& plugin, const std::string& hostPath) {
   std::optional<VirtualPath> path = ParseVirtualPath(hostPath);
   if (!path) throw HostError(kExitFailed, "the plug-in asks to show an unreadable path: " + hostPath);
-  return ListCommand(plugin, *path, false);
+  return ListCommand(plugin, *path);
 }
 
 int RunVerb(Plugin& plugin, const std::string& hostPath, const char* verb) {
@@ -127,13 +160,15 @@ int RunVerb(Plugin& plugin, const std::string& hostPath, const char* verb) {
 
 }  // namespace
 
-int ListCommand(Plugin& plugin, const VirtualPath& path, bool json) {
+int ListCommand(Plugin& plugin, const VirtualPath& path, const ListOptions& options) {
   Node node = ResolveNode(plugin, path);
   std::vector<ListedItem> items = ItemsAt(plugin, node);
-  if (json) {
-    PrintItemsAsJson(node, items);
+  RecordsByName records;
+  if (options.Json || options.Long) records = RecordsOfListedEntries(plugin, node);
+  if (options.Json) {
+    PrintItemsAsJson(node, items, records);
   } else {
-    PrintItemsAsText(items);
+    PrintItemsAsText(items, options.Long ? &records : nullptr);
   }
   return kExitOk;
 }
@@ -153,7 +188,7 @@ int TreeCommand(Plugin& plugin, const VirtualPath& path) {
 int OpenCommand(Plugin& plugin, const VirtualPath& path) {
   Node node = ResolveNode(plugin, path);
   // A file manager enters a folder itself; only files get the verb.
-  if (IsFolder(node.Kind)) return ListCommand(plugin, path, false);
+  if (IsFolder(node.Kind)) return ListCommand(plugin, path);
   int status = RunVerb(plugin, node.Path.HostForm(), "open");
   if (status != kExitOk && !CutNameNote(node).empty()) ReportError(node.Path.HostForm() + CutNameNote(node));
   return status;

@@ -14,10 +14,32 @@
 
 namespace trovex {
 
+struct ListOptions {
+  bool Json = false;  // one JSON object, each entry with every field of its records
+  bool Long = false;  // each entry's last access too
+};
+
 // The items of the folder at path as the plug-in lists them, in its order:
-// kind, size, name; one line each, or one JSON object when json is set. A
-// file's path lists the file alone.
-int ListCommand(Plugin& plugin, const VirtualPath& path, bool json);
+// kind, size, name; one line each, or one JSON object. A file's path lists
+// the file alone.
+int ListCommand(Plugin& plugin, const VirtualPath& path, const ListOptions& options = {});
+
+// Every field of the cache's records of the entry at path, one block of
+// lines each (one per container that holds its URL), or one JSON object.
+// Throws HostError (kExitUsage) when path is no entry; fails when the cache
+// holds no record of it.
+int InfoCommand(Plugin& plugin, const VirtualPath& path, bool json);
+
+struct ExportOptions {
+  std::string Format = "csv";  // csv, jsonl, bodyfile or timesketch
+};
+
+// True for the formats export writes.
+bool IsExportFormat(const std::string& format);
+
+// Every record of the cache below path, one row each, read through the
+// cache's enumeration with nothing hidden, in the format asked for.
+int ExportCommand(Plugin& plugin, const VirtualPath& path, const ExportOptions& options);
 
 // The tree below path with the number of hosts, entries and bytes of each
 // folder.

@@ -34,7 +34,10 @@ constexpr char kProgramHelp[] =
     "  -h, --help     this text\n"
     "\n"
     "Commands:\n"
-    "  ls [--json] [PATH]          list a folder as the plug-in lists it\n"
+    "  ls [--json] [-l] [PATH]     list a folder as the plug-in lists it\n"
+    "  info [--json] PATH          every field of an entry's cache records\n"
+    "  export [--format F] [PATH]  every cache record below PATH, one row each\n"
+    "                              (F: csv, jsonl, bodyfile, timesketch)\n"
     "  tree [PATH]                 the tree below PATH with counts and sizes\n"
     "  get [--force] [-v] PATH... DEST\n"
     "                              copy entries and folders into the folder DEST\n"
@@ -52,20 +55,59 @@ constexpr char kProgramHelp[] =
     "\n"
     "Names from the cache are printed with control characters, direction\n"
     "controls and bytes that are not UTF-8 escaped: \\x1b for a byte, \\u202e for\n"
-    "a character; ls --json holds them exactly.\n"
+    "a character; ls --json, info --json and export's hex and JSON fields hold\n"
+    "them exactly.\n"
     "\n"
     "Exit status: 0 success, 1 an operation failed, 2 a usage error or a path\n"
     "that does not exist.\n";
 
-constexpr std::array<std::pair<std::string_view, std::string_view>, 9> kCommandHelp = {{
+constexpr std::array<std::pair<std::string_view, std::string_view>, 11> kCommandHelp = {{
     {"ls",
-     "usage: trovex ls [--json] [PATH]\n"
+     "usage: trovex ls [--json] [-l] [PATH]\n"
      "Lists the folder at PATH (default: the root) in the plug-in's order: kind\n"
      "(folder or file), size in bytes, name. The root's first item is the\n"
      "plug-in's reread entry. A file's path lists the file alone.\n"
-     "  --json   one JSON object: {\"path\": ..., \"items\": [{\"kind\", \"size\", \"name\"}]};\n"
-     "           a path or name that is not valid UTF-8 also has \"path_hex\" or\n"
-     "           \"name_hex\", its exact bytes in hex\n"},
+     "  -l, --long   the last access of each entry's record before its name\n"
+     "               (ISO 8601 UTC; - for folders and entries without one)\n"
+     "  --json   one JSON object: {\"path\": ..., \"items\": [{\"kind\", \"size\", \"name\"}]},\n"
+     "           each entry with \"records\": every field of its cache records, as\n"
+     "           info --json writes them; a path or name that is not valid UTF-8\n"
+     "           also has \"path_hex\" or \"name_hex\", its exact bytes in hex\n"},
+    {"info",
+     "usage: trovex info [--json] PATH\n"
+     "Prints every field of the URL cache's record of the entry at PATH: URL,\n"
+     "container folder, local file (with its size on disk, or missing), type\n"
+     "flags by name, recorded size, hits, use count, last modified, expires,\n"
+     "last access and last sync (ISO 8601 UTC, or unset), file extension,\n"
+     "exempt delta and the header, one line each. A URL that two containers\n"
+     "hold has a record from each. The records are read from the cache itself,\n"
+     "found by the entry's exact URL.\n"
+     "  --json   one JSON object: {\"path\": ..., \"records\": [{\"url\", \"container\",\n"
+     "           \"local_file\", \"local_file_present\", \"local_file_size\", \"type\",\n"
+     "           \"type_names\", \"size\", \"hits\", \"use_count\", \"last_modified\",\n"
+     "           \"expires\", \"last_access\", \"last_sync\", \"extension\", \"header\",\n"
+     "           \"exempt_delta\"}]}; unset times and missing texts are null, and\n"
+     "           text that is not valid UTF-8 also has a \"_hex\" field\n"},
+    {"export",
+     "usage: trovex export [--format csv|jsonl|bodyfile|timesketch] [PATH]\n"
+     "Writes every record of the URL cache below PATH (default: the root) to\n"
+     "stdout, one row each with all the fields info prints, as the cache's\n"
+     "enumeration hands them out: history and cookies too, whatever the\n"
+     "plug-in's settings hide, and a row for each container that holds a URL.\n"
+     "Below a site or host folder, the rows are those whose URL's host is one\n"
+     "of the host folders the tree shows there; an entry's path gives its own.\n"
+     "On a terminal, a long export shows its progress on stderr.\n"
+     "  -f, --format F   csv (default): RFC 4180 with a header row and CR LF\n"
+     "                     line ends; texts in their visible form, url_hex and\n"
+     "                     local_file_hex give the exact bytes when that differs\n"
+     "                   jsonl: one JSON object a line, as info --json's records\n"
+     "                   bodyfile: the Sleuth Kit's body file for mactime:\n"
+     "                     0|URL (CONTAINER)|0|r/r---------|0|0|size|atime|mtime|\n"
+     "                     ctime|0 in Unix seconds; atime the last access, mtime\n"
+     "                     the last modified, ctime the last sync; | is \\x7c\n"
+     "                   timesketch: JSON lines, one event per time that is set,\n"
+     "                     with message (the URL), datetime, timestamp (us) and\n"
+     "                     timestamp_desc, and the record's fields\n"},
     {"tree",
      "usage: trovex tree [PATH]\n"
      "Shows every site, host and entry below PATH (default: the root), each\n"
@@ -108,8 +150,8 @@ constexpr std::array<std::pair<std::string_view, std::string_view>, 9> kCommandH
     {"shell",
      "usage: trovex shell\n"
      "An interactive session in a current folder, with line editing, history\n"
-     "and completion of names (Tab). Its commands: cd, pwd, ls, tree, get, rm,\n"
-     "open, about, reread, help, exit. Paths are relative to the current folder\n"
+     "and completion of names (Tab). Its commands: cd, pwd, ls, info, export,\n"
+     "tree, get, rm, open, about, reread, help, exit. Paths are relative to the current folder\n"
      "unless they begin with \\ or /; \"..\" is the folder above. Quote a name\n"
      "that holds spaces with \" or '.\n"},
     {"help",
@@ -120,7 +162,9 @@ constexpr std::array<std::pair<std::string_view, std::string_view>, 9> kCommandH
 constexpr char kShellHelp[] =
     "  cd [PATH]                   go to a folder (default: the root)\n"
     "  pwd                         the current folder\n"
-    "  ls [--json] [PATH]          list a folder\n"
+    "  ls [--json] [-l] [PATH]     list a folder\n"
+    "  info [--json] PATH          every field of an entry's records\n"
+    "  export [--format F] [PATH]  every record below a folder, one row each\n"
     "  tree [PATH]                 the tree below a folder\n"
     "  get [--force] [-v] PATH... DEST\n"
     "                              copy entries out into the local folder DEST\n"

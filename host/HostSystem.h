@@ -15,6 +15,10 @@ bool StdinIsTerminal();
 // True when standard error is a terminal, where a progress line helps.
 bool StderrIsTerminal();
 
+// Makes standard output write its bytes as they are: a C runtime that turns
+// "\n" into "\r\n" (Windows's) stops doing so. Nothing elsewhere.
+void SetStdoutBinary();
+
 // Sets the environment variable name to value for this process and what it
 // loads; false when the system refuses.
 bool SetEnvironmentValue(const std::string& name, const std::string& value);

@@ -19,8 +19,8 @@ namespace trovex {
 
 namespace {
 
-constexpr std::string_view kShellCommands[] = {"about", "cd", "exit", "get", "help", "ls",
-                                               "open", "pwd", "reread", "rm", "tree"};
+constexpr std::string_view kShellCommands[] = {"about", "cd",   "exit", "export", "get",    "help", "info",
+                                               "ls",    "open", "pwd",  "reread", "rm", "tree"};
 
 // The session's state; libedit's completion callbacks take no context.
 struct Session {

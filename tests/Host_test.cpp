@@ -154,16 +154,29 @@ TEST_F(Trovex, WritesControlCharactersOfNamesVisibly) {
   }
 }
 
+// Each entry comes with every field of its record, as info --json writes it.
 TEST_F(Trovex, ListsAsJsonWithEscapedNames) {
   AddEntry("http://www.example.com/q?a=\"x\"\\y", "cache/q.htm", "q");
   Result result = Run({"ls", "--json", "example.com/www.example.com"});
   EXPECT_EQ(result.Status, 0) << result.Err;
+  std::string system = fs::path(System()).parent_path().string();
+  auto records = [&](const std::string& url, const std::string& file, int size) {
+    return ",\"records\":[{\"url\":\"" + url + "\",\"container\":\"" + system + "\",\"local_file\":\"" + system +
+           "/" + file + "\",\"local_file_present\":true,\"local_file_size\":" + std::to_string(size) +
+           ",\"type\":1,\"type_names\":[\"NORMAL_CACHE_ENTRY\"],\"size\":0,\"hits\":0,\"use_count\":0,"
+           "\"last_modified\":null,\"expires\":null,\"last_access\":null,\"last_sync\":null,\"extension\":null,"
+           "\"header\":\"\",\"exempt_delta\":0}]}";
+  };
   EXPECT_EQ(result.Out,
             "{\"path\":\"\\\\example.com\\\\www.example.com\",\"items\":[\n"
-            "  {\"kind\":\"file\",\"size\":18,\"name\":\"http://www.example.com/\"},\n"
-            "  {\"kind\":\"file\",\"size\":9,\"name\":\"http://www.example.com/img/b.gif\"},\n"
-            "  {\"kind\":\"file\",\"size\":1,\"name\":\"http://www.example.com/q?a=\\\"x\\\"\\\\y\"}\n"
-            "]}\n");
+            "  {\"kind\":\"file\",\"size\":18,\"name\":\"http://www.example.com/\"" +
+                records("http://www.example.com/", "cache/a.htm", 18) +
+                ",\n"
+                "  {\"kind\":\"file\",\"size\":9,\"name\":\"http://www.example.com/img/b.gif\"" +
+                records("http://www.example.com/img/b.gif", "cache/b.gif", 9) +
+                ",\n"
+                "  {\"kind\":\"file\",\"size\":1,\"name\":\"http://www.example.com/q?a=\\\"x\\\"\\\\y\"" +
+                records("http://www.example.com/q?a=\\\"x\\\"\\\\y", "cache/q.htm", 1) + "\n]}\n");
 }
 
 // URLs a web site may choose, and how trovex shows them on a terminal.

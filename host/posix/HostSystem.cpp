@@ -16,6 +16,8 @@ bool StderrIsTerminal() {
   return isatty(STDERR_FILENO) == 1;
 }
 
+void SetStdoutBinary() {}
+
 bool SetEnvironmentValue(const std::string& name, const std::string& value) {
   return setenv(name.c_str(), value.c_str(), 1) == 0;
 }

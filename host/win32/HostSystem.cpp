@@ -1,7 +1,8 @@
 #include "host/HostSystem.h"
 
+#include <fcntl.h>
 #include <io.h>
-#include <stdio.h>
+#include <cstdio>
 #include <stdlib.h>
 #include <windows.h>
 
@@ -17,6 +18,11 @@ bool StdinIsTerminal() {
 
 bool StderrIsTerminal() {
   return _isatty(_fileno(stderr)) != 0;
+}
+
+void SetStdoutBinary() {
+  std::fflush(stdout);
+  _setmode(_fileno(stdout), _O_BINARY);
 }
 
 // _putenv_s changes both the C runtime's copy of the environment, which
