@@ -16,6 +16,7 @@
 #include <cstring>
 #include <filesystem>
 #include <optional>
+#include <set>
 #include <string_view>
 #include <vector>
 
@@ -290,8 +291,11 @@ class Walk {
                                                             TextOf(row, secure).value_or("")});
       return true;
     });
+    std::set<uint64_t> read;
     for (const auto& [number, place] : listed) {
-      // A container may have no table of its own: it has no entries.
+      // A container may have no table of its own: it has no entries. One
+      // listed twice is read once.
+      if (!read.insert(number).second) continue;
       if (const ese::Table* table = database_.FindTable("Container_" + std::to_string(number)))
         ReadEntries(*table, place);
     }

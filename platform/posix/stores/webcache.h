@@ -5,12 +5,13 @@
 //
 // Entries come container by container in the order of the database's
 // Containers table, each container's in the key order of its Container_N
-// table. A local file is looked for below the folder given: in a disk copy
-// the database lies in AppData/Local/Microsoft/Windows/WebCache and the
-// cached files below the same AppData folder.
+// table. In a disk copy the database lies in
+// AppData/Local/Microsoft/Windows/WebCache and the cached files below the
+// same AppData folder: that is where a local file is looked for.
 #ifndef TROVEX_PLATFORM_POSIX_WEBCACHE_H
 #define TROVEX_PLATFORM_POSIX_WEBCACHE_H
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -42,8 +43,10 @@ struct LocalFile {
   std::string path;
 };
 
-// The Linux path of an entry's local file, below `folder` (the database's
-// folder, without a trailing '/'): `directory` is its container's Windows
+// The Linux path of an entry's local file: below the AppData folder that
+// holds `folder` (the database's folder, without a trailing '/') as
+// AppData/Local/Microsoft/Windows/WebCache, else below `folder`'s parent
+// for what follows \Microsoft\Windows\. `directory` is its container's Windows
 // folder, `secureNames` the container's secure folder names (eight
 // characters each, run together), `secure` the entry's 1-based pick among
 // them (0: no file), `name` its file name; all text as UTF-8.
