@@ -112,7 +112,7 @@ TEST_F(WinePrefix, NamedFoldersFollowThePrefixAndEachProblemIsSaid) {
 
   std::vector<std::string> problems = DescribeCacheSources().Skipped;
   ASSERT_EQ(problems.size(), 4u) << testing::PrintToString(problems);
-  EXPECT_EQ(problems[0], Temp("empty") + ": no index.dat in it");
+  EXPECT_EQ(problems[0], Temp("empty") + ": no cache index in it");
   EXPECT_TRUE(problems[1].starts_with(cookies + "/index.dat: ")) << problems[1];
   EXPECT_TRUE(problems[2].starts_with(Temp("copy/Content.IE5") + "/index.dat: ")) << problems[2];
 

@@ -18,6 +18,7 @@
 #include "formats/userreg/UserReg.h"
 #include "platform/posix/stores/indexdat.h"
 #include "platform/posix/stores/urlstore.h"
+#include "platform/posix/stores/webcache.h"
 #include "base/Ascii.h"
 #include "base/Utf.h"
 
@@ -92,11 +93,24 @@ std::vector<std::string> StandardFolders(const std::string& prefix) {
   return folders;
 }
 
+// A named store file stands for its folder: the file of a store kind's own
+// name, such as WebCacheV01.dat picked in a disk copy.
+std::string NamedFolder(const std::string& named) {
+  struct stat info;
+  if (stat(named.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return named;
+  std::string_view name = std::string_view(named).substr(named.rfind('/') + 1);
+  for (std::string_view store : {std::string_view(kIndexDatName), std::string_view(kWebCacheName),
+                                 std::string_view(kWebCacheOldName)}) {
+    if (name == store) return FolderOf(named);
+  }
+  return named;
+}
+
 std::vector<std::string> NamedFolders() {
   const char* list = std::getenv("TROVEX_CACHE");
   std::vector<std::string> folders;
   for (const std::string& folder : SplitFolderList(list != nullptr ? list : "")) {
-    folders.push_back(ResolvedFolder(folder));
+    folders.push_back(ResolvedFolder(NamedFolder(folder)));
   }
   return folders;
 }
@@ -160,7 +174,7 @@ std::vector<std::string> SourceProblems() {
     }
   }
   for (const std::string& folder : NamedFolders()) {
-    if (StoreKindOf(folder) == nullptr) problems.push_back(folder + ": no " + kIndexDatName + " in it");
+    if (StoreKindOf(folder) == nullptr) problems.push_back(folder + ": no cache index in it");
   }
   return problems;
 }

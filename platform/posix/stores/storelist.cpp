@@ -13,6 +13,7 @@
 #include "platform/posix/stores/indexdat.h"
 #include "platform/posix/stores/textstore.h"
 #include "platform/posix/stores/urlstore.h"
+#include "platform/posix/stores/webcache.h"
 #include "platform/posix/shared/fileio.h"
 #include "platform/posix/shared/sysfolder.h"
 #include "platform/posix/shared/win32error.h"
@@ -24,7 +25,7 @@ namespace {
 
 // The kinds of store a named folder may hold, in the order they are tried.
 // The text store is not among them: it serves when no folder is named.
-const UrlStore* const kStoreKinds[] = {&kIndexDatStore};
+const UrlStore* const kStoreKinds[] = {&kIndexDatStore, &kWebCacheStore};
 
 // The run of changes: whether one is open, and the stores as it found them.
 struct Run {
