@@ -1,11 +1,13 @@
 // trovex: loads a plug-in library, resolves its nine entry points, calls
 // FsInit once and runs one command (or the interactive shell) on the tree.
+#include <algorithm>
 #include <filesystem>
 #include <iostream>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "base/Ascii.h"
 #include "host/CommandLine.h"
 #include "host/Help.h"
 #include "host/HostError.h"
@@ -86,6 +88,20 @@ std::string FolderOption(const std::string& folder, const std::string& what, boo
   return path.string();
 }
 
+// A cache is named by its folder or by its index file itself, which stands
+// for the folder that holds it.
+std::string CacheFolderOption(const std::string& given) {
+  static constexpr std::string_view kIndexNames[] = {"index.dat", "WebCacheV01.dat", "WebCacheV24.dat"};
+  std::error_code error;
+  std::filesystem::path path(given);
+  std::string name = path.filename().string();
+  bool isIndex = std::any_of(std::begin(kIndexNames), std::end(kIndexNames),
+                             [&](std::string_view index) { return EqualNoCase(name, index); });
+  if (isIndex && std::filesystem::is_regular_file(path, error))
+    return FolderOption(std::filesystem::absolute(path, error).parent_path().string(), "cache folder", true);
+  return FolderOption(given, "cache folder", true);
+}
+
 void SetEnvironmentOrFail(const std::string& name, const std::string& value) {
   if (!SetEnvironmentValue(name, value)) throw HostError(kExitFailed, "cannot set " + name);
 }
@@ -102,7 +118,7 @@ void ApplyCacheOptions(const GlobalOptions& options) {
   }
   std::string list;
   for (const std::string& folder : options.CacheFolders) {
-    std::string absolute = FolderOption(folder, "cache folder", true);
+    std::string absolute = CacheFolderOption(folder);
     if (absolute.find(':') != std::string::npos) {
       throw HostError(kExitUsage, "a cache folder's path cannot hold ':': " + folder);
     }

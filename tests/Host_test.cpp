@@ -649,6 +649,11 @@ TEST_F(Trovex, SaysWhatItLeftOutOfTheCachesAndFailsWhenItCanReadNone) {
   Result one = Run({"--cache", broken, "--cache", Temp("cut"), "tree"});
   EXPECT_EQ(one.Status, 0) << one.Err;
   EXPECT_TRUE(one.Out.starts_with("\\ (")) << one.Out;
+
+  // The index file itself names its folder.
+  Result byFile = Run({"--cache", Temp("cut/index.dat"), "tree"});
+  EXPECT_EQ(byFile.Status, 0) << byFile.Err;
+  EXPECT_EQ(byFile.Out, one.Out);
 }
 
 }  // namespace
