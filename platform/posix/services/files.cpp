@@ -233,7 +233,7 @@ HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA record) {
   }
   std::string path(pattern);
   size_t slash = path.rfind('/');
-  std::string folder = FolderOf(path);
+  std::string folder = ParentFolder(path);
   std::string last = slash == std::string::npos ? path : path.substr(slash + 1);
   if (!HasWildcards(last)) return FindPath(path, last, record);
 
@@ -270,7 +270,7 @@ BOOL CopyFileA(LPCSTR source, LPCSTR target, BOOL failIfExists) {
   std::string targetPath(target);
   // A short name of its own, so that a target name near the length limit
   // still leaves room for it.
-  TempFile copy(FolderOf(targetPath) + "/.trovex-copy.XXXXXX");
+  TempFile copy(ParentFolder(targetPath) + "/.trovex-copy.XXXXXX");
   if (!copy.Valid()) return Fail(LastErrorFromErrno());
   if (!CopyBytes(from.Get(), copy.Fd(), info.st_size)) return Fail(LastErrorFromErrno());
   // The copy keeps the source's modification time, as on Windows.

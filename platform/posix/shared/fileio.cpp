@@ -61,7 +61,7 @@ void SyncFolder(const std::string& folder) {
 
 }  // namespace
 
-std::string FolderOf(const std::string& path) {
+std::string ParentFolder(const std::string& path) {
   size_t slash = path.rfind('/');
   if (slash == std::string::npos) return ".";
   if (slash == 0) return "/";
@@ -152,7 +152,7 @@ void UniqueFd::Reset(int fd) {
 
 void RemoveAbandonedTemporaries(const std::string& store) {
   ErrnoGuard keep;
-  UniqueFd folder(open(FolderOf(store).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  UniqueFd folder(open(ParentFolder(store).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (folder.Valid()) RemoveAbandonedTemporariesAt(folder.Get(), NameOf(store));
 }
 
@@ -196,7 +196,7 @@ bool MakeFolders(const std::string& folder) {
     errno = ENOTDIR;
     return false;
   }
-  std::string parent = FolderOf(folder);
+  std::string parent = ParentFolder(folder);
   if (parent != folder && !MakeFolders(parent)) return false;
   return mkdir(folder.c_str(), 0755) == 0 || errno == EEXIST;
 }
@@ -336,7 +336,7 @@ bool ReplaceFile(const std::string& path, std::string_view contents) {
   if (!temp.Valid()) return false;
   if (fchmod(temp.Fd(), mode) != 0 || !WriteAll(temp.Fd(), contents)) return false;
   if (!temp.Commit(path)) return false;
-  SyncFolder(FolderOf(path));
+  SyncFolder(ParentFolder(path));
   return true;
 }
 

@@ -83,7 +83,7 @@ std::string WithoutTrailingSlashes(std::string path);
 std::string RealPath(const std::string& path);
 
 // The folder part of `path`: "." for a bare name, "/" for a name at the root.
-std::string FolderOf(const std::string& path);
+std::string ParentFolder(const std::string& path);
 
 // An exclusive flock on `store` + ".lock", held until destruction. The lock
 // lives on its own file so that renaming a new store into place keeps it.

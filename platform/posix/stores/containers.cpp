@@ -101,7 +101,7 @@ std::string NamedFolder(const std::string& named) {
   std::string_view name = std::string_view(named).substr(named.rfind('/') + 1);
   for (std::string_view store : {std::string_view(kIndexDatName), std::string_view(kWebCacheName),
                                  std::string_view(kWebCacheOldName)}) {
-    if (name == store) return FolderOf(named);
+    if (name == store) return ParentFolder(named);
   }
   return named;
 }

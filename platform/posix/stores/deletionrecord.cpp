@@ -25,7 +25,7 @@ std::string HeaderLine(const RecordHeader& header) {
   return std::string(kMagic) + HexText(header.key, 16) + " " + HexText(header.storeHash, 16) + "\n";
 }
 
-std::optional<RecordHeader> ReadHeader(std::string_view record, size_t& end) {
+std::optional<RecordHeader> ReadRecordHeader(std::string_view record, size_t& end) {
   if (record.size() < kHeaderLength || record.substr(0, kMagicLength) != kMagic) return std::nullopt;
   std::string_view fields = record.substr(kMagicLength, kHeaderLength - kMagicLength);
   if (fields[16] != ' ' || fields[33] != '\n') return std::nullopt;

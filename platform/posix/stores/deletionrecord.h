@@ -41,7 +41,7 @@ std::string HeaderLine(const RecordHeader& header);
 
 // The header at the start of `record` and the offset just past its line;
 // nullopt when the record does not start with a whole, well-formed header.
-std::optional<RecordHeader> ReadHeader(std::string_view record, size_t& end);
+std::optional<RecordHeader> ReadRecordHeader(std::string_view record, size_t& end);
 
 // Calls visit(url) for every whole line of `record` from offset `from` on,
 // and returns the offset past the last whole line.

@@ -72,7 +72,7 @@ constexpr size_t kLengthsApart = 4096;
 // first n entries of a URL recorded n times go, wherever they lie.
 std::shared_ptr<const UrlSnapshot> ApplyRecord(std::shared_ptr<const Store> store, std::string_view record) {
   size_t at = 0;
-  std::optional<RecordHeader> header = ReadHeader(record, at);
+  std::optional<RecordHeader> header = ReadRecordHeader(record, at);
   if (!header || !store->Matches(*header)) return store;
   std::unordered_map<std::string_view, uint32_t, KeyedStringHash> deletions;
   // Entries whose URL is as long as no recorded one are passed over unhashed;
@@ -218,7 +218,7 @@ bool FollowRecord(Deleter& state, const UniqueFd& record) {
   if (!ReadAt(record.Get(), state.recordEnd, size - state.recordEnd, tail)) return false;
   size_t at = 0;
   if (!known) {
-    std::optional<RecordHeader> header = ReadHeader(tail, at);
+    std::optional<RecordHeader> header = ReadRecordHeader(tail, at);
     state.recordLive = header && state.store->Matches(*header);
     if (!state.recordLive) {
       state.recordEnd = size;  // replaced before it is added to
