@@ -212,9 +212,13 @@ TEST(EseValues, DirtyLargePageDatabaseWithLongIdsIsRead) {
 
 TEST(EseDamage, PageFailingItsChecksumIsDroppedAndTheRestRead) {
   std::string image = Sample(kQmgr);
-  const Table* jobs = Open(image).FindTable("Jobs");
-  ASSERT_NE(jobs, nullptr);
-  uint32_t longValues = jobs->longValueRoot;
+  uint32_t longValues = 0;
+  {
+    Database whole = Open(image);
+    const Table* jobs = whole.FindTable("Jobs");
+    ASSERT_NE(jobs, nullptr);
+    longValues = jobs->longValueRoot;
+  }
   ASSERT_NE(longValues, 0u);
   image[PageAt(longValues, 16384) + 16384 - 100] ^= 0x10;  // a torn last block
 
