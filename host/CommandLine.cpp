@@ -6,6 +6,7 @@
 #include "host/Commands.h"
 #include "host/Help.h"
 #include "host/HostError.h"
+#include "host/Manifest.h"
 
 namespace trovex {
 
@@ -27,7 +28,7 @@ const std::vector<CommandShape>& Shapes() {
       {"info", {"--json"}, 1, 1},
       {"export", {}, 0, 1, {"--format"}},
       {"tree", {}, 0, 1},
-      {"get", {"--force", "--verbose"}, 2, kAny},
+      {"get", {"--force", "--verbose"}, 2, kAny, {"--manifest"}},
       {"rm", {"--verbose"}, 1, kAny},
       {"open", {}, 1, 1},
       {"about", {}, 0, 0},
@@ -158,6 +159,9 @@ void CheckTreeCommand(const std::vector<std::string>& words) {
   size_t paths = arguments.Operands.size() - (shape.Name == "get" ? 1 : 0);
   for (size_t i = 0; i < paths; ++i) PathOf(arguments.Operands[i], VirtualPath{});
   if (shape.Name == "export") ExportOptionsOf(arguments);
+  if (shape.Name == "get" && arguments.Values.count("--manifest") != 0 && !ManifestAvailable()) {
+    throw HostError(kExitUsage, "get --manifest is not in this build (it has no SHA-256)");
+  }
 }
 
 int RunTreeCommand(Plugin& plugin, const VirtualPath& folder, const std::vector<std::string>& words) {
@@ -174,7 +178,10 @@ int RunTreeCommand(Plugin& plugin, const VirtualPath& folder, const std::vector<
   if (name == "reread") return RereadCommand(plugin);
   if (name == "rm") return RemoveCommand(plugin, PathsOf(arguments.Operands, folder), has("--verbose"));
   std::vector<std::string> sources(arguments.Operands.begin(), arguments.Operands.end() - 1);
-  GetOptions options{has("--force"), has("--verbose")};
+  GetOptions options{has("--force"), has("--verbose"), std::nullopt};
+  if (auto manifest = arguments.Values.find("--manifest"); manifest != arguments.Values.end()) {
+    options.Manifest = manifest->second;
+  }
   return GetCommand(plugin, PathsOf(sources, folder), arguments.Operands.back(), options);
 }
 

@@ -2,6 +2,7 @@
 #include "host/Commands.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <iostream>
 #include <map>
 
@@ -195,9 +196,15 @@ int OpenCommand(Plugin& plugin, const VirtualPath& path) {
 }
 
 // The about box names the registry's cache folder; the folders the plug-in
-// reads instead, when it is given any, follow it.
+// reads instead, when it is given any, follow it. The box reads the browser
+// version and cache folder from the system folder's registry even then.
 int AboutCommand(Plugin& plugin) {
   int status = RunVerb(plugin, VirtualPath{}.HostForm(), "properties");
+  const char* named = std::getenv("TROVEX_CACHE");
+  if (named != nullptr && *named != '\0') {
+    std::cout << "With --cache or --profile, the browser version and cache folder shown come from the system "
+                 "folder's registry, not from the caches read.\n";
+  }
   std::vector<std::string> folders = DescribeCacheSources().InUse;
   if (!folders.empty()) std::cout << "Cache folders in use:\n";
   for (const std::string& folder : folders) std::cout << "  " << VisibleText(folder) << '\n';

@@ -6,6 +6,7 @@
 #ifndef TROVEX_HOST_COMMANDS_H
 #define TROVEX_HOST_COMMANDS_H
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -48,12 +49,14 @@ int TreeCommand(Plugin& plugin, const VirtualPath& path);
 struct GetOptions {
   bool Force = false;    // replace existing files without asking
   bool Verbose = false;  // name every file copied
+  std::optional<std::string> Manifest;  // the CSV file of the copies made
 };
 
 // Copies the entries at paths into the local folder dest (made when
 // missing): an entry as dest/NAME, a folder's entries as dest/SITE/HOST/NAME,
 // each name made safe by LocalNameFor. An existing file is replaced only
-// with Force or when the person at the terminal says yes.
+// with Force or when the person at the terminal says yes. With Manifest,
+// each copy made gets a row there (see host/Manifest.h).
 int GetCommand(Plugin& plugin, const std::vector<VirtualPath>& paths, const std::string& dest,
                const GetOptions& options);
 

@@ -45,16 +45,6 @@ constexpr char kCsvHeader[] =
     "url,url_hex,container,local_file,local_file_hex,local_file_present,local_file_size,type,type_names,size,"
     "hits,use_count,last_modified,expires,last_access,last_sync,extension,header,exempt_delta";
 
-// A field quoted when it holds a comma or a quote; after VisibleText no
-// field holds a line break.
-std::string CsvCell(std::string_view text) {
-  std::string visible = VisibleText(text);
-  if (visible.find_first_of(",\"") == std::string::npos) return visible;
-  std::string cell = "\"";
-  for (char c : visible) cell += c == '"' ? std::string("\"\"") : std::string(1, c);
-  return cell + "\"";
-}
-
 // The exact bytes of text in hex when its visible form is not text itself.
 std::string HexUnlessVisible(std::string_view text) {
   return VisibleText(text) == text ? std::string() : HexBytes(text);

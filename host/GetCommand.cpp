@@ -7,7 +7,9 @@
 #include "host/Commands.h"
 #include "host/HostError.h"
 #include "host/HostSystem.h"
+#include "host/ListedRecords.h"
 #include "host/LocalNames.h"
+#include "host/Manifest.h"
 #include "host/Output.h"
 #include "host/TreeWalk.h"
 
@@ -143,6 +145,17 @@ void PrepareDestination(const fs::path& dest) {
   if (error) throw HostError(kExitFailed, "cannot make the folder " + dest.string() + ": " + error.message());
 }
 
+// The first record of each job's entry, for the manifest's rows.
+std::vector<std::optional<EntryRecord>> RecordsOfJobs(const std::vector<CopyJob>& jobs) {
+  std::vector<Node> entries;
+  for (const CopyJob& job : jobs) entries.push_back(job.Source);
+  std::vector<std::optional<EntryRecord>> firsts;
+  for (std::vector<EntryRecord>& records : RecordsOfEntries(entries)) {
+    firsts.push_back(records.empty() ? std::nullopt : std::optional<EntryRecord>(std::move(records.front())));
+  }
+  return firsts;
+}
+
 }  // namespace
 
 int GetCommand(Plugin& plugin, const std::vector<VirtualPath>& paths, const std::string& dest,
@@ -152,7 +165,14 @@ int GetCommand(Plugin& plugin, const std::vector<VirtualPath>& paths, const std:
   PrepareDestination(dest);
   CopyPlan plan = PlanCopies(plugin, nodes, dest);
   const std::vector<CopyJob>& jobs = plan.Jobs;
+  std::optional<Manifest> manifest;
+  std::vector<std::optional<EntryRecord>> records;
+  if (options.Manifest) {
+    manifest.emplace(*options.Manifest);
+    records = RecordsOfJobs(jobs);
+  }
   size_t copied = 0;
+  size_t unrecorded = 0;  // copies the manifest lacks
   {
     ProgressLine progress(jobs.size());
     for (size_t i = 0; i < jobs.size(); ++i) {
@@ -160,7 +180,11 @@ int GetCommand(Plugin& plugin, const std::vector<VirtualPath>& paths, const std:
       CopyOutcome outcome = CopyOne(plugin, jobs[i], options.Force, progress);
       if (outcome != CopyOutcome::Copied || options.Verbose) progress.Clear();
       ReportOutcome(jobs[i], outcome, options.Verbose);
-      if (outcome == CopyOutcome::Copied) ++copied;
+      if (outcome != CopyOutcome::Copied) continue;
+      ++copied;
+      if (!manifest) continue;
+      std::string url = records[i] ? records[i]->Url : jobs[i].Source.Path.Name();
+      if (!manifest->Add(url, records[i], jobs[i].Target)) ++unrecorded;
     }
   }
   size_t total = jobs.size() + plan.Clashes;
@@ -170,7 +194,8 @@ int GetCommand(Plugin& plugin, const std::vector<VirtualPath>& paths, const std:
     ReportError(CountOf(plan.Unlisted, "folder", "folders") + " could not be listed; " +
                 (plan.Unlisted == 1 ? "its" : "their") + " entries were not copied");
   }
-  return copied == total && plan.Unlisted == 0 ? kExitOk : kExitFailed;
+  if (unrecorded > 0) ReportError(CountOf(unrecorded, "copy is", "copies are") + " missing from the manifest");
+  return copied == total && plan.Unlisted == 0 && unrecorded == 0 ? kExitOk : kExitFailed;
 }
 
 }  // namespace trovex

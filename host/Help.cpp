@@ -9,7 +9,7 @@ namespace {
 
 constexpr char kProgramHelp[] =
     "usage: trovex [--plugin LIB] [--system DIR] [--wine-prefix DIR] [--cache DIR]...\n"
-    "              [--yes|--no] COMMAND [ARG...]\n"
+    "              [--profile DIR]... [--yes|--no] COMMAND [ARG...]\n"
     "\n"
     "Drives the Trovex plug-in, which shows the URL cache as a tree of sites,\n"
     "hosts and entries, through its entry points, as a file manager does.\n"
@@ -31,6 +31,14 @@ constexpr char kProgramHelp[] =
     "                 in the order given (sets TROVEX_CACHE; Linux build only).\n"
     "                 Deleting needs a writable folder, and for a prefix, Wine\n"
     "                 stopped in it (wineserver -k)\n"
+    "  --profile DIR  read the containers of the Windows user folder DIR on a\n"
+    "                 mounted disk (Users/NAME, Documents and Settings/NAME, or\n"
+    "                 a Wine prefix's drive_c/users/NAME) as --cache would: its\n"
+    "                 Cookies, History.IE5 (with MSHist01...), Content.IE5 and\n"
+    "                 WebCache folders of XP, Vista and 7 (with their Low\n"
+    "                 folders), 8 and later, or Wine, names in any letter case,\n"
+    "                 after the --cache folders; links out of DIR are not followed\n"
+    "                 (Linux build only)\n"
     "  --yes, --no    answer the plug-in's OK/Cancel question with OK or Cancel\n"
     "                 (sets TROVEX_MSGBOX_ANSWER to ok or cancel)\n"
     "  -h, --help     this text\n"
@@ -41,7 +49,7 @@ constexpr char kProgramHelp[] =
     "  export [--format F] [PATH]  every cache record below PATH, one row each\n"
     "                              (F: csv, jsonl, bodyfile, timesketch)\n"
     "  tree [PATH]                 the tree below PATH with counts and sizes\n"
-    "  get [--force] [-v] PATH... DEST\n"
+    "  get [--force] [-v] [--manifest FILE] PATH... DEST\n"
     "                              copy entries and folders into the folder DEST\n"
     "  rm [-v] PATH...             delete entries and folders from the cache\n"
     "  open PATH                   open an entry (in the browser)\n"
@@ -115,7 +123,7 @@ constexpr std::array<std::pair<std::string_view, std::string_view>, 11> kCommand
      "Shows every site, host and entry below PATH (default: the root), each\n"
      "folder with the number of hosts and entries and the bytes below it.\n"},
     {"get",
-     "usage: trovex get [--force] [-v] PATH... DEST\n"
+     "usage: trovex get [--force] [-v] [--manifest FILE] PATH... DEST\n"
      "Copies entries out of the cache into the folder DEST, made when missing.\n"
      "An entry lands in DEST itself; a site or host folder (or the root) is\n"
      "copied with everything below it into DEST/SITE/HOST/. Each URL becomes a\n"
@@ -125,7 +133,14 @@ constexpr std::array<std::pair<std::string_view, std::string_view>, 11> kCommand
      "An existing file is kept unless --force is given or you answer yes at\n"
      "the terminal. Fails when fewer files were copied than were listed.\n"
      "  -f, --force     replace existing files\n"
-     "  -v, --verbose   name every file copied\n"},
+     "  -v, --verbose   name every file copied\n"
+     "  -m, --manifest FILE\n"
+     "                  write FILE, a CSV table (RFC 4180, a header row) of the\n"
+     "                  copies made: url, container, last_modified, expires,\n"
+     "                  last_access, last_sync (ISO 8601 UTC), size and sha256\n"
+     "                  of the copy as read back from DEST, and copy, its path;\n"
+     "                  text from the cache in its escaped form, quoted (Linux\n"
+     "                  build only)\n"},
     {"rm",
      "usage: trovex rm [-v] PATH...\n"
      "Deletes the entries at PATH from the cache, a site or host folder with\n"

@@ -53,4 +53,12 @@ std::string JsonTextField(std::string_view key, std::string_view text) {
   return field;
 }
 
+std::string CsvCell(std::string_view text) {
+  std::string visible = VisibleText(text);
+  if (visible.find_first_of(",\"") == std::string::npos) return visible;
+  std::string cell = "\"";
+  for (char c : visible) cell += c == '"' ? std::string("\"\"") : std::string(1, c);
+  return cell + "\"";
+}
+
 }  // namespace trovex

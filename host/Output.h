@@ -29,6 +29,10 @@ std::string JsonString(std::string_view text);
 // any name can be read back exactly.
 std::string JsonTextField(std::string_view key, std::string_view text);
 
+// text as one RFC 4180 field: its visible form (VisibleText, so no line
+// break or control byte is left), quoted when it holds a comma or a quote.
+std::string CsvCell(std::string_view text);
+
 }  // namespace trovex
 
 #endif

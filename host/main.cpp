@@ -15,6 +15,7 @@
 #include "host/Output.h"
 #include "host/Plugin.h"
 #include "host/PluginLibrary.h"
+#include "host/Profile.h"
 #ifdef TROVEX_HAVE_SHELL
 #include "host/Shell.h"
 #endif
@@ -28,6 +29,7 @@ struct GlobalOptions {
   std::optional<std::string> SystemFolder;
   std::optional<std::string> WinePrefix;
   std::vector<std::string> CacheFolders;  // in the order given
+  std::vector<std::string> Profiles;  // their containers follow the folders
   std::optional<std::string> BoxAnswer;  // "ok" or "cancel"
   bool Help = false;
   std::vector<std::string> Words;  // the command and its arguments
@@ -63,6 +65,8 @@ GlobalOptions ReadGlobalOptions(int argc, char** argv) {
       options.WinePrefix = *value;
     } else if (std::optional<std::string> value = OptionValue("--cache", argc, argv, i)) {
       options.CacheFolders.push_back(*value);
+    } else if (std::optional<std::string> value = OptionValue("--profile", argc, argv, i)) {
+      options.Profiles.push_back(*value);
     } else if (word == "--yes" || word == "--no") {
       options.BoxAnswer = word == "--yes" ? "ok" : "cancel";
     } else if (word == "-h" || word == "--help") {
@@ -106,23 +110,36 @@ void SetEnvironmentOrFail(const std::string& name, const std::string& value) {
   if (!SetEnvironmentValue(name, value)) throw HostError(kExitFailed, "cannot set " + name);
 }
 
+// The folders for TROVEX_CACHE: those of --cache, then each profile's
+// containers.
+std::vector<std::string> CacheFoldersOf(const GlobalOptions& options) {
+  std::vector<std::string> folders;
+  for (const std::string& folder : options.CacheFolders) folders.push_back(CacheFolderOption(folder));
+  for (const std::string& profile : options.Profiles) {
+    for (std::string& folder : ProfileContainers(profile)) folders.push_back(std::move(folder));
+  }
+  return folders;
+}
+
 // TROVEX_WINEPREFIX and TROVEX_CACHE, the caches of a Linux build; ':'
-// separates the folders of TROVEX_CACHE, so no folder may hold one.
+// separates the folders of TROVEX_CACHE and the system layer knows no
+// escape for it, so no folder may hold one.
 void ApplyCacheOptions(const GlobalOptions& options) {
-  if (!options.WinePrefix && options.CacheFolders.empty()) return;
+  if (!options.WinePrefix && options.CacheFolders.empty() && options.Profiles.empty()) return;
   if (!ReadsCacheFolders()) {
-    throw HostError(kExitUsage, "--wine-prefix and --cache are for the Linux build; this one reads the system's cache");
+    throw HostError(kExitUsage,
+                    "--wine-prefix, --cache and --profile are for the Linux build; this one reads the system's cache");
   }
   if (options.WinePrefix) {
     SetEnvironmentOrFail("TROVEX_WINEPREFIX", FolderOption(*options.WinePrefix, "Wine prefix", true));
   }
   std::string list;
-  for (const std::string& folder : options.CacheFolders) {
-    std::string absolute = CacheFolderOption(folder);
-    if (absolute.find(':') != std::string::npos) {
-      throw HostError(kExitUsage, "a cache folder's path cannot hold ':': " + folder);
+  for (const std::string& folder : CacheFoldersOf(options)) {
+    if (folder.find(':') != std::string::npos) {
+      throw HostError(kExitUsage, "a cache folder's path cannot hold ':' (it separates the folders of TROVEX_CACHE): " +
+                                      folder);
     }
-    list += (list.empty() ? "" : ":") + absolute;
+    list += (list.empty() ? "" : ":") + folder;
   }
   if (!list.empty()) SetEnvironmentOrFail("TROVEX_CACHE", list);
 }
