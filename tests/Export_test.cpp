@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/RunProgram.h"
 #include "tests/support/TempFolder.h"
 
 using namespace trovex;
@@ -17,22 +18,6 @@ using namespace trovex;
 namespace fs = std::filesystem;
 
 namespace {
-
-struct Result {
-  int Status = -1;
-  std::string Out;
-  std::string Err;
-};
-
-std::string Quoted(const std::string& word) {
-  std::string quoted = "'";
-  for (char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
-
-bool Installed(const std::string& program) {
-  return std::system(("command -v " + program + " >/dev/null 2>&1").c_str()) == 0;
-}
 
 // Reads an export back: for each row its exact URL and container in hex,
 // "URL CONTAINER" one a line; for timesketch, each event's description too.
@@ -117,12 +102,9 @@ class Export : public ::testing::Test {
   }
 
   Result Run(const std::vector<std::string>& arguments) {
-    std::string command = Quoted(TROVEX_EXE) + " --plugin " + Quoted(TROVEX_PLUGIN_PATH) + " --system " +
-                          Quoted(Temp("system"));
-    for (const std::string& argument : arguments) command += " " + Quoted(argument);
-    command += " </dev/null >" + Quoted(Temp("stdout")) + " 2>" + Quoted(Temp("stderr"));
-    int status = std::system(command.c_str());
-    return Result{WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(Temp("stdout")), ReadFile(Temp("stderr"))};
+    std::vector<std::string> all = {"--plugin", TROVEX_PLUGIN_PATH, "--system", Temp("system")};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    return RunProgram(TROVEX_EXE, all, Temp(""));
   }
 
   // The output of a python3 script run on the arguments; "" when python3

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/RunProgram.h"
 #include "tests/support/TempFolder.h"
 
 using namespace trovex;
@@ -17,18 +18,6 @@ using namespace trovex;
 namespace fs = std::filesystem;
 
 namespace {
-
-struct Result {
-  int Status = -1;
-  std::string Out;
-  std::string Err;
-};
-
-std::string Quoted(const std::string& word) {
-  std::string quoted = "'";
-  for (char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
 
 constexpr char kUrlA[] = "http://www.example.com/";
 constexpr char kUrlB[] = "http://www.example.com/img/b.gif";
@@ -68,16 +57,7 @@ class Trovex : public ::testing::Test {
   }
 
   Result RunBare(const std::vector<std::string>& arguments, const std::string& input = "") {
-    WriteFile(Temp("stdin"), input);
-    std::string command = Quoted(TROVEX_EXE);
-    for (const std::string& argument : arguments) command += " " + Quoted(argument);
-    command += " <" + Quoted(Temp("stdin")) + " >" + Quoted(Temp("stdout")) + " 2>" + Quoted(Temp("stderr"));
-    int status = std::system(command.c_str());
-    Result result;
-    result.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    result.Out = ReadFile(Temp("stdout"));
-    result.Err = ReadFile(Temp("stderr"));
-    return result;
+    return RunProgram(TROVEX_EXE, arguments, Temp(""), input);
   }
 
   // The names of a listing, from ls's third column.

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/RunProgram.h"
 #include "tests/support/TempFolder.h"
 
 using namespace trovex;
@@ -15,18 +16,6 @@ using namespace trovex;
 namespace fs = std::filesystem;
 
 namespace {
-
-struct Result {
-  int Status = -1;
-  std::string Out;
-  std::string Err;
-};
-
-std::string Quoted(const std::string& word) {
-  std::string quoted = "'";
-  for (char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
 
 const std::string kSamples = TROVEX_INDEXDAT_SAMPLES;
 const std::string kContent = kSamples + "/greendale/Content.IE5/index.dat";
@@ -47,12 +36,9 @@ class Profile : public ::testing::Test {
   }
 
   Result Run(const std::vector<std::string>& arguments) {
-    std::string command = Quoted(TROVEX_EXE) + " --plugin " + Quoted(TROVEX_PLUGIN_PATH) + " --system " +
-                          Quoted(Temp("system"));
-    for (const std::string& argument : arguments) command += " " + Quoted(argument);
-    command += " </dev/null >" + Quoted(Temp("stdout")) + " 2>" + Quoted(Temp("stderr"));
-    int status = std::system(command.c_str());
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(Temp("stdout")), ReadFile(Temp("stderr"))};
+    std::vector<std::string> all = {"--plugin", TROVEX_PLUGIN_PATH, "--system", Temp("system")};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    return RunProgram(TROVEX_EXE, all, Temp(""));
   }
 
   // The folders about lists as in use, in its order.
