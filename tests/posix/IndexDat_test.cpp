@@ -119,15 +119,6 @@ uint64_t Get64(const std::string& image, size_t at) {
   return Get32(image, at) | uint64_t{Get32(image, at + 4)} << 32;
 }
 
-void Put32(std::string& image, size_t at, uint32_t value) {
-  std::memcpy(image.data() + at, &value, 4);
-}
-
-void Put64(std::string& image, size_t at, uint64_t value) {
-  Put32(image, at, static_cast<uint32_t>(value));
-  Put32(image, at + 4, static_cast<uint32_t>(value >> 32));
-}
-
 void SetBit(std::string& image, uint32_t block, bool on) {
   auto byte = static_cast<unsigned char>(image[0x250 + block / 8]);
   byte = on ? byte | (1u << (block % 8)) : byte & ~(1u << (block % 8));
@@ -158,18 +149,18 @@ class Index {
   explicit Index(const char* signature = kWineSignature, uint32_t capacity = 128)
       : image(0x4000 + 128 * capacity, '\0') {
     std::memcpy(image.data(), signature, 28);
-    Put32(image, 0x1C, static_cast<uint32_t>(image.size()));
-    Put32(image, 0x20, kHash);
-    Put32(image, 0x24, capacity);
-    Put64(image, 0x30, 0x07FF5400);
-    Put32(image, 0x48, 4);
+    indexdat::PutU32(image, 0x1C, static_cast<uint32_t>(image.size()));
+    indexdat::PutU32(image, 0x20, kHash);
+    indexdat::PutU32(image, 0x24, capacity);
+    indexdat::PutU64(image, 0x30, 0x07FF5400);
+    indexdat::PutU32(image, 0x48, 4);
     for (int i = 0; i < 4; ++i) std::memcpy(image.data() + 0x4C + 12 * i + 4, kSubfolders[i], 8);
     std::memcpy(image.data() + kHash, "HASH", 4);
-    Put32(image, kHash + 4, 32);
+    indexdat::PutU32(image, kHash + 4, 32);
     for (uint32_t slot = 0; slot < 510; ++slot) {
       uint32_t value = slot < kUsedSlots ? 3 : 0xDEADBEEF;
-      Put32(image, kHash + 16 + 8 * slot, value);
-      Put32(image, kHash + 20 + 8 * slot, value);
+      indexdat::PutU32(image, kHash + 16 + 8 * slot, value);
+      indexdat::PutU32(image, kHash + 20 + 8 * slot, value);
     }
     Allocate(0, 32);
     next_ = 32;
@@ -184,43 +175,43 @@ class Index {
     strings += Padded(entry.header);
     uint32_t blocks = (f.strings + static_cast<uint32_t>(strings.size()) + 127) / 128;
     uint32_t at = 0x4000 + 128 * next_;
-    for (uint32_t i = 0; i < blocks * 32; ++i) Put32(image, at + 4 * i, 0xDEADBEEF);
+    for (uint32_t i = 0; i < blocks * 32; ++i) indexdat::PutU32(image, at + 4 * i, 0xDEADBEEF);
     std::memcpy(image.data() + at, "URL ", 4);
-    Put32(image, at + 4, blocks);
-    Put64(image, at + 8, kFiletime);
-    Put64(image, at + 16, kFiletime + 1);
+    indexdat::PutU32(image, at + 4, blocks);
+    indexdat::PutU64(image, at + 8, kFiletime);
+    indexdat::PutU64(image, at + 16, kFiletime + 1);
     if (Is47()) {
-      Put64(image, at + 24, kFiletime + 2);
-      Put32(image, at + f.size, static_cast<uint32_t>(entry.size));
+      indexdat::PutU64(image, at + 24, kFiletime + 2);
+      indexdat::PutU32(image, at + f.size, static_cast<uint32_t>(entry.size));
     } else {
-      Put32(image, at + 24, kFatTime);
-      Put64(image, at + f.size, entry.size);
-      Put32(image, at + 40, 0);
+      indexdat::PutU32(image, at + 24, kFatTime);
+      indexdat::PutU64(image, at + f.size, entry.size);
+      indexdat::PutU32(image, at + 40, 0);
     }
-    Put32(image, at + f.exempt, entry.type & STICKY_CACHE_ENTRY ? 86400 : 0);
-    Put32(image, at + f.exempt + 4, 0x60);
-    Put32(image, at + f.url, f.strings);
+    indexdat::PutU32(image, at + f.exempt, entry.type & STICKY_CACHE_ENTRY ? 86400 : 0);
+    indexdat::PutU32(image, at + f.exempt + 4, 0x60);
+    indexdat::PutU32(image, at + f.url, f.strings);
     image[at + f.subfolder] = static_cast<char>(entry.subfolder);
     image.replace(at + f.subfolder + 1, 3, std::string("\x00\x10\x10", 3));
-    Put32(image, at + f.name, nameAt);
-    Put32(image, at + f.type, entry.type);
-    Put32(image, at + f.headerData, headerAt);
-    Put32(image, at + f.headerSize, static_cast<uint32_t>(entry.header.size()));
-    Put32(image, at + f.extension, 0);
-    Put32(image, at + f.sync, kFatTime);
-    Put32(image, at + f.hits, 1);
-    Put32(image, at + f.use, entry.useCount);
-    Put32(image, at + f.fileTime, kFatTime);
+    indexdat::PutU32(image, at + f.name, nameAt);
+    indexdat::PutU32(image, at + f.type, entry.type);
+    indexdat::PutU32(image, at + f.headerData, headerAt);
+    indexdat::PutU32(image, at + f.headerSize, static_cast<uint32_t>(entry.header.size()));
+    indexdat::PutU32(image, at + f.extension, 0);
+    indexdat::PutU32(image, at + f.sync, kFatTime);
+    indexdat::PutU32(image, at + f.hits, 1);
+    indexdat::PutU32(image, at + f.use, entry.useCount);
+    indexdat::PutU32(image, at + f.fileTime, kFatTime);
     image.replace(at + f.strings, strings.size(), strings);
 
     Allocate(next_, blocks);
     next_ += blocks;
     uint32_t slot = slots_++;
-    Put32(image, SlotAt(slot), 0x1447DA00 + 0x40 * slot + entry.slotFlags);
-    Put32(image, SlotAt(slot) + 4, at);
-    if (entry.subfolder < 4) Put32(image, 0x4C + 12 * entry.subfolder, Get32(image, 0x4C + 12 * entry.subfolder) + 1);
+    indexdat::PutU32(image, SlotAt(slot), 0x1447DA00 + 0x40 * slot + entry.slotFlags);
+    indexdat::PutU32(image, SlotAt(slot) + 4, at);
+    if (entry.subfolder < 4) indexdat::PutU32(image, 0x4C + 12 * entry.subfolder, Get32(image, 0x4C + 12 * entry.subfolder) + 1);
     size_t usage = entry.type & STICKY_CACHE_ENTRY ? 0x40 : 0x38;
-    Put64(image, usage, Get64(image, usage) + entry.size);
+    indexdat::PutU64(image, usage, Get64(image, usage) + entry.size);
     return at;
   }
 
@@ -240,7 +231,7 @@ class Index {
 
   void Allocate(uint32_t first, uint32_t count) {
     for (uint32_t block = first; block < first + count; ++block) SetBit(image, block, true);
-    Put32(image, 0x28, Get32(image, 0x28) + count);
+    indexdat::PutU32(image, 0x28, Get32(image, 0x28) + count);
   }
 
   uint32_t next_ = 0;
@@ -409,7 +400,7 @@ TEST(IndexDatWine, TurnsFatDatesIntoFiletimesOrNothing) {
     TempFolder folder;
     Index index;
     uint32_t at = index.Add({.url = "http://example.com/"});
-    Put32(index.image, at + 24, fat);
+    indexdat::PutU32(index.image, at + 24, fat);
     index.Write(folder.path().string());
     std::shared_ptr<const UrlSnapshot> snapshot = IndexDatSnapshot(folder.path().string());
     ASSERT_NE(snapshot, nullptr);
@@ -427,7 +418,7 @@ struct DamageRow {
 };
 
 void SetU32(std::string& image, size_t at, uint32_t value) {
-  Put32(image, at, value);
+  indexdat::PutU32(image, at, value);
 }
 
 const DamageRow kDamage[] = {
@@ -536,13 +527,13 @@ void MakeLocalFile(const std::string& path, time_t modified = kUnixTime) {
 // and the usage lowered.
 std::string WineDeleted(std::string image, uint32_t slot, uint32_t at) {
   uint32_t blocks = Get32(image, at + 4);
-  Put32(image, Index::SlotAt(slot), 1);
+  indexdat::PutU32(image, Index::SlotAt(slot), 1);
   for (uint32_t block = (at - 0x4000) / 128; block < (at - 0x4000) / 128 + blocks; ++block) SetBit(image, block, false);
-  Put32(image, 0x28, Get32(image, 0x28) - blocks);
+  indexdat::PutU32(image, 0x28, Get32(image, 0x28) - blocks);
   uint8_t subfolder = static_cast<uint8_t>(image[at + 56]);
-  if (subfolder < 4) Put32(image, 0x4C + 12 * subfolder, Get32(image, 0x4C + 12 * subfolder) - 1);
+  if (subfolder < 4) indexdat::PutU32(image, 0x4C + 12 * subfolder, Get32(image, 0x4C + 12 * subfolder) - 1);
   size_t usage = Get32(image, at + 64) & STICKY_CACHE_ENTRY ? 0x40 : 0x38;
-  Put64(image, usage, Get64(image, usage) - Get64(image, at + 32));
+  indexdat::PutU64(image, usage, Get64(image, usage) - Get64(image, at + 32));
   return image;
 }
 
@@ -589,7 +580,7 @@ TEST(IndexDatDelete, KeepsARecordAsLeakWhenItsFileCannotGo) {
     std::string path = folder.path().string();
     uint32_t at = 0;
     Index index = ThreeEntries(&at);
-    Put32(index.image, 0x224, 0x6000);  // an earlier leak
+    indexdat::PutU32(index.image, 0x224, 0x6000);  // an earlier leak
     index.Write(path);
     std::string local = folder / "T5JYH04M/a b_c[0]_";
     if (std::string(what) == "folder") {
@@ -603,10 +594,10 @@ TEST(IndexDatDelete, KeepsARecordAsLeakWhenItsFileCannotGo) {
 
     ASSERT_TRUE(DeleteFromIndexDat(path, "http://sp.example.com/a b\"c")) << what;
     std::string expected = index.image;
-    Put32(expected, Index::SlotAt(0), 1);
+    indexdat::PutU32(expected, Index::SlotAt(0), 1);
     std::memcpy(expected.data() + at, "LEAK", 4);
-    Put32(expected, at + 44, 0x6000);
-    Put32(expected, 0x224, at);
+    indexdat::PutU32(expected, at + 44, 0x6000);
+    indexdat::PutU32(expected, 0x224, at);
     EXPECT_EQ(ReadFile(folder / "index.dat"), expected) << what;
     EXPECT_TRUE(std::filesystem::exists(local)) << what;
     EXPECT_EQ(Urls(path).size(), 2u) << what;
@@ -667,9 +658,9 @@ uint64_t FiletimeHoursAgo(int hours) {
 // count) and sets its last access.
 void LockFirst(Index& index, bool slotFlag, uint32_t useCount, uint64_t accessed) {
   uint32_t at = Get32(index.image, Index::SlotAt(0) + 4);
-  if (slotFlag) Put32(index.image, Index::SlotAt(0), Get32(index.image, Index::SlotAt(0)) | 2);
-  Put32(index.image, at + 88, useCount);
-  Put64(index.image, at + 16, accessed);
+  if (slotFlag) indexdat::PutU32(index.image, Index::SlotAt(0), Get32(index.image, Index::SlotAt(0)) | 2);
+  indexdat::PutU32(index.image, at + 88, useCount);
+  indexdat::PutU64(index.image, at + 16, accessed);
 }
 
 // A refusal, and the error it gives; the index must stay as it was.
@@ -686,10 +677,10 @@ const RefusalRow kRefusals[] = {
     {"locked a day ago", [](Index& i, const std::string&) { LockFirst(i, true, 1, FiletimeHoursAgo(23)); }, ERROR_SHARING_VIOLATION},
     {"locked, accessed in the future", [](Index& i, const std::string&) { LockFirst(i, true, 1, FiletimeHoursAgo(-100)); }, ERROR_SHARING_VIOLATION},
     {"older format", [](Index& i, const std::string&) { i = Index(kSignature47); i.Add({.url = "http://sp.example.com/a b\"c", .file = "a b_c[0]_"}); }, ERROR_SHARING_VIOLATION},
-    {"bitmap and count disagree", [](Index& i, const std::string&) { Put32(i.image, 0x28, Get32(i.image, 0x28) - 1); }, ERROR_INVALID_DATA},
-    {"capacity short of the file", [](Index& i, const std::string&) { Put32(i.image, 0x24, 127); }, ERROR_INVALID_DATA},
-    {"block past the capacity", [](Index& i, const std::string&) { SetBit(i.image, 200, true); Put32(i.image, 0x28, Get32(i.image, 0x28) + 1); }, ERROR_INVALID_DATA},
-    {"record inside the hash table", [](Index& i, const std::string&) { Put32(i.image, Index::SlotAt(1) + 4, 0x4000 + 128 * 8); std::memcpy(i.image.data() + 0x4000 + 128 * 8, i.image.data() + Get32(i.image, Index::SlotAt(0) + 4), 256); }, ERROR_INVALID_DATA},
+    {"bitmap and count disagree", [](Index& i, const std::string&) { indexdat::PutU32(i.image, 0x28, Get32(i.image, 0x28) - 1); }, ERROR_INVALID_DATA},
+    {"capacity short of the file", [](Index& i, const std::string&) { indexdat::PutU32(i.image, 0x24, 127); }, ERROR_INVALID_DATA},
+    {"block past the capacity", [](Index& i, const std::string&) { SetBit(i.image, 200, true); indexdat::PutU32(i.image, 0x28, Get32(i.image, 0x28) + 1); }, ERROR_INVALID_DATA},
+    {"record inside the hash table", [](Index& i, const std::string&) { indexdat::PutU32(i.image, Index::SlotAt(1) + 4, 0x4000 + 128 * 8); std::memcpy(i.image.data() + 0x4000 + 128 * 8, i.image.data() + Get32(i.image, Index::SlotAt(0) + 4), 256); }, ERROR_INVALID_DATA},
 };
 
 TEST(IndexDatDelete, RefusesAndChangesNothing) {
@@ -768,7 +759,7 @@ TEST(IndexDatDelete, TakesALockOfMoreThanADayForADeadOne) {
     ASSERT_TRUE(DeleteFromIndexDat(path, "http://sp.example.com/a b\"c")) << slotFlag << ": " << GetLastError();
     uint32_t at = Get32(index.image, Index::SlotAt(0) + 4);
     std::string expected = WineDeleted(index.image, 0, at);
-    Put32(expected, at + 88, 0);
+    indexdat::PutU32(expected, at + 88, 0);
     EXPECT_EQ(ReadFile(folder / "index.dat"), expected) << slotFlag;
     EXPECT_FALSE(std::filesystem::exists(folder / "T5JYH04M/a b_c[0]_")) << slotFlag;
   }
@@ -874,7 +865,7 @@ TEST(IndexDatRun, DeletesInMemoryAndWritesTheIndexOnceAtTheEnd) {
   std::string path = folder.path().string();
   Index index = ThreeEntries();
   uint32_t locked = index.Add({.url = "http://locked.example/", .subfolder = 0, .slotFlags = 2});
-  Put64(index.image, locked + 16, FiletimeHoursAgo(0));
+  indexdat::PutU64(index.image, locked + 16, FiletimeHoursAgo(0));
   index.Write(path);
   MakeLocalFile(folder / "T5JYH04M/a b_c[0]_");
   MakeLocalFile(folder / "LPR8AXDF/s[0].css");
@@ -967,10 +958,10 @@ std::string CraftedIndex(uint32_t capacity, const std::vector<uint32_t>& offsets
   Index index(kWineSignature, capacity);
   std::string& image = index.image;
   for (uint32_t block = 32; block < capacity; ++block) SetBit(image, block, true);
-  Put32(image, 0x28, capacity);
+  indexdat::PutU32(image, 0x28, capacity);
   for (uint32_t slot = 0; slot < offsets.size(); ++slot) {
-    Put32(image, Index::SlotAt(slot), 0x1000 + 0x40 * slot);
-    Put32(image, Index::SlotAt(slot) + 4, offsets[slot]);
+    indexdat::PutU32(image, Index::SlotAt(slot), 0x1000 + 0x40 * slot);
+    indexdat::PutU32(image, Index::SlotAt(slot) + 4, offsets[slot]);
   }
   return image;
 }
@@ -986,9 +977,9 @@ std::string OverlappingRecords(bool ended) {
   std::fill(image.begin() + 0x4000 + 128 * 32, image.end(), 'a');
   for (uint32_t at : offsets) {
     std::memcpy(image.data() + at, "URL ", 4);
-    Put32(image, at + 4, kCapacity - (at - 0x4000) / 128);
-    Put32(image, at + 52, kRun - at);
-    Put32(image, at + 60, 0);
+    indexdat::PutU32(image, at + 4, kCapacity - (at - 0x4000) / 128);
+    indexdat::PutU32(image, at + 52, kRun - at);
+    indexdat::PutU32(image, at + 60, 0);
     image[at + 56] = static_cast<char>(0xFE);
   }
   if (ended) image.back() = '\0';
@@ -1001,11 +992,11 @@ std::string OneBadRecordEverywhere() {
   constexpr uint32_t kCapacity = 1024, kRecord = 0x4000 + 128 * 32;
   std::string image = CraftedIndex(kCapacity, std::vector<uint32_t>(kUsedSlots, kRecord));
   std::memcpy(image.data() + kRecord, "URL ", 4);
-  Put32(image, kRecord + 4, kCapacity - 32);
-  Put32(image, kRecord + 52, 0x68);
+  indexdat::PutU32(image, kRecord + 4, kCapacity - 32);
+  indexdat::PutU32(image, kRecord + 52, 0x68);
   std::memcpy(image.data() + kRecord + 0x68, "http://x/", 10);
   SetBit(image, kCapacity - 1, false);
-  Put32(image, 0x28, kCapacity - 1);
+  indexdat::PutU32(image, 0x28, kCapacity - 1);
   return image;
 }
 

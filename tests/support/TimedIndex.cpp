@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "tests/support/TempFolder.h"
+#include "formats/indexdat/IndexDatFormat.h"
 
 namespace trovex {
 
@@ -19,15 +20,6 @@ constexpr uint32_t kCapacity = 4096;  // blocks
 constexpr uint32_t kStrings = 0x68;   // where a record's strings start
 constexpr const char* kSubfolders[] = {"PX5LEG91", "LPR8AXDF", "XDXBKK07", "T5JYH04M"};
 
-void Put32(std::string& image, size_t at, uint32_t value) {
-  std::memcpy(image.data() + at, &value, 4);
-}
-
-void Put64(std::string& image, size_t at, uint64_t value) {
-  Put32(image, at, static_cast<uint32_t>(value));
-  Put32(image, at + 4, static_cast<uint32_t>(value >> 32));
-}
-
 void Allocate(std::string& image, uint32_t first, uint32_t count) {
   for (uint32_t block = first; block < first + count; ++block) {
     image[0x250 + block / 8] = static_cast<char>(image[0x250 + block / 8] | (1 << (block % 8)));
@@ -36,18 +28,18 @@ void Allocate(std::string& image, uint32_t first, uint32_t count) {
 
 void WriteHeader(std::string& image) {
   std::memcpy(image.data(), "WINE URLCache Ver 0.2012001", 28);
-  Put32(image, 0x1C, static_cast<uint32_t>(image.size()));
-  Put32(image, 0x20, kHashTable);
-  Put32(image, 0x24, kCapacity);
-  Put64(image, 0x30, 0x07FF5400);
-  Put32(image, 0x48, 4);
+  indexdat::PutU32(image, 0x1C, static_cast<uint32_t>(image.size()));
+  indexdat::PutU32(image, 0x20, kHashTable);
+  indexdat::PutU32(image, 0x24, kCapacity);
+  indexdat::PutU64(image, 0x30, 0x07FF5400);
+  indexdat::PutU32(image, 0x48, 4);
   for (int i = 0; i < 4; ++i) std::memcpy(image.data() + 0x4C + 12 * i + 4, kSubfolders[i], 8);
   std::memcpy(image.data() + kHashTable, "HASH", 4);
-  Put32(image, kHashTable + 4, kTableBlocks);
+  indexdat::PutU32(image, kHashTable + 4, kTableBlocks);
   for (uint32_t slot = 0; slot < kSlots; ++slot) {
     uint32_t value = slot < kUsedSlots ? 3 : 0xDEADBEEF;
-    Put32(image, kHashTable + 16 + 8 * slot, value);
-    Put32(image, kHashTable + 20 + 8 * slot, value);
+    indexdat::PutU32(image, kHashTable + 16 + 8 * slot, value);
+    indexdat::PutU32(image, kHashTable + 20 + 8 * slot, value);
   }
   Allocate(image, 0, kTableBlocks);
 }
@@ -58,14 +50,14 @@ uint32_t WriteRecord(std::string& image, uint32_t at, const TimedEntry& entry) {
   url.resize((url.size() + 3) & ~size_t{3}, '\0');
   uint32_t blocks = (kStrings + static_cast<uint32_t>(url.size()) + kBlock - 1) / kBlock;
   std::memcpy(image.data() + at, "URL ", 4);
-  Put32(image, at + 4, blocks);
-  Put64(image, at + 8, entry.modified);
-  Put64(image, at + 16, entry.accessed);
-  Put32(image, at + 48, 0x60);
-  Put32(image, at + 52, kStrings);
-  Put32(image, at + 64, entry.type);
-  Put32(image, at + 80, entry.synced);
-  Put32(image, at + 84, 1);
+  indexdat::PutU32(image, at + 4, blocks);
+  indexdat::PutU64(image, at + 8, entry.modified);
+  indexdat::PutU64(image, at + 16, entry.accessed);
+  indexdat::PutU32(image, at + 48, 0x60);
+  indexdat::PutU32(image, at + 52, kStrings);
+  indexdat::PutU32(image, at + 64, entry.type);
+  indexdat::PutU32(image, at + 80, entry.synced);
+  indexdat::PutU32(image, at + 84, 1);
   image.replace(at + kStrings, url.size(), url);
   return blocks;
 }
@@ -83,10 +75,10 @@ void WriteTimedIndex(const std::string& folder, const std::vector<TimedEntry>& e
     if (next + blocks > kCapacity) throw std::invalid_argument("entries too long for the index");
     Allocate(image, next, blocks);
     next += blocks;
-    Put32(image, kHashTable + 16 + 8 * slot, 0x1447DA00 + 0x40 * slot);
-    Put32(image, kHashTable + 20 + 8 * slot, at);
+    indexdat::PutU32(image, kHashTable + 16 + 8 * slot, 0x1447DA00 + 0x40 * slot);
+    indexdat::PutU32(image, kHashTable + 20 + 8 * slot, at);
   }
-  Put32(image, 0x28, next);
+  indexdat::PutU32(image, 0x28, next);
   WriteFile(folder + "/index.dat", image);
 }
 
