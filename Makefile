@@ -56,7 +56,8 @@ clean:
 
 # The benchmark at scale, in a release build of its own; not part of test.
 # Then the same build on a real cache that Wine fills (needs make windows,
-# wine64 and msiecfexport; skipped without them).
+# wine64 and msiecfexport; skipped without them), and on the real WebCache
+# sample beside esedbexport (skipped without either).
 BENCH_BUILD ?= build-bench
 BENCH_ARGS ?=
 bench:
@@ -65,6 +66,7 @@ bench:
 	cmake --build $(BENCH_BUILD) -j $(JOBS) --target trovex_bench trovex
 	$(BENCH_BUILD)/bench/trovex_bench $(BENCH_ARGS)
 	bench/index_dat.sh $(BENCH_BUILD) $(CURDIR)
+	bench/webcache.sh $(BENCH_BUILD) $(CURDIR)
 
 # Any sanitizer report fails the test it comes from; leaks are reported when
 # each test program ends. The tests of the Windows builds check mingw's
