@@ -33,6 +33,9 @@ struct Sample {
   bool oracleRefuses;  // esedbexport rejects it; only our reader can speak for it
 };
 
+// Names the sample in the test's listing rather than dumping its bytes.
+void PrintTo(const Sample& sample, std::ostream* out) { *out << sample.path; }
+
 std::string SampleFolder() {
   std::string here = __FILE__;
   return here.substr(0, here.find_last_of("/\\") + 1) + "../data/ese/";
