@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "base/Hex.h"
 #include "tests/support/RunProgram.h"
 #include "tests/support/TempFolder.h"
 
@@ -131,13 +132,7 @@ class Export : public ::testing::Test {
 };
 
 std::string Hex(const std::string& bytes) {
-  constexpr char kHex[] = "0123456789abcdef";
-  std::string hex;
-  for (char c : bytes) {
-    hex += kHex[static_cast<unsigned char>(c) >> 4];
-    hex += kHex[static_cast<unsigned char>(c) & 0x0F];
-  }
-  return hex;
+  return HexBytes(bytes);
 }
 
 size_t Lines(const std::string& text) {
