@@ -21,6 +21,7 @@
 #include "base/Ascii.h"
 #include "fuzz/FuzzCheck.h"
 #include "fuzz/FuzzInput.h"
+#include "fuzz/FuzzRecords.h"
 #include "fuzz/FuzzSystem.h"
 #include "base/KeyedHash.h"
 #include "platform/posix/stores/deletionrecord.h"
@@ -102,34 +103,9 @@ Entry FromRecord(const std::vector<char>& buffer) {
   return entry;
 }
 
-// One record, asked for in the size protocol: first without a buffer.
-template <typename Call>
-bool Fetch(Call call, std::vector<Entry>& entries) {
-  DWORD size = 0;
-  FUZZ_CHECK(!call(nullptr, &size));
-  if (GetLastError() == ERROR_NO_MORE_ITEMS) return false;
-  FUZZ_CHECK(GetLastError() == ERROR_INSUFFICIENT_BUFFER && size >= sizeof(INTERNET_CACHE_ENTRY_INFOA));
-  std::vector<char> buffer(size);
-  FUZZ_CHECK(call(reinterpret_cast<INTERNET_CACHE_ENTRY_INFOA*>(buffer.data()), &size));
-  FUZZ_CHECK(size == buffer.size());
-  entries.push_back(FromRecord(buffer));
-  return true;
-}
-
 std::vector<Entry> Enumerate(const char* pattern) {
   std::vector<Entry> entries;
-  HANDLE handle = nullptr;
-  auto first = [&](INTERNET_CACHE_ENTRY_INFOA* record, DWORD* size) {
-    handle = FindFirstUrlCacheEntryA(pattern, record, size);
-    return handle != nullptr;
-  };
-  if (!Fetch(first, entries)) return entries;
-  auto next = [&](INTERNET_CACHE_ENTRY_INFOA* record, DWORD* size) {
-    return FindNextUrlCacheEntryA(handle, record, size) != FALSE;
-  };
-  while (Fetch(next, entries)) {
-  }
-  FUZZ_CHECK(FindCloseUrlCache(handle));
+  ForEachEnumeratedRecord(pattern, [&](const std::vector<char>& buffer) { entries.push_back(FromRecord(buffer)); });
   return entries;
 }
 

@@ -16,6 +16,7 @@
 
 #include "fuzz/FuzzCheck.h"
 #include "fuzz/FuzzInput.h"
+#include "fuzz/FuzzRecords.h"
 #include "fuzz/FuzzSystem.h"
 #include "platform/win32api.h"
 
@@ -56,34 +57,9 @@ std::string CheckRecord(const std::vector<char>& buffer, const std::string& appD
   return url;
 }
 
-// One record, asked for in the size protocol: first without a buffer.
-template <typename Call>
-bool Fetch(Call call, const std::string& appData, std::vector<std::string>& urls) {
-  DWORD size = 0;
-  FUZZ_CHECK(!call(nullptr, &size));
-  if (GetLastError() == ERROR_NO_MORE_ITEMS) return false;
-  FUZZ_CHECK(GetLastError() == ERROR_INSUFFICIENT_BUFFER && size >= sizeof(INTERNET_CACHE_ENTRY_INFOA));
-  std::vector<char> buffer(size);
-  FUZZ_CHECK(call(reinterpret_cast<INTERNET_CACHE_ENTRY_INFOA*>(buffer.data()), &size));
-  FUZZ_CHECK(size == buffer.size());
-  urls.push_back(CheckRecord(buffer, appData));
-  return true;
-}
-
 std::vector<std::string> Enumerate(const std::string& appData) {
   std::vector<std::string> urls;
-  HANDLE handle = nullptr;
-  auto first = [&](INTERNET_CACHE_ENTRY_INFOA* record, DWORD* size) {
-    handle = FindFirstUrlCacheEntryA(nullptr, record, size);
-    return handle != nullptr;
-  };
-  if (!Fetch(first, appData, urls)) return urls;
-  auto next = [&](INTERNET_CACHE_ENTRY_INFOA* record, DWORD* size) {
-    return FindNextUrlCacheEntryA(handle, record, size) != FALSE;
-  };
-  while (Fetch(next, appData, urls)) {
-  }
-  FUZZ_CHECK(FindCloseUrlCache(handle));
+  ForEachEnumeratedRecord(nullptr, [&](const std::vector<char>& buffer) { urls.push_back(CheckRecord(buffer, appData)); });
   return urls;
 }
 
