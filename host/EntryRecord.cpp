@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <utility>
 
+#include "base/Ascii.h"
 #include "base/Hex.h"
 #include "host/HostError.h"
 #include "platform/system.h"
@@ -38,16 +39,28 @@ std::string HeaderInside(const std::vector<char>& buffer, size_t used, const cha
   return std::string(header);
 }
 
-// Windows's wininet does not say which container an entry is of; its local
-// file lies in a subfolder of the container's folder.
+// A container's cache subfolder: eight ASCII capitals and digits.
+bool IsCacheSubfolderName(std::string_view name) {
+  if (name.size() != 8) return false;
+  for (char c : name) {
+    if (!IsDecimalDigit(c) && (c < 'A' || c > 'Z')) return false;
+  }
+  return true;
+}
+
+// Windows's wininet does not say which container an entry is of. An entry's
+// local file lies in one of the container's cache subfolders or, as cookies
+// do, in the container's folder itself.
 std::string ContainerFromLocalFile(const std::optional<std::string>& file) {
   if (!file) return {};
-  size_t folderEnd = file->size();
-  for (int level = 0; level < 2; ++level) {
-    while (folderEnd > 0 && !IsDirSeparator((*file)[folderEnd - 1])) --folderEnd;
-    if (folderEnd == 0) return {};
-    --folderEnd;
-  }
+  size_t nameStart = file->size();
+  while (nameStart > 0 && !IsDirSeparator((*file)[nameStart - 1])) --nameStart;
+  if (nameStart == 0) return {};
+  size_t folderEnd = nameStart - 1;
+  size_t folderStart = folderEnd;
+  while (folderStart > 0 && !IsDirSeparator((*file)[folderStart - 1])) --folderStart;
+  std::string_view folder = std::string_view(*file).substr(folderStart, folderEnd - folderStart);
+  if (folderStart > 0 && IsCacheSubfolderName(folder)) return file->substr(0, folderStart - 1);
   return file->substr(0, folderEnd);
 }
 
