@@ -31,11 +31,14 @@ std::vector<ListedItem> ItemsAt(Plugin& plugin, const Node& node) {
 
 using RecordsByName = std::map<std::string, std::vector<EntryRecord>>;
 
-// The last access of an entry's first record, for ls -l; "-" for folders
-// and for entries the cache holds no record of.
+// For ls -l: the last access of an entry's first record, whatever the
+// settings; a folder's date as the plug-in gives it to a file panel, the
+// newest last access among its entries. "-" where there is none: an entry
+// the cache holds no record of, a folder whose date is unset or hidden.
 std::string LastAccessOf(const ListedItem& item, const RecordsByName& records) {
+  if (item.IsFolder) return item.Date == 0 ? "-" : TimeOrUnset(item.Date);
   auto found = records.find(item.Name);
-  if (item.IsFolder || found == records.end() || found->second.empty()) return "-";
+  if (found == records.end() || found->second.empty()) return "-";
   return TimeOrUnset(found->second.front().Accessed);
 }
 

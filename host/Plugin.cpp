@@ -32,6 +32,7 @@ ListedItem ItemFromRecord(const WIN32_FIND_DATAA& record) {
   item.Name.assign(record.cFileName, strnlen(record.cFileName, sizeof record.cFileName));
   item.Size = (static_cast<uint64_t>(record.nFileSizeHigh) << 32) | record.nFileSizeLow;
   item.IsFolder = (record.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  item.Date = uint64_t{record.ftLastWriteTime.dwHighDateTime} << 32 | record.ftLastWriteTime.dwLowDateTime;
   return item;
 }
 

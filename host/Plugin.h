@@ -18,6 +18,7 @@ struct ListedItem {
   std::string Name;  // cFileName, cut by the plug-in at 259 bytes
   uint64_t Size = 0;
   bool IsFolder = false;
+  uint64_t Date = 0;  // ftLastWriteTime, the date a file panel shows; 0 unset
 };
 
 // The outcome of a copy, by the plug-in's result code.

@@ -232,7 +232,8 @@ TEST_F(Export, ContainersThatShareAUrlGiveARowAndARecordEach) {
 }
 
 // What a record holds, field by field, and the same as JSON; ls -l shows
-// the last access beside the name.
+// the last access beside the name, and a folder's date: the newest last
+// access among its entries, as a file panel shows it.
 TEST_F(Export, InfoPrintsEveryFieldOfTheRecord) {
   std::string content = CopyOfSample("greendale/Content.IE5", "g");
   fs::create_directories(content + "/5ZBG4UOD");
@@ -266,6 +267,9 @@ TEST_F(Export, InfoPrintsEveryFieldOfTheRecord) {
   EXPECT_NE(ls.Out.find("file    10  2015-08-25T11:06:21.698Z  http://www.microsoft.com/favicon.ico?v2\n"),
             std::string::npos)
       << ls.Out;
+  Result site = Run({"--cache", content, "ls", "-l", "microsoft.com"});
+  EXPECT_NE(site.Out.find("folder  0  2015-08-25T11:09:19.186Z  www.microsoft.com\n"), std::string::npos)
+      << site.Out;
   Result folder = Run({"--cache", content, "info", "microsoft.com"});
   EXPECT_EQ(folder.Status, 2);
   EXPECT_EQ(folder.Err, "trovex: not an entry: \\microsoft.com\n");
