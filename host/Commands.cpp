@@ -139,6 +139,29 @@ size_t CountUnlisted(const TreeNode& tree) {
   return unlisted;
 }
 
+void CollectEntries(const TreeNode& tree, std::vector<Node>& entries) {
+  if (tree.Item.Kind == NodeKind::Entry) entries.push_back(tree.Item);
+  for (const TreeNode& child : tree.Children) CollectEntries(child, entries);
+}
+
+// "(12 entries hidden by the settings)" when the cache holds records below
+// the tree's place, as export selects them, whose URL the tree lists no
+// entry for: what the plug-in's settings hide (history, cookies). It counts
+// as the tree does: a URL once, however many containers hold it. Nothing
+// when none is hidden.
+int PrintHidden(Plugin& plugin, const TreeNode& tree) {
+  std::vector<Node> entries;
+  CollectEntries(tree, entries);
+  UnlistedUrls hidden = CountUnlistedUrls(PlaceFilter(plugin, tree.Item), entries);
+  if (hidden.Error != 0) {
+    ReportError("the URL cache's enumeration failed: error " + std::to_string(hidden.Error) +
+                "; how many entries the settings hide is not known");
+    return kExitFailed;
+  }
+  if (hidden.Count != 0) std::cout << "(" << CountOf(hidden.Count, "entry", "entries") << " hidden by the settings)\n";
+  return kExitOk;
+}
+
 // Lists the folder whose path the plug-in wrote for the host to show.
 int ShowFolder(Plugin& plugin, const std::string& hostPath) {
   std::optional<VirtualPath> path = ParseVirtualPath(hostPath);
@@ -181,9 +204,10 @@ int TreeCommand(Plugin& plugin, const VirtualPath& path) {
   TreeNode tree = ReadTree(plugin, ResolveNode(plugin, path));
   std::cout << VisibleText(tree.Item.Path.HostForm()) << ' ' << Summary(tree) << '\n';
   PrintBranches(tree, "");
-  // Such a folder still holds entries: the counts above leave them out.
+  // Such a folder still holds entries: the counts above leave them out, and
+  // they are not hidden by the settings, so none are counted as hidden.
   size_t unlisted = CountUnlisted(tree);
-  if (unlisted == 0) return kExitOk;
+  if (unlisted == 0) return PrintHidden(plugin, tree);
   ReportError(CountOf(unlisted, "folder", "folders") + " could not be listed; the counts leave out what " +
               (unlisted == 1 ? "it holds" : "they hold"));
   return kExitFailed;
@@ -203,8 +227,13 @@ int OpenCommand(Plugin& plugin, const VirtualPath& path) {
 // version and cache folder from the system folder's registry even then.
 int AboutCommand(Plugin& plugin) {
   int status = RunVerb(plugin, VirtualPath{}.HostForm(), "properties");
-  const char* named = std::getenv("TROVEX_CACHE");
-  if (named != nullptr && *named != '\0') {
+  // The folders of --cache and --profile come in TROVEX_CACHE_1 and on, a
+  // list of the environment in TROVEX_CACHE (platform/posix/stores/containers.h).
+  auto names = [](const char* variable) {
+    const char* value = std::getenv(variable);
+    return value != nullptr && *value != '\0';
+  };
+  if (names("TROVEX_CACHE_1") || names("TROVEX_CACHE")) {
     std::cout << "With --cache or --profile, the browser version and cache folder shown come from the system "
                  "folder's registry, not from the caches read.\n";
   }

@@ -170,16 +170,19 @@ bool CacheEnumeration::Next(EntryRecord& record) {
   return true;
 }
 
-std::vector<EntryRecord> RecordsOfUrl(std::string_view url) {
-  std::vector<EntryRecord> found;
+uint32_t ForEachRecord(const std::function<void(const EntryRecord&)>& visit) {
   CacheEnumeration enumeration;
   EntryRecord record;
-  while (enumeration.Next(record)) {
+  while (enumeration.Next(record)) visit(record);
+  return enumeration.Error();
+}
+
+std::vector<EntryRecord> RecordsOfUrl(std::string_view url) {
+  std::vector<EntryRecord> found;
+  uint32_t error = ForEachRecord([&](const EntryRecord& record) {
     if (record.Url == url) found.push_back(record);
-  }
-  if (enumeration.Failed()) {
-    throw HostError(kExitFailed, "the URL cache's enumeration failed: error " + std::to_string(enumeration.Error()));
-  }
+  });
+  if (error != 0) throw HostError(kExitFailed, "the URL cache's enumeration failed: error " + std::to_string(error));
   return found;
 }
 

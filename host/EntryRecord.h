@@ -5,6 +5,7 @@
 #define TROVEX_HOST_ENTRYRECORD_H
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -64,6 +65,12 @@ class CacheEnumeration {
   uint32_t error_ = 0;
   std::vector<char> buffer_;
 };
+
+// Reads every record of the cache through one enumeration and hands each to
+// visit, in the enumeration's order, before the next is read: what visit
+// keeps is all that stays. The enumeration's error; 0 when it ended at the
+// last record. Every reading of the whole cache goes through here.
+uint32_t ForEachRecord(const std::function<void(const EntryRecord&)>& visit);
 
 // The records whose URL is url, in enumeration order (one per container
 // that holds it). Throws HostError (kExitFailed) when the enumeration fails.

@@ -178,20 +178,18 @@ int ExportCommand(Plugin& plugin, const VirtualPath& path, const ExportOptions& 
   // The rows' own line ends, CR LF in CSV, go out as they are.
   SetStdoutBinary();
   if (format == Format::Csv) std::cout << kCsvHeader << "\r\n";
-  CacheEnumeration enumeration;
-  EntryRecord record;
+  uint32_t error = 0;
   {
     ExportProgress progress;
-    while (enumeration.Next(record)) {
+    error = ForEachRecord([&](const EntryRecord& record) {
       bool kept = filter.Keeps(record);
       if (kept) std::cout << RowsOf(format, record);
       progress.Count(kept);
-    }
+    });
   }
   std::cout.flush();
-  if (enumeration.Failed()) {
-    ReportError("the URL cache's enumeration failed: error " + std::to_string(enumeration.Error()) +
-                "; the export is incomplete");
+  if (error != 0) {
+    ReportError("the URL cache's enumeration failed: error " + std::to_string(error) + "; the export is incomplete");
     return kExitFailed;
   }
   if (!std::cout) {

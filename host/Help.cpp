@@ -9,7 +9,8 @@ namespace {
 
 constexpr char kProgramHelp[] =
     "usage: trovex [--plugin LIB] [--system DIR] [--wine-prefix DIR] [--cache DIR]...\n"
-    "              [--profile DIR]... [--yes|--no] COMMAND [ARG...]\n"
+    "              [--profile DIR]... [--settings FILE] [--yes|--no]\n"
+    "              COMMAND [ARG...]\n"
     "\n"
     "Drives the Trovex plug-in, which shows the URL cache as a tree of sites,\n"
     "hosts and entries, through its entry points, as a file manager does.\n"
@@ -28,7 +29,8 @@ constexpr char kProgramHelp[] =
     "                 folder copied from a Windows disk, or a WebCache folder\n"
     "                 with its WebCacheV01.dat (read only); the index file itself\n"
     "                 names its folder; repeat it for more, read\n"
-    "                 in the order given (sets TROVEX_CACHE; Linux build only).\n"
+    "                 in the order given; a path may hold ':' (sets\n"
+    "                 TROVEX_CACHE_1, TROVEX_CACHE_2, ...; Linux build only).\n"
     "                 Deleting needs a writable folder, and for a prefix, Wine\n"
     "                 stopped in it (wineserver -k)\n"
     "  --profile DIR  read the containers of the Windows user folder DIR on a\n"
@@ -39,6 +41,10 @@ constexpr char kProgramHelp[] =
     "                 folders), 8 and later, or Wine, names in any letter case,\n"
     "                 after the --cache folders; links out of DIR are not followed\n"
     "                 (Linux build only)\n"
+    "  --settings FILE\n"
+    "                 the plug-in's settings file, in place of the Trovex.ini\n"
+    "                 beside the library, which stays as it is; a file that\n"
+    "                 cannot be read is a usage error (sets TROVEX_SETTINGS)\n"
     "  --yes, --no    answer the plug-in's OK/Cancel question with OK or Cancel\n"
     "                 (sets TROVEX_MSGBOX_ANSWER to ok or cancel)\n"
     "  -h, --help     this text\n"
@@ -121,7 +127,10 @@ constexpr std::array<std::pair<std::string_view, std::string_view>, 11> kCommand
     {"tree",
      "usage: trovex tree [PATH]\n"
      "Shows every site, host and entry below PATH (default: the root), each\n"
-     "folder with the number of hosts and entries and the bytes below it.\n"},
+     "folder with the number of hosts and entries and the bytes below it.\n"
+     "When the cache holds entries below PATH that the plug-in's settings hide\n"
+     "(history, cookies with ShowCookies=0), a last line says how many, each\n"
+     "URL counted once: (12 entries hidden by the settings).\n"},
     {"get",
      "usage: trovex get [--force] [-v] [--manifest FILE] PATH... DEST\n"
      "Copies entries out of the cache into the folder DEST, made when missing.\n"

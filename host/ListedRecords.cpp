@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "cache/ChangedName.h"
 #include "host/HostError.h"
@@ -83,21 +84,38 @@ std::vector<std::vector<EntryRecord>> RecordsOfEntries(const std::vector<Node>& 
     if (entries[i].Url) byUrl[*entries[i].Url].push_back(i);
   }
   std::unordered_map<std::string, std::vector<size_t>> byName = ByChangedName(entries);
-  CacheEnumeration enumeration;
-  EntryRecord record;
-  while (enumeration.Next(record)) {
+  uint32_t error = ForEachRecord([&](const EntryRecord& record) {
     if (auto at = byUrl.find(record.Url); at != byUrl.end()) {
       for (size_t i : at->second) found[i].push_back(record);
     }
-    if (byName.empty()) continue;
+    if (byName.empty()) return;
     if (auto at = byName.find(ChangedName(record.Url)); at != byName.end()) {
       for (size_t i : at->second) found[i].push_back(record);
     }
-  }
-  if (enumeration.Failed()) {
-    throw HostError(kExitFailed, "the URL cache's enumeration failed: error " + std::to_string(enumeration.Error()));
-  }
+  });
+  if (error != 0) throw HostError(kExitFailed, "the URL cache's enumeration failed: error " + std::to_string(error));
   return found;
+}
+
+UnlistedUrls CountUnlistedUrls(const PlaceFilter& filter, const std::vector<Node>& entries) {
+  std::unordered_set<std::string> listed;
+  std::unordered_set<std::string> changedNames;
+  for (const Node& entry : entries) {
+    if (entry.Url) {
+      listed.insert(*entry.Url);
+    } else {
+      changedNames.insert(entry.Path.Name());
+    }
+  }
+  std::unordered_set<std::string> unlisted;
+  UnlistedUrls result;
+  result.Error = ForEachRecord([&](const EntryRecord& record) {
+    if (!filter.Keeps(record) || listed.count(record.Url) != 0) return;
+    if (!changedNames.empty() && changedNames.count(ChangedName(record.Url)) != 0) return;
+    unlisted.insert(record.Url);
+  });
+  result.Count = unlisted.size();
+  return result;
 }
 
 std::map<std::string, std::vector<EntryRecord>> RecordsOfListedEntries(Plugin& plugin, const Node& place) {

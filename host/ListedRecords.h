@@ -3,6 +3,7 @@
 #ifndef TROVEX_HOST_LISTEDRECORDS_H
 #define TROVEX_HOST_LISTEDRECORDS_H
 
+#include <cstdint>
 #include <map>
 #include <set>
 #include <string>
@@ -49,6 +50,18 @@ class PlaceFilter {
   std::set<std::string> hosts_;  // in upper case
   std::vector<std::string> changedHosts_;  // listed names in the changed form
 };
+
+struct UnlistedUrls {
+  uint64_t Count = 0;
+  uint32_t Error = 0;  // the enumeration's; the count is of what was read before it
+};
+
+// The URLs below the filter's place that the cache holds and that none of
+// entries (the entries a listing shows there) stands for, as RecordIsOf
+// tells: the entries the plug-in's settings hide. A URL counts once however
+// many containers hold it, as a listing shows it once; URLs that differ in
+// any byte, letter case too, count apart, as a listing shows them apart.
+UnlistedUrls CountUnlistedUrls(const PlaceFilter& filter, const std::vector<Node>& entries);
 
 // The host name the plug-in gives url, with the cookie prefix it splits by.
 std::string HostNameOf(std::string_view url, std::string_view cookiePrefix);

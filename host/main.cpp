@@ -2,6 +2,7 @@
 // FsInit once and runs one command (or the interactive shell) on the tree.
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -30,6 +31,7 @@ struct GlobalOptions {
   std::optional<std::string> WinePrefix;
   std::vector<std::string> CacheFolders;  // in the order given
   std::vector<std::string> Profiles;  // their containers follow the folders
+  std::optional<std::string> SettingsFile;  // in place of the Trovex.ini beside the library
   std::optional<std::string> BoxAnswer;  // "ok" or "cancel"
   bool Help = false;
   std::vector<std::string> Words;  // the command and its arguments
@@ -67,6 +69,8 @@ GlobalOptions ReadGlobalOptions(int argc, char** argv) {
       options.CacheFolders.push_back(*value);
     } else if (std::optional<std::string> value = OptionValue("--profile", argc, argv, i)) {
       options.Profiles.push_back(*value);
+    } else if (std::optional<std::string> value = OptionValue("--settings", argc, argv, i)) {
+      options.SettingsFile = *value;
     } else if (word == "--yes" || word == "--no") {
       options.BoxAnswer = word == "--yes" ? "ok" : "cancel";
     } else if (word == "-h" || word == "--help") {
@@ -110,7 +114,7 @@ void SetEnvironmentOrFail(const std::string& name, const std::string& value) {
   if (!SetEnvironmentValue(name, value)) throw HostError(kExitFailed, "cannot set " + name);
 }
 
-// The folders for TROVEX_CACHE: those of --cache, then each profile's
+// The cache folders to read: those of --cache, then each profile's
 // containers.
 std::vector<std::string> CacheFoldersOf(const GlobalOptions& options) {
   std::vector<std::string> folders;
@@ -121,9 +125,11 @@ std::vector<std::string> CacheFoldersOf(const GlobalOptions& options) {
   return folders;
 }
 
-// TROVEX_WINEPREFIX and TROVEX_CACHE, the caches of a Linux build; ':'
-// separates the folders of TROVEX_CACHE and the system layer knows no
-// escape for it, so no folder may hold one.
+// TROVEX_WINEPREFIX and the cache folders, the caches of a Linux build. The
+// folders go one a variable, TROVEX_CACHE_1, TROVEX_CACHE_2, ..., so that a
+// path may hold ':', which separates those of TROVEX_CACHE; the variable after
+// the last is emptied, which ends them, and so is TROVEX_CACHE, so that the
+// system layer reads the folders given and no others.
 void ApplyCacheOptions(const GlobalOptions& options) {
   if (!options.WinePrefix && options.CacheFolders.empty() && options.Profiles.empty()) return;
   if (!ReadsCacheFolders()) {
@@ -133,15 +139,25 @@ void ApplyCacheOptions(const GlobalOptions& options) {
   if (options.WinePrefix) {
     SetEnvironmentOrFail("TROVEX_WINEPREFIX", FolderOption(*options.WinePrefix, "Wine prefix", true));
   }
-  std::string list;
-  for (const std::string& folder : CacheFoldersOf(options)) {
-    if (folder.find(':') != std::string::npos) {
-      throw HostError(kExitUsage, "a cache folder's path cannot hold ':' (it separates the folders of TROVEX_CACHE): " +
-                                      folder);
-    }
-    list += (list.empty() ? "" : ":") + folder;
+  std::vector<std::string> folders = CacheFoldersOf(options);
+  if (folders.empty()) return;
+  for (size_t i = 0; i <= folders.size(); ++i) {
+    SetEnvironmentOrFail("TROVEX_CACHE_" + std::to_string(i + 1), i < folders.size() ? folders[i] : "");
   }
-  if (!list.empty()) SetEnvironmentOrFail("TROVEX_CACHE", list);
+  SetEnvironmentOrFail("TROVEX_CACHE", "");
+}
+
+// The absolute path of the settings file --settings names; a usage error
+// when it is not a file that can be read.
+std::string SettingsFileOption(const std::string& file) {
+  std::error_code error;
+  std::filesystem::path path = std::filesystem::absolute(file, error);
+  std::ifstream stream;
+  if (!error && std::filesystem::is_regular_file(path, error)) stream.open(path, std::ios::binary);
+  if (!stream.is_open()) {
+    throw HostError(kExitUsage, "cannot read the settings file " + file);
+  }
+  return path.string();
 }
 
 // Hands the options meant for the plug-in's system layer over through the
@@ -151,6 +167,7 @@ void ApplyEnvironment(const GlobalOptions& options) {
     SetEnvironmentOrFail("TROVEX_SYSTEM", FolderOption(*options.SystemFolder, "system folder"));
   }
   ApplyCacheOptions(options);
+  if (options.SettingsFile) SetEnvironmentOrFail("TROVEX_SETTINGS", SettingsFileOption(*options.SettingsFile));
   if (options.BoxAnswer && !SetEnvironmentValue("TROVEX_MSGBOX_ANSWER", *options.BoxAnswer)) {
     throw HostError(kExitFailed, "cannot set TROVEX_MSGBOX_ANSWER");
   }

@@ -1,5 +1,6 @@
 #include "plugin/Settings.h"
 
+#include <cstdlib>
 #include <string_view>
 #include <vector>
 
@@ -33,6 +34,16 @@ std::string BesideLibrary(const std::string& modulePath, std::string_view name) 
   return modulePath.empty() ? std::string() : ChangeFileName(modulePath, name);
 }
 
+// The settings file: the one $TROVEX_SETTINGS names when it is set and not
+// empty (the host program's --settings), else Trovex.ini beside the library.
+// A file that is missing or cannot be read gives every setting its default,
+// wherever it is.
+std::string SettingsFileName(const std::string& modulePath) {
+  const char* chosen = std::getenv("TROVEX_SETTINGS");
+  if (chosen != nullptr && *chosen != '\0') return chosen;
+  return BesideLibrary(modulePath, "Trovex.ini");
+}
+
 }  // namespace
 
 // A path that fills the buffer was cut: the system returns the buffer's size
@@ -53,7 +64,7 @@ void SetOfflineMode() {
 
 void LoadSettings() {
   std::string modulePath = ModulePath();
-  IniFileName = BesideLibrary(modulePath, "Trovex.ini");
+  IniFileName = SettingsFileName(modulePath);
   LngFileName = BesideLibrary(modulePath, "Trovex.lng");
   LanguageName = IniReadString(kSection, "Language", LanguageName);
   MsgCaption = MsgText(kMsgCaption);

@@ -1,5 +1,5 @@
-// The settings file "Trovex.ini" beside the library, and the switch of the
-// browser to offline mode.
+// The settings file, "Trovex.ini" beside the library or the file that
+// TROVEX_SETTINGS names, and the switch of the browser to offline mode.
 #ifndef TROVEX_PLUGIN_SETTINGS_H
 #define TROVEX_PLUGIN_SETTINGS_H
 

@@ -303,7 +303,36 @@ TEST_F(Trovex, TreeCountsWhatLiesBelowEachFolder) {
             "|       `-- Cookie:user@example.com/ (7 bytes)\n"
             "`-- example.co.uk (1 host, 1 entry, 5 bytes)\n"
             "    `-- www.example.co.uk (1 entry, 5 bytes)\n"
-            "        `-- https://www.example.co.uk/d.html (5 bytes)\n");
+            "        `-- https://www.example.co.uk/d.html (5 bytes)\n"
+            "(1 entry hidden by the settings)\n");
+}
+
+// Below a site or host folder, the hidden entries are those of its hosts;
+// a settings file of the user's hides the cookies too.
+TEST_F(Trovex, TreeSaysHowManyEntriesTheSettingsHideBelowItsPath) {
+  AddEntry("Visited: user@http://www.example.com/", "", "", "0x00200000");
+  AddEntry("Visited: user@http://www.example.com/img/b.gif", "", "", "0x00200000");
+  AddEntry("Visited: user@http://www.example.com/img/b.gif", "", "", "0x00200000");
+  EXPECT_TRUE(Run({"tree"}).Out.ends_with("\n(3 entries hidden by the settings)\n"));
+  Result hiding = Run({"tree", "example.com"});
+  EXPECT_EQ(hiding.Status, 0) << hiding.Err;
+  EXPECT_TRUE(hiding.Out.ends_with("(2 entries hidden by the settings)\n")) << hiding.Out;
+  EXPECT_TRUE(Run({"tree", "example.com/www.example.com"}).Out.ends_with(
+      "/img/b.gif (9 bytes)\n(2 entries hidden by the settings)\n"));
+  Result other = Run({"tree", "example.co.uk"});
+  EXPECT_EQ(other.Out.find("hidden"), std::string::npos) << other.Out;
+
+  WriteFile(Temp("mine.ini"), "[Options]\nShowCookies=0\nShowHistory=1\n");
+  Result cookies = Run({"--settings", Temp("mine.ini"), "tree"});
+  EXPECT_EQ(cookies.Status, 0) << cookies.Err;
+  EXPECT_EQ(cookies.Out.find("Cookie:"), std::string::npos) << cookies.Out;
+  EXPECT_NE(cookies.Out.find("Visited: user@http://www.example.com/img/b.gif"), std::string::npos) << cookies.Out;
+  EXPECT_TRUE(cookies.Out.ends_with("\n(1 entry hidden by the settings)\n")) << cookies.Out;
+  // The cookie's host folder is not listed then, so a site's tree, as
+  // export PATH, holds none of its records.
+  Result site = Run({"--settings", Temp("mine.ini"), "tree", "example.com"});
+  EXPECT_EQ(site.Status, 0) << site.Err;
+  EXPECT_EQ(site.Out.find("hidden"), std::string::npos) << site.Out;
 }
 
 TEST_F(Trovex, CopiesAFolderTreeWithItsBytesUnderSafeNames) {
@@ -575,7 +604,7 @@ TEST_F(Trovex, RejectsBadUsageBeforeLoadingAnything) {
   const std::vector<std::vector<std::string>> cases = {
       {"ls", "--bogus"}, {"get", "only-one"}, {"open"}, {"frobnicate"}, {"ls", "a//b"}, {"--bogus", "ls"}, {},
       {"--wine-prefix", "/no/such/prefix", "ls"}, {"--cache", "/no/such/cache", "ls"}, {"--cache"},
-      {"--cache", "/", "--cache", "/no/such/cache", "ls"}};
+      {"--cache", "/", "--cache", "/no/such/cache", "ls"}, {"--settings", "/no/such/Trovex.ini", "ls"}};
   for (const auto& arguments : cases) {
     Result result = RunBare(arguments);
     EXPECT_EQ(result.Status, 2) << testing::PrintToString(arguments);

@@ -46,6 +46,7 @@ class WinePrefix : public ::testing::Test {
   ~WinePrefix() override {
     unsetenv("TROVEX_WINEPREFIX");
     unsetenv("TROVEX_CACHE");
+    for (const char* name : {"TROVEX_CACHE_1", "TROVEX_CACHE_2", "TROVEX_CACHE_4"}) unsetenv(name);
   }
 
   std::string Prefix(const std::string& name = "") const {
@@ -122,6 +123,31 @@ TEST_F(WinePrefix, NamedFoldersFollowThePrefixAndEachProblemIsSaid) {
   EXPECT_EQ(none.Skipped, std::vector<std::string>{Temp("nowhere") + ": no such Wine prefix"});
   EXPECT_TRUE(none.NoneRead);
   unsetenv("TROVEX_WINEPREFIX");
+  EXPECT_FALSE(ContainersConfigured());
+}
+
+// TROVEX_CACHE_1, _2, ... name a folder each, ':' and all, up to the first
+// unset or empty one, before the folders of TROVEX_CACHE.
+TEST_F(WinePrefix, NumberedVariablesNameAFolderEachBeforeTheList) {
+  AddIndex(Temp("disk:c/Content.IE5"));
+  AddIndex(Temp("plain"));
+  AddIndex(Temp("last"));
+  setenv("TROVEX_CACHE_1", Temp("disk:c/Content.IE5").c_str(), 1);
+  setenv("TROVEX_CACHE_2", Temp("plain").c_str(), 1);
+  setenv("TROVEX_CACHE_4", Temp("last").c_str(), 1);  // after a gap: not read
+  setenv("TROVEX_CACHE", Temp("last").c_str(), 1);
+
+  ASSERT_TRUE(ContainersConfigured());
+  std::vector<std::string> folders;
+  for (const CacheContainer& container : ConfiguredContainers()) folders.push_back(container.Folder);
+  EXPECT_EQ(folders, (std::vector<std::string>{Temp("disk:c/Content.IE5"), Temp("plain"), Temp("last")}));
+
+  setenv("TROVEX_CACHE_2", "", 1);
+  unsetenv("TROVEX_CACHE");
+  folders.clear();
+  for (const CacheContainer& container : ConfiguredContainers()) folders.push_back(container.Folder);
+  EXPECT_EQ(folders, (std::vector<std::string>{Temp("disk:c/Content.IE5")}));
+  unsetenv("TROVEX_CACHE_1");
   EXPECT_FALSE(ContainersConfigured());
 }
 

@@ -106,12 +106,19 @@ std::string NamedFolder(const std::string& named) {
   return named;
 }
 
+// The folders named one by one, each in a variable of its own (any path,
+// ':' included), then those of the ':'-separated list.
 std::vector<std::string> NamedFolders() {
-  const char* list = std::getenv("TROVEX_CACHE");
-  std::vector<std::string> folders;
-  for (const std::string& folder : SplitFolderList(list != nullptr ? list : "")) {
-    folders.push_back(ResolvedFolder(NamedFolder(folder)));
+  std::vector<std::string> named;
+  for (int number = 1;; ++number) {
+    const char* folder = std::getenv((std::string(kCacheFolderVariable) + "_" + std::to_string(number)).c_str());
+    if (folder == nullptr || *folder == '\0') break;
+    named.emplace_back(folder);
   }
+  const char* list = std::getenv(kCacheFolderVariable);
+  for (std::string& folder : SplitFolderList(list != nullptr ? list : "")) named.push_back(std::move(folder));
+  std::vector<std::string> folders;
+  for (const std::string& folder : named) folders.push_back(ResolvedFolder(NamedFolder(folder)));
   return folders;
 }
 

@@ -1,9 +1,12 @@
 // Where the URL cache's containers are: the folders that each hold a store
 // of a kind the store list knows (urlstore.h). They come from a Wine prefix
 // ($TROVEX_WINEPREFIX), found as Wine finds them, and from folders named one
-// by one ($TROVEX_CACHE, separated by ':'), such as a Content.IE5 folder
-// copied from a disk. With neither set the cache is the system folder's
-// text store.
+// by one, such as a Content.IE5 folder copied from a disk: first
+// $TROVEX_CACHE_1, $TROVEX_CACHE_2, ..., one folder each, its path as it is
+// (any bytes, ':' too), up to the first that is unset or empty; then those
+// of $TROVEX_CACHE, separated by ':' (so none of them can hold one). The
+// host program hands its folders over in the numbered form. With none set
+// the cache is the system folder's text store.
 #ifndef TROVEX_PLATFORM_POSIX_CONTAINERS_H
 #define TROVEX_PLATFORM_POSIX_CONTAINERS_H
 
@@ -13,6 +16,10 @@
 #include <vector>
 
 namespace trovex {
+
+// The variable of the ':'-separated list of folders, and the stem of the
+// numbered ones ("TROVEX_CACHE_1", ...).
+inline constexpr char kCacheFolderVariable[] = "TROVEX_CACHE";
 
 struct CacheContainer {
   std::string Folder;      // the folder that holds index.dat, without a trailing '/'
