@@ -74,8 +74,6 @@ void AppendVisible(std::string& out, std::string_view text) {
   }
 }
 
-// Appends text as CsvCell writes it: its visible form, quoted when it holds
-// a comma or a quote (neither of which the visible form adds or escapes).
 bool NeedsQuotes(std::string_view text) {
   for (char c : text) {
     if (c == ',' || c == '"') return true;
@@ -83,6 +81,8 @@ bool NeedsQuotes(std::string_view text) {
   return false;
 }
 
+// Appends text as CsvCell writes it: its visible form, quoted when it holds
+// a comma or a quote (neither of which the visible form adds or escapes).
 void AppendCsvCell(std::string& row, std::string_view text) {
   if (!NeedsQuotes(text)) {
     AppendVisible(row, text);

@@ -1,7 +1,10 @@
 // export --format jsonl of the built trovex held against libmsiecf's
 // msiecfexport, record by record, on every sample index.dat: each record
 // msiecfexport lists is matched by its file offset to the row trovex wrote
-// for it, and every field msiecfexport prints is compared.
+// for it, and every field msiecfexport prints is compared: its location
+// with our url, its primary time with last_access, secondary with
+// last_modified, expiration with expires, last checked with last_sync, and
+// its file name in its cache folder with local_file.
 //
 // What msiecfexport prints of a URL record: its type, offset range,
 // location, primary, secondary, expiration and last checked times, file
