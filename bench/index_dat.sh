@@ -6,7 +6,11 @@
 #       copy with the signature it accepts);
 #   (b) `trovex ls \` (load the plug-in, fill its snapshot, list the root),
 #       less the same on an empty cache, beside a plain read of the same
-#       index.dat (cat).
+#       index.dat (cat);
+#   (c) `trovex --cache DIR export --format csv` beside msiecfexport, each
+#       writing every field it has of every record of the Content index.dat,
+#       with the most memory (maximum resident set) any run took. Goal:
+#       trovex in at most 0.5x msiecfexport's time.
 # Each is the median of RUNS (default 5) runs, in milliseconds of wall time.
 #   index_dat.sh BUILD SOURCE_DIR [ENTRIES] [RUNS]
 set -euo pipefail
@@ -43,6 +47,11 @@ patched=$work/patched.dat
 cp "$index" "$patched"
 printf 'Client UrlCache MMF Ver 5.2\0' | dd of="$patched" conv=notrunc status=none
 
+# The median of the numbers given.
+median() {
+  printf '%s\n' "$@" | sort -n | sed -n "$(( ($# + 1) / 2 ))p"
+}
+
 # The median wall time of running the command RUNS times, in milliseconds.
 median_ms() {
   local times=() i start end
@@ -52,7 +61,22 @@ median_ms() {
     end=$(date +%s%N)
     times+=($(( (end - start) / 1000000 )))
   done
-  printf '%s\n' "${times[@]}" | sort -n | sed -n "$(( (runs + 1) / 2 ))p"
+  median "${times[@]}"
+}
+
+# The median wall time of RUNS runs of the command in milliseconds, and the
+# largest maximum resident set any run took, in KiB.
+measure() {
+  local times=() peak=0 i start end rss
+  for i in $(seq 1 "$runs"); do
+    start=$(date +%s%N)
+    /usr/bin/time -f '%M' -o "$work/rss" "$@" >/dev/null 2>&1
+    end=$(date +%s%N)
+    times+=($(( (end - start) / 1000000 )))
+    rss=$(tail -n 1 "$work/rss")
+    [ "$rss" -gt "$peak" ] && peak=$rss
+  done
+  echo "$(median "${times[@]}") $peak"
 }
 
 listed=$("$trovex" --wine-prefix "$WINEPREFIX" tree | sed -n 1p)
@@ -65,6 +89,13 @@ fill_ms=$(median_ms "$trovex" --wine-prefix "$WINEPREFIX" ls '\')
 mkdir -p "$work/empty"
 empty_ms=$(median_ms "$trovex" --cache "$work/empty" ls '\')
 cat_ms=$(median_ms cat "$index")
+content=$(dirname "$index")
+rows=$("$trovex" --cache "$content" export --format csv | wc -l)
+echo "trovex export: $rows lines with the header"
+if [ -x /usr/bin/time ]; then
+  read -r export_ms export_kb < <(measure "$trovex" --cache "$content" export --format csv)
+  read -r oracle_ms oracle_kb < <(measure "$MSIECFEXPORT" "$patched")
+fi
 # Fill alone, inside one process, against a read of the same files.
 if [ -x "$build/bench/trovex_bench" ]; then
   "$build/bench/trovex_bench" --wine-prefix="$WINEPREFIX" --benchmark_color=false 2>&1 | grep -E 'median|load average'
@@ -73,3 +104,12 @@ printf '%-44s %8s\n' "figure (median of $runs, ms)" "time"
 printf '%-44s %8s\n' "(a) trovex tree" "$tree_ms" "(a) msiecfexport" "$msiecf_ms" \
   "(b) trovex ls \\ (load, fill, list the root)" "$fill_ms" "(b) the same on an empty cache" "$empty_ms" \
   "(b) fill and list: the difference" "$((fill_ms - empty_ms))" "(b) cat index.dat" "$cat_ms"
+if [ -z "${export_ms:-}" ]; then
+  echo "SKIPPED: (c): /usr/bin/time is missing (install time)"
+  exit 0
+fi
+printf '%-44s %8s %12s\n' "(c) figure (median of $runs)" "ms" "max RSS KiB"
+printf '%-44s %8s %12s\n' "(c) trovex --cache DIR export --format csv" "$export_ms" "$export_kb" \
+  "(c) msiecfexport" "$oracle_ms" "$oracle_kb"
+ratio=$(awk -v a="$export_ms" -v b="$oracle_ms" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }')
+echo "goal (c): time at most 0.5x msiecfexport's; saw ${ratio}x"

@@ -122,8 +122,11 @@ CivilDate DateOfDay(int64_t days) {
   return CivilDate{year, month, day};
 }
 
-std::string TwoDigits(unsigned value) {
-  return std::string(1, static_cast<char>('0' + value / 10)) + static_cast<char>('0' + value % 10);
+// Writes value as `digits` decimal digits, with leading zeros, ending
+// before end; returns where they start.
+char* DigitsBefore(char* end, uint64_t value, int digits) {
+  for (int i = 0; i < digits; ++i, value /= 10) *--end = static_cast<char>('0' + value % 10);
+  return end;
 }
 
 }  // namespace
@@ -199,24 +202,45 @@ std::vector<std::string> TypeNames(uint32_t type) {
   return names;
 }
 
-std::string IsoTime(uint64_t ticks) {
-  if (ticks == 0) return {};
+// Written into a buffer of its own, not through strings: an export writes
+// four times a record.
+void AppendIsoTime(std::string& out, uint64_t ticks) {
+  if (ticks == 0) return;
   auto seconds = static_cast<int64_t>(ticks / kTicksPerSecond) - kSecondsFrom1601To1970;
   auto fraction = static_cast<unsigned>(ticks % kTicksPerSecond);
   int64_t days = (seconds >= 0 ? seconds : seconds - 86399) / 86400;
   auto ofDay = static_cast<unsigned>(seconds - days * 86400);
   CivilDate date = DateOfDay(days);
-  std::string year = std::to_string(date.Year);
-  if (year.size() < 4) year.insert(0, 4 - year.size(), '0');
-  std::string text = year + "-" + TwoDigits(date.Month) + "-" + TwoDigits(date.Day) + "T" +
-                     TwoDigits(ofDay / 3600) + ":" + TwoDigits(ofDay / 60 % 60) + ":" + TwoDigits(ofDay % 60);
+  // The years of FILETIME ticks run from 1601 to 60056: four or five digits.
+  char text[32];
+  char* end = text + sizeof text;
+  char* at = end;
+  *--at = 'Z';
   if (fraction != 0) {
-    std::string digits = std::to_string(fraction);
-    digits.insert(0, 7 - digits.size(), '0');
-    while (digits.back() == '0') digits.pop_back();
-    text += "." + digits;
+    int digits = 7;
+    for (; fraction % 10 == 0; fraction /= 10) --digits;
+    at = DigitsBefore(at, fraction, digits);
+    *--at = '.';
   }
-  return text + "Z";
+  at = DigitsBefore(at, ofDay % 60, 2);
+  *--at = ':';
+  at = DigitsBefore(at, ofDay / 60 % 60, 2);
+  *--at = ':';
+  at = DigitsBefore(at, ofDay / 3600, 2);
+  *--at = 'T';
+  at = DigitsBefore(at, date.Day, 2);
+  *--at = '-';
+  at = DigitsBefore(at, date.Month, 2);
+  *--at = '-';
+  auto year = static_cast<uint64_t>(date.Year);
+  at = DigitsBefore(at, year, year >= 10000 ? 5 : 4);
+  out.append(at, end);
+}
+
+std::string IsoTime(uint64_t ticks) {
+  std::string text;
+  AppendIsoTime(text, ticks);
+  return text;
 }
 
 int64_t UnixSeconds(uint64_t ticks) {

@@ -81,8 +81,9 @@ std::vector<EntryRecord> RecordsOfUrl(std::string_view url);
 std::vector<std::string> TypeNames(uint32_t type);
 
 // "2013-03-10T16:05:42Z", with up to seven digits of fraction when the
-// ticks have one; empty for 0.
+// ticks have one; empty for 0. AppendIsoTime appends the same to out.
 std::string IsoTime(uint64_t ticks);
+void AppendIsoTime(std::string& out, uint64_t ticks);
 
 // Seconds since 1970-01-01 UTC; 0 for 0 and for any time before 1970.
 int64_t UnixSeconds(uint64_t ticks);

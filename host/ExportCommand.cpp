@@ -1,6 +1,7 @@
 // export: every record below a place of the tree, one row each, as it is
 // enumerated: a row is written before the next record is read, so that a
 // cache of any size takes the memory of its largest record.
+#include <charconv>
 #include <chrono>
 #include <iostream>
 #include <string_view>
@@ -45,27 +46,123 @@ constexpr char kCsvHeader[] =
     "url,url_hex,container,local_file,local_file_hex,local_file_present,local_file_size,type,type_names,size,"
     "hits,use_count,last_modified,expires,last_access,last_sync,extension,header,exempt_delta";
 
-// The exact bytes of text in hex when its visible form is not text itself.
-std::string HexUnlessVisible(std::string_view text) {
-  return VisibleText(text) == text ? std::string() : HexBytes(text);
+// A byte that the visible form (VisibleText) keeps as it is, whatever
+// surrounds it: printable ASCII, which is never part of a longer UTF-8
+// sequence. The rows below copy runs of such bytes themselves and hand only
+// the others to VisibleText: most of a cache's text is plain.
+bool ShowsAsItself(char c) {
+  return c >= 0x20 && c < 0x7F;
 }
 
-std::string JoinedTypeNames(uint32_t type) {
-  std::string names;
-  for (const std::string& name : TypeNames(type)) names += (names.empty() ? "" : " ") + name;
-  return names;
+bool AllShowAsThemselves(std::string_view text) {
+  for (char c : text) {
+    if (!ShowsAsItself(c)) return false;
+  }
+  return true;
 }
 
-std::string CsvRow(const EntryRecord& record, const LocalFileState& file) {
-  std::string fileName = record.LocalFile.value_or("");
-  std::string row = CsvCell(record.Url) + "," + HexUnlessVisible(record.Url) + "," + CsvCell(record.Container) + "," +
-                    CsvCell(fileName) + "," + HexUnlessVisible(fileName) + "," + (file.Present ? "yes" : "no") +
-                    "," + (file.Present ? std::to_string(file.Size) : "") + "," + "0x" + HexText(record.Type, 8) +
-                    "," + JoinedTypeNames(record.Type) + "," + std::to_string(record.Size) + "," +
-                    std::to_string(record.Hits) + "," + std::to_string(record.UseCount);
-  for (uint64_t time : {record.Modified, record.Expires, record.Accessed, record.Synced}) row += "," + IsoTime(time);
-  return row + "," + CsvCell(record.Extension.value_or("")) + "," + CsvCell(record.Header) + "," +
-         std::to_string(record.ExemptDelta) + "\r\n";
+// Appends text's visible form.
+void AppendVisible(std::string& out, std::string_view text) {
+  for (size_t at = 0; at < text.size();) {
+    size_t plain = at;
+    while (plain < text.size() && ShowsAsItself(text[plain])) ++plain;
+    out.append(text.data() + at, plain - at);
+    size_t other = plain;
+    while (other < text.size() && !ShowsAsItself(text[other])) ++other;
+    if (other > plain) out += VisibleText(text.substr(plain, other - plain));
+    at = other;
+  }
+}
+
+bool NeedsQuotes(std::string_view text) {
+  for (char c : text) {
+    if (c == ',' || c == '"') return true;
+  }
+  return false;
+}
+
+// Appends text as CsvCell writes it: its visible form, quoted when it holds
+// a comma or a quote (neither of which the visible form adds or escapes).
+void AppendCsvCell(std::string& row, std::string_view text) {
+  if (!NeedsQuotes(text)) {
+    AppendVisible(row, text);
+    return;
+  }
+  std::string visible;
+  AppendVisible(visible, text);
+  row += '"';
+  for (char c : visible) {
+    row += c;
+    if (c == '"') row += '"';
+  }
+  row += '"';
+}
+
+// Appends the exact bytes of text in hex when its visible form is not text
+// itself.
+void AppendHexUnlessVisible(std::string& row, std::string_view text) {
+  if (AllShowAsThemselves(text) || VisibleText(text) == text) return;
+  row += HexBytes(text);
+}
+
+void AppendNumber(std::string& row, uint64_t value) {
+  char digits[20];
+  row.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
+}
+
+// The type's flag names joined by spaces; the last type's are kept, as a
+// cache's records share a few types.
+class TypeNamesText {
+ public:
+  const std::string& Of(uint32_t type) {
+    if (!known_ || type != type_) {
+      text_.clear();
+      for (const std::string& name : TypeNames(type)) text_ += (text_.empty() ? "" : " ") + name;
+      type_ = type;
+      known_ = true;
+    }
+    return text_;
+  }
+
+ private:
+  bool known_ = false;
+  uint32_t type_ = 0;
+  std::string text_;
+};
+
+// Writes one record's row into row, replacing what it held: its memory is
+// kept from row to row.
+void WriteCsvRow(std::string& row, const EntryRecord& record, const LocalFileState& file, TypeNamesText& types) {
+  std::string_view fileName = record.LocalFile ? std::string_view(*record.LocalFile) : std::string_view();
+  row.clear();
+  AppendCsvCell(row, record.Url);
+  row += ',';
+  AppendHexUnlessVisible(row, record.Url);
+  row += ',';
+  AppendCsvCell(row, record.Container);
+  row += ',';
+  AppendCsvCell(row, fileName);
+  row += ',';
+  AppendHexUnlessVisible(row, fileName);
+  row += file.Present ? ",yes," : ",no,";
+  if (file.Present) AppendNumber(row, file.Size);
+  row += ",0x" + HexText(record.Type, 8) + ",";
+  row += types.Of(record.Type);
+  for (uint64_t number : {record.Size, uint64_t{record.Hits}, uint64_t{record.UseCount}}) {
+    row += ',';
+    AppendNumber(row, number);
+  }
+  for (uint64_t time : {record.Modified, record.Expires, record.Accessed, record.Synced}) {
+    row += ',';
+    AppendIsoTime(row, time);
+  }
+  row += ',';
+  AppendCsvCell(row, record.Extension.value_or(""));
+  row += ',';
+  AppendCsvCell(row, record.Header);
+  row += ',';
+  AppendNumber(row, record.ExemptDelta);
+  row += "\r\n";
 }
 
 // ---- The Sleuth Kit's body file -------------------------------------------------
@@ -116,16 +213,27 @@ std::string TimesketchRows(const EntryRecord& record, const LocalFileState& file
   return rows;
 }
 
-std::string RowsOf(Format format, const EntryRecord& record) {
-  LocalFileState file = LocalFileOf(record);
-  switch (format) {
-    case Format::Csv: return CsvRow(record, file);
-    case Format::Jsonl: return "{" + RecordJsonMembers(record, file) + "}\n";
-    case Format::Bodyfile: return BodyfileRow(record);
-    case Format::Timesketch: return TimesketchRows(record, file);
+// Writes each record's rows to stdout in one format; the memory of a row
+// and the last type's names are kept from record to record.
+class RowWriter {
+ public:
+  explicit RowWriter(Format format) : format_(format) {}
+
+  void Write(const EntryRecord& record) {
+    switch (format_) {
+      case Format::Csv: WriteCsvRow(row_, record, LocalFileOf(record), types_); break;
+      case Format::Jsonl: row_ = "{" + RecordJsonMembers(record, LocalFileOf(record)) + "}\n"; break;
+      case Format::Bodyfile: row_ = BodyfileRow(record); break;
+      case Format::Timesketch: row_ = TimesketchRows(record, LocalFileOf(record)); break;
+    }
+    std::cout.write(row_.data(), static_cast<std::streamsize>(row_.size()));
   }
-  return {};
-}
+
+ private:
+  Format format_;
+  std::string row_;
+  TypeNamesText types_;
+};
 
 // "trovex: exported 1200 of 5000 entries read" on stderr, redrawn in
 // place, once an export has run for a second, when stderr is a terminal.
@@ -179,11 +287,12 @@ int ExportCommand(Plugin& plugin, const VirtualPath& path, const ExportOptions& 
   SetStdoutBinary();
   if (format == Format::Csv) std::cout << kCsvHeader << "\r\n";
   uint32_t error = 0;
+  RowWriter rows(format);
   {
     ExportProgress progress;
     error = ForEachRecord([&](const EntryRecord& record) {
       bool kept = filter.Keeps(record);
-      if (kept) std::cout << RowsOf(format, record);
+      if (kept) rows.Write(record);
       progress.Count(kept);
     });
   }
