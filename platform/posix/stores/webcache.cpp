@@ -1,7 +1,9 @@
-// Reading a WebCache database into a snapshot. The database is read whole
-// and walked once: every string an entry hands out is converted to UTF-8
-// into one text of the snapshot's own, and the file's image is let go when
-// the walk ends, so a snapshot holds no more than what it hands out.
+// Reading a WebCache database into a snapshot. The database is walked once,
+// its file read page by page as the walk reaches the catalog, the Containers
+// table and the Container_N tables: the other tables' pages are never read.
+// Every string an entry hands out is converted to UTF-8 into one text of the
+// snapshot's own, and the pages read are let go when the walk ends, so a
+// snapshot holds no more than what it hands out.
 //
 // Every name in the database was written by a stranger's machine: a local
 // file is built only from names that cannot leave their folder, and a
@@ -25,12 +27,13 @@
 #include "formats/Drops.h"
 #include "formats/ese/Database.h"
 #include "platform/posix/shared/fileio.h"
+#include "platform/posix/stores/eseimage.h"
 
 namespace trovex {
 
 namespace {
 
-// A database larger than this is not read: it is held whole in memory.
+// A database larger than this is not read: a walk may hold every page of it.
 constexpr off_t kLargestDatabase = off_t{2} << 30;
 constexpr size_t kSecureNameLength = 8;
 
@@ -387,18 +390,17 @@ std::string AbsoluteFolder(const std::string& folder) {
   return WithoutTrailingSlashes(error ? folder : absolute);
 }
 
-bool ReadDatabase(const std::string& path, FileText& image, std::string* problem) {
-  struct stat info {};
+std::unique_ptr<FileEseImage> OpenDatabase(const std::string& path, std::string* problem) {
+  std::unique_ptr<FileEseImage> image = FileEseImage::Open(path);
   std::string why;
-  if (stat(path.c_str(), &info) == 0 && info.st_size > kLargestDatabase) {
-    why = "too large to be read";
-  } else if (!ReadWholeFile(path, image)) {
+  if (!image) {
     why = std::strerror(errno);
-  } else {
-    return true;
+  } else if (image->Size() > static_cast<uint64_t>(kLargestDatabase)) {
+    why = "too large to be read";
+    image.reset();
   }
-  if (problem != nullptr) *problem = why;
-  return false;
+  if (!image && problem != nullptr) *problem = why;
+  return image;
 }
 
 }  // namespace
@@ -406,10 +408,10 @@ bool ReadDatabase(const std::string& path, FileText& image, std::string* problem
 std::shared_ptr<const UrlSnapshot> WebCacheSnapshot(const std::string& folder, std::string* problem) {
   std::string absolute = AbsoluteFolder(folder);
   std::optional<std::string> path = DatabasePath(absolute);
-  FileText image;
-  if (!path || !ReadDatabase(*path, image, problem)) return nullptr;
+  std::unique_ptr<FileEseImage> image = path ? OpenDatabase(*path, problem) : nullptr;
+  if (!image) return nullptr;
   std::string why;
-  std::optional<ese::Database> database = ese::Database::Open(image.View(), &why);
+  std::optional<ese::Database> database = ese::Database::Open(std::move(image), &why);
   const ese::Table* containers = database ? database->FindTable("Containers") : nullptr;
   if (containers == nullptr) {
     if (problem != nullptr) *problem = database ? "no Containers table" : why;
