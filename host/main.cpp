@@ -30,6 +30,7 @@ struct GlobalOptions {
   std::optional<std::string> WinePrefix;
   std::vector<std::string> CacheFolders;  // in the order given
   std::vector<std::string> Profiles;  // their containers follow the folders
+  std::optional<std::string> INetCache;  // where a WebCache's local files lie
   std::optional<std::string> BoxAnswer;  // "ok" or "cancel"
   bool Help = false;
   std::vector<std::string> Words;  // the command and its arguments
@@ -67,6 +68,8 @@ GlobalOptions ReadGlobalOptions(int argc, char** argv) {
       options.CacheFolders.push_back(*value);
     } else if (std::optional<std::string> value = OptionValue("--profile", argc, argv, i)) {
       options.Profiles.push_back(*value);
+    } else if (std::optional<std::string> value = OptionValue("--inetcache", argc, argv, i)) {
+      options.INetCache = *value;
     } else if (word == "--yes" || word == "--no") {
       options.BoxAnswer = word == "--yes" ? "ok" : "cancel";
     } else if (word == "-h" || word == "--help") {
@@ -125,11 +128,13 @@ std::vector<std::string> CacheFoldersOf(const GlobalOptions& options) {
 // separates the folders of TROVEX_CACHE and the system layer knows no
 // escape for it, so no folder may hold one.
 void ApplyCacheOptions(const GlobalOptions& options) {
-  if (!options.WinePrefix && options.CacheFolders.empty() && options.Profiles.empty()) return;
+  if (!options.WinePrefix && options.CacheFolders.empty() && options.Profiles.empty() && !options.INetCache) return;
   if (!ReadsCacheFolders()) {
-    throw HostError(kExitUsage,
-                    "--wine-prefix, --cache and --profile are for the Linux build; this one reads the system's cache");
+    throw HostError(kExitUsage, "--wine-prefix, --cache, --profile and --inetcache are for the Linux build; this one "
+                                "reads the system's cache");
   }
+  if (options.INetCache)
+    SetEnvironmentOrFail("TROVEX_INETCACHE", FolderOption(*options.INetCache, "INetCache folder", true));
   if (options.WinePrefix) {
     SetEnvironmentOrFail("TROVEX_WINEPREFIX", FolderOption(*options.WinePrefix, "Wine prefix", true));
   }

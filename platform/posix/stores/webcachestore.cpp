@@ -23,9 +23,11 @@ namespace trovex {
 
 namespace {
 
-// A database read: its file's status then, and its snapshot.
+// A database read: its file's status then, the INetCache folder named then,
+// and its snapshot.
 struct Kept {
   struct stat status {};
+  std::string inetCache;
   std::shared_ptr<const UrlSnapshot> snapshot;
 };
 
@@ -61,9 +63,11 @@ bool HoldsDatabase(const std::string& folder) {
 StoreReading ReadDatabase(const CacheContainer& container) {
   StoreReading reading;
   std::optional<struct stat> status = DatabaseStatus(container.Folder);
+  std::string inetCache = NamedINetCache();
   std::lock_guard<std::mutex> hold(keptMutex);
   auto found = kept.find(container.Folder);
-  if (status && found != kept.end() && SameStatus(*status, found->second.status)) {
+  if (status && found != kept.end() && SameStatus(*status, found->second.status) &&
+      found->second.inetCache == inetCache) {
     reading.Snapshot = found->second.snapshot;
     return reading;
   }
@@ -73,7 +77,7 @@ StoreReading ReadDatabase(const CacheContainer& container) {
     if (reading.Problem.empty()) reading.Problem = "cannot be read";
     return reading;
   }
-  if (status && Settled(*status)) kept[container.Folder] = Kept{*status, reading.Snapshot};
+  if (status && Settled(*status)) kept[container.Folder] = Kept{*status, std::move(inetCache), reading.Snapshot};
   return reading;
 }
 
