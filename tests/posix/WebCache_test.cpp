@@ -220,6 +220,20 @@ TEST_F(WebCacheSample, TheDatabaseFileNamedStandsForItsFolder) {
   EXPECT_EQ(DescribeCacheSources().InUse, std::vector<std::string>{Folder()});
 }
 
+TEST_F(WebCacheSample, AKeptReadingGivesWayToADatabaseReplaced) {
+  LinkSample();
+  Name(Folder());
+  EXPECT_EQ(EnumeratedUrls().size(), kEntries);
+  EXPECT_EQ(EnumeratedUrls().size(), kEntries);
+  // The sample cut down to its Containers table and Container_1.
+  fs::remove(Database());
+  fs::create_symlink(TROVEX_WEBCACHE_CUT, Database());
+  std::vector<std::string> urls = EnumeratedUrls();
+  ASSERT_EQ(urls.size(), kContainers[0].Count);
+  EXPECT_EQ(urls.front(), kContainers[0].First);
+  EXPECT_EQ(urls.back(), kContainers[0].Last);
+}
+
 // The pgno of the page holding `offset`, after its checksums are made to
 // hold again: the XOR half of its 8 KiB block's and of block 0's, which
 // covers the others'.
