@@ -69,7 +69,7 @@ std::optional<Header> ReadHeader(const Image& image, std::string* why) {
       if (GoodCopy(image, size, size)) at = size;
     if (at == 0)
       return fail(image.Read(0, 8).U32(4) == kSignature ? "both copies of the database header are damaged"
-                                             : "not an ESE database");
+                                                        : "not an ESE database");
     shadow = true;
   }
   ByteView copy = image.Read(at, 4096);
