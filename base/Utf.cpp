@@ -45,6 +45,10 @@ std::string Utf16ToUtf8(std::string_view bytes) {
   size_t units = bytes.size() / 2;
   for (size_t i = 0; i < units; ++i) {
     uint32_t code = unit(i);
+    if (code < 0x80) {  // most text in a cache is ASCII
+      out += static_cast<char>(code);
+      continue;
+    }
     if (code >= 0xD800 && code < 0xDC00 && i + 1 < units && unit(i + 1) >= 0xDC00 && unit(i + 1) < 0xE000) {
       code = 0x10000 + ((code - 0xD800) << 10) + (unit(i + 1) - 0xDC00);
       ++i;

@@ -9,8 +9,8 @@ namespace {
 
 constexpr char kProgramHelp[] =
     "usage: trovex [--plugin LIB] [--system DIR] [--wine-prefix DIR] [--cache DIR]...\n"
-    "              [--profile DIR]... [--settings FILE] [--yes|--no]\n"
-    "              COMMAND [ARG...]\n"
+    "              [--profile DIR]... [--inetcache DIR] [--settings FILE]\n"
+    "              [--yes|--no] COMMAND [ARG...]\n"
     "\n"
     "Drives the Trovex plug-in, which shows the URL cache as a tree of sites,\n"
     "hosts and entries, through its entry points, as a file manager does.\n"
@@ -41,6 +41,10 @@ constexpr char kProgramHelp[] =
     "                 folders), 8 and later, or Wine, names in any letter case,\n"
     "                 after the --cache folders; links out of DIR are not followed\n"
     "                 (Linux build only)\n"
+    "  --inetcache DIR\n"
+    "                 look for the cached files of a WebCacheV01.dat below DIR,\n"
+    "                 the user's INetCache folder, where the disk's layout puts\n"
+    "                 it elsewhere (sets TROVEX_INETCACHE; Linux build only)\n"
     "  --settings FILE\n"
     "                 the plug-in's settings file, in place of the Trovex.ini\n"
     "                 beside the library, which stays as it is; a file that\n"

@@ -1,5 +1,6 @@
 #include "host/Output.h"
 
+#include <algorithm>
 #include <iostream>
 
 #include "base/Hex.h"
@@ -55,10 +56,19 @@ std::string JsonTextField(std::string_view key, std::string_view text) {
 
 std::string CsvCell(std::string_view text) {
   std::string visible = VisibleText(text);
-  if (visible.find_first_of(",\"") == std::string::npos) return visible;
-  std::string cell = "\"";
-  for (char c : visible) cell += c == '"' ? std::string("\"\"") : std::string(1, c);
-  return cell + "\"";
+  if (std::none_of(visible.begin(), visible.end(), [](char c) { return c == ',' || c == '"'; })) return visible;
+  std::string cell;
+  cell.reserve(visible.size() + 2);
+  cell += '"';
+  for (size_t at = 0;;) {
+    size_t quote = visible.find('"', at);
+    cell.append(visible, at, quote == std::string::npos ? std::string::npos : quote - at);
+    if (quote == std::string::npos) break;
+    cell += "\"\"";
+    at = quote + 1;
+  }
+  cell += '"';
+  return cell;
 }
 
 }  // namespace trovex

@@ -32,6 +32,7 @@ struct GlobalOptions {
   std::vector<std::string> CacheFolders;  // in the order given
   std::vector<std::string> Profiles;  // their containers follow the folders
   std::optional<std::string> SettingsFile;  // in place of the Trovex.ini beside the library
+  std::optional<std::string> INetCache;  // where a WebCache's local files lie
   std::optional<std::string> BoxAnswer;  // "ok" or "cancel"
   bool Help = false;
   std::vector<std::string> Words;  // the command and its arguments
@@ -71,6 +72,8 @@ GlobalOptions ReadGlobalOptions(int argc, char** argv) {
       options.Profiles.push_back(*value);
     } else if (std::optional<std::string> value = OptionValue("--settings", argc, argv, i)) {
       options.SettingsFile = *value;
+    } else if (std::optional<std::string> value = OptionValue("--inetcache", argc, argv, i)) {
+      options.INetCache = *value;
     } else if (word == "--yes" || word == "--no") {
       options.BoxAnswer = word == "--yes" ? "ok" : "cancel";
     } else if (word == "-h" || word == "--help") {
@@ -131,11 +134,13 @@ std::vector<std::string> CacheFoldersOf(const GlobalOptions& options) {
 // the last is emptied, which ends them, and so is TROVEX_CACHE, so that the
 // system layer reads the folders given and no others.
 void ApplyCacheOptions(const GlobalOptions& options) {
-  if (!options.WinePrefix && options.CacheFolders.empty() && options.Profiles.empty()) return;
+  if (!options.WinePrefix && options.CacheFolders.empty() && options.Profiles.empty() && !options.INetCache) return;
   if (!ReadsCacheFolders()) {
-    throw HostError(kExitUsage,
-                    "--wine-prefix, --cache and --profile are for the Linux build; this one reads the system's cache");
+    throw HostError(kExitUsage, "--wine-prefix, --cache, --profile and --inetcache are for the Linux build; this one "
+                                "reads the system's cache");
   }
+  if (options.INetCache)
+    SetEnvironmentOrFail("TROVEX_INETCACHE", FolderOption(*options.INetCache, "INetCache folder", true));
   if (options.WinePrefix) {
     SetEnvironmentOrFail("TROVEX_WINEPREFIX", FolderOption(*options.WinePrefix, "Wine prefix", true));
   }

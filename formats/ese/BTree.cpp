@@ -11,7 +11,7 @@ constexpr int kMaxDepth = 16;
 
 class Walk {
  public:
-  Walk(ByteView image, const Geometry& geometry, TreeKind kind, Drops& drops,
+  Walk(const Image& image, const Geometry& geometry, TreeKind kind, Drops& drops,
        const std::function<bool(const Node&)>& visit)
       : image_(image), geometry_(geometry), kind_(kind), drops_(drops), visit_(visit),
         seen_(geometry.pageCount + 1) {}
@@ -77,7 +77,7 @@ class Walk {
     return true;
   }
 
-  ByteView image_;
+  const Image& image_;
   const Geometry& geometry_;
   TreeKind kind_;
   Drops& drops_;
@@ -88,7 +88,7 @@ class Walk {
 
 }  // namespace
 
-bool WalkTree(ByteView image, const Geometry& geometry, uint32_t root, uint32_t owner, TreeKind kind,
+bool WalkTree(const Image& image, const Geometry& geometry, uint32_t root, uint32_t owner, TreeKind kind,
               Drops& drops, const std::function<bool(const Node&)>& visit) {
   return Walk(image, geometry, kind, drops, visit).Run(root, owner);
 }

@@ -20,7 +20,7 @@ enum class TreeKind { kData, kLongValue };
 // returns false. A page that cannot be read, loops back, belongs to another
 // tree or lies too deep is left out with its subtree and counted in
 // `drops`. Returns false when anything was left out.
-bool WalkTree(ByteView image, const Geometry& geometry, uint32_t root, uint32_t owner, TreeKind kind,
+bool WalkTree(const Image& image, const Geometry& geometry, uint32_t root, uint32_t owner, TreeKind kind,
               Drops& drops, const std::function<bool(const Node&)>& visit);
 
 }  // namespace trovex::ese

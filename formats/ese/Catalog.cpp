@@ -179,7 +179,7 @@ class CatalogReader {
 
 }  // namespace
 
-std::vector<Table> ReadCatalog(ByteView image, const Geometry& geometry, Drops& drops, bool& complete) {
+std::vector<Table> ReadCatalog(const Image& image, const Geometry& geometry, Drops& drops, bool& complete) {
   for (uint32_t root : {kCatalogRoot, kShadowCatalogRoot}) {
     Page page;
     if (LoadPage(image, geometry, root, page).has_value() || !page.Has(kPageRoot)) continue;

@@ -16,7 +16,7 @@ namespace trovex::ese {
 // id order; from the shadow catalog when the catalog's root cannot be read.
 // Malformed and duplicate entries are counted in `drops` and left out;
 // `complete` tells whether every catalog page was read.
-std::vector<Table> ReadCatalog(ByteView image, const Geometry& geometry, Drops& drops, bool& complete);
+std::vector<Table> ReadCatalog(const Image& image, const Geometry& geometry, Drops& drops, bool& complete);
 
 }  // namespace trovex::ese
 

@@ -13,11 +13,15 @@ Value Of(ValueState state, std::string bytes = {}) { return Value{state, std::mo
 }  // namespace
 
 std::optional<Database> Database::Open(std::string_view bytes, std::string* why) {
-  ByteView image(bytes);
-  std::optional<Header> header = ReadHeader(image, why);
+  return Open(std::make_unique<MemoryImage>(ByteView(bytes)), why);
+}
+
+std::optional<Database> Database::Open(std::unique_ptr<const Image> image, std::string* why) {
+  std::optional<Header> header = ReadHeader(*image, why);
   if (!header) return std::nullopt;
-  Database database(image, *header);
-  database.tables_ = ReadCatalog(image, database.geometry_, database.catalogDrops_, database.catalogComplete_);
+  Database database(std::move(image), *header);
+  database.tables_ = ReadCatalog(*database.image_, database.geometry_, database.catalogDrops_,
+                                 database.catalogComplete_);
   return database;
 }
 
@@ -30,7 +34,7 @@ const Table* Database::FindTable(std::string_view name) const {
 bool Database::ForEachRow(const Table& table, Drops& drops, const std::function<bool(const Row&)>& visit) const {
   uint32_t before = drops.Total();
   Row row(*this, table, drops);
-  bool complete = WalkTree(image_, geometry_, table.root, table.objid, TreeKind::kData, drops, [&](const Node& node) {
+  bool complete = WalkTree(*image_, geometry_, table.root, table.objid, TreeKind::kData, drops, [&](const Node& node) {
     if (!row.record_.Parse(node.data, geometry_.large)) {
       drops.Add(Drop::kRecordShape);
       return true;
@@ -45,7 +49,7 @@ const LongValueIndex& Database::LongValuesOf(const Table& table, Drops& drops) c
   auto found = longValues_.find(table.objid);
   if (found != longValues_.end()) return found->second;
   LongValueIndex index;
-  if (table.longValueRoot != 0) index = IndexLongValues(image_, geometry_, table.longValueRoot, drops);
+  if (table.longValueRoot != 0) index = IndexLongValues(*image_, geometry_, table.longValueRoot, drops);
   return longValues_.emplace(table.objid, std::move(index)).first->second;
 }
 
@@ -80,6 +84,12 @@ std::vector<Value> Row::GetAll(const Column& column) const {
 }
 
 Value Row::Get(const Column& column) const {
+  // A single value, neither multi-valued nor encrypted, is its one instance.
+  Field field = record_.Find(column);
+  if (field.kind == Field::Kind::kPresent && !(field.header & (kTaggedMulti | kTaggedEncrypted))) {
+    bool separated = (field.header & kTaggedSeparated) != 0, compressed = (field.header & kTaggedCompressed) != 0;
+    return Resolve(Instance{field.bytes, separated, compressed}, column);
+  }
   std::vector<Value> values = GetAll(column);
   if (values.empty()) return Of(ValueState::kNull);
   return std::move(values.front());

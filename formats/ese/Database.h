@@ -1,4 +1,4 @@
-// A read-only ESE ("JET Blue") database held whole in memory: its tables,
+// A read-only ESE ("JET Blue") database, read through an Image: its tables,
 // their columns and rows, and the values of a row's columns. The reader
 // makes no system calls; it reads the bytes it is given and nothing else.
 // A page or record it cannot read is left out and counted, and the rest is
@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -18,6 +19,7 @@
 #include "formats/Drops.h"
 #include "formats/ese/Drop.h"
 #include "formats/ese/Header.h"
+#include "formats/ese/Image.h"
 #include "formats/ese/LongValue.h"
 #include "formats/ese/Page.h"
 #include "formats/ese/Record.h"
@@ -68,6 +70,8 @@ class Database {
   // Opens the database image `bytes`, which must outlive the result.
   // Nothing when its header cannot be read; `why` then says why.
   static std::optional<Database> Open(std::string_view bytes, std::string* why);
+  // The same for a database read through `image`, which the result keeps.
+  static std::optional<Database> Open(std::unique_ptr<const Image> image, std::string* why);
 
   const Header& FileHeader() const { return header_; }
   const std::vector<Table>& Tables() const { return tables_; }
@@ -87,10 +91,11 @@ class Database {
 
  private:
   friend class Row;
-  Database(ByteView image, const Header& header) : image_(image), header_(header), geometry_(GeometryOf(header)) {}
+  Database(std::unique_ptr<const Image> image, const Header& header)
+      : image_(std::move(image)), header_(header), geometry_(GeometryOf(header)) {}
   const LongValueIndex& LongValuesOf(const Table& table, Drops& drops) const;
 
-  ByteView image_;
+  std::unique_ptr<const Image> image_;
   Header header_;
   Geometry geometry_;
   std::vector<Table> tables_;

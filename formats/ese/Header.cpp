@@ -1,6 +1,8 @@
 #include "formats/ese/Header.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 
 namespace trovex::ese {
 
@@ -20,12 +22,12 @@ uint32_t StoredPageSize(ByteView copy) {
 
 // A copy is good when its signature and checksum hold and it names the page
 // size at which it was found (the shadow sits one page in).
-bool GoodCopy(ByteView image, uint64_t at, uint32_t expectedPageSize) {
-  ByteView copy = image.Sub(at, 4096);
+bool GoodCopy(const Image& image, uint64_t at, uint32_t expectedPageSize) {
+  ByteView copy = image.Read(at, 4096);
   if (copy.Empty() || copy.U32(4) != kSignature) return false;
   uint32_t pageSize = StoredPageSize(copy);
   if (!KnownPageSize(pageSize) || (expectedPageSize != 0 && pageSize != expectedPageSize)) return false;
-  ByteView page = image.Sub(at, pageSize);
+  ByteView page = image.Read(at, pageSize);
   if (page.Empty()) return false;
   return page.U32(0) == (kSignature ^ XorWords(page, 4));
 }
@@ -35,14 +37,25 @@ bool GoodCopy(ByteView image, uint64_t at, uint32_t expectedPageSize) {
 uint32_t XorWords(ByteView bytes, uint64_t at) {
   uint32_t sum = 0;
   std::string_view raw = bytes.Bytes();
-  for (uint64_t i = at; i + 4 <= raw.size(); i += 4) {
+  uint64_t i = at;
+  if constexpr (std::endian::native == std::endian::little) {
+    // Every page is summed: two words at a time, folded at the end.
+    uint64_t pairs = 0;
+    for (; i + 8 <= raw.size(); i += 8) {
+      uint64_t pair;
+      std::memcpy(&pair, raw.data() + i, sizeof pair);
+      pairs ^= pair;
+    }
+    sum = static_cast<uint32_t>(pairs) ^ static_cast<uint32_t>(pairs >> 32);
+  }
+  for (; i + 4 <= raw.size(); i += 4) {
     sum ^= uint32_t{static_cast<uint8_t>(raw[i])} | uint32_t{static_cast<uint8_t>(raw[i + 1])} << 8 |
            uint32_t{static_cast<uint8_t>(raw[i + 2])} << 16 | uint32_t{static_cast<uint8_t>(raw[i + 3])} << 24;
   }
   return sum;
 }
 
-std::optional<Header> ReadHeader(ByteView image, std::string* why) {
+std::optional<Header> ReadHeader(const Image& image, std::string* why) {
   auto fail = [why](const char* reason) -> std::optional<Header> {
     if (why != nullptr) *why = reason;
     return std::nullopt;
@@ -55,11 +68,11 @@ std::optional<Header> ReadHeader(ByteView image, std::string* why) {
     for (uint32_t size = 2048; size <= 32768 && at == 0; size *= 2)
       if (GoodCopy(image, size, size)) at = size;
     if (at == 0)
-      return fail(image.U32(4) == kSignature ? "both copies of the database header are damaged"
-                                             : "not an ESE database");
+      return fail(image.Read(0, 8).U32(4) == kSignature ? "both copies of the database header are damaged"
+                                                        : "not an ESE database");
     shadow = true;
   }
-  ByteView copy = image.From(at);
+  ByteView copy = image.Read(at, 4096);
   Header header;
   header.version = copy.U32(8);
   header.revision = copy.U32(232);

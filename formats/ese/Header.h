@@ -8,6 +8,7 @@
 #include <string>
 
 #include "formats/ByteView.h"
+#include "formats/ese/Image.h"
 
 namespace trovex::ese {
 
@@ -29,7 +30,7 @@ struct Header {
 // checksum or checks, from the shadow copy one page later. Nothing when
 // neither copy holds, the file is not a database of a known format and
 // page size, or it was never completed; `why` then names the reason.
-std::optional<Header> ReadHeader(ByteView image, std::string* why);
+std::optional<Header> ReadHeader(const Image& image, std::string* why);
 
 // The 32-bit XOR of the words of `bytes` from `at` to its end (whole
 // words only).

@@ -48,7 +48,7 @@ uint32_t DefaultChunkSize(uint32_t pageSize) {
   return pageSize - 82;
 }
 
-LongValueIndex IndexLongValues(ByteView image, const Geometry& geometry, uint32_t root, Drops& drops) {
+LongValueIndex IndexLongValues(const Image& image, const Geometry& geometry, uint32_t root, Drops& drops) {
   LongValueIndex index;
   index.complete = WalkTree(image, geometry, root, 0, TreeKind::kLongValue, drops, [&](const Node& node) {
     if (!AddNode(index, node)) drops.Add(Drop::kNodeShape);

@@ -29,7 +29,7 @@ struct LongValueIndex {
 
 // Walks the long-value tree at `root` once; pages it cannot read are
 // counted in `drops` and leave `complete` false.
-LongValueIndex IndexLongValues(ByteView image, const Geometry& geometry, uint32_t root, Drops& drops);
+LongValueIndex IndexLongValues(const Image& image, const Geometry& geometry, uint32_t root, Drops& drops);
 
 // The long-value id a record holds: 4 bytes, or 8 with the top bit set;
 // 0 for anything else.

@@ -64,9 +64,9 @@ bool Page::NodeAt(uint32_t i, Node& node) const {
   return true;
 }
 
-std::optional<Drop> LoadPage(ByteView image, const Geometry& geometry, uint32_t number, Page& page) {
+std::optional<Drop> LoadPage(const Image& image, const Geometry& geometry, uint32_t number, Page& page) {
   if (number < 1 || number > geometry.pageCount) return Drop::kPageOutside;
-  ByteView bytes = image.Sub((uint64_t{number} + 1) * geometry.pageSize, geometry.pageSize);
+  ByteView bytes = image.Read((uint64_t{number} + 1) * geometry.pageSize, geometry.pageSize);
   if (bytes.Empty()) return Drop::kPageOutside;
   uint32_t flags = bytes.U32(36);
   if (AllZero(bytes.Sub(0, geometry.headerSize))) return Drop::kPageUnwritten;

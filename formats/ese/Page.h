@@ -9,6 +9,7 @@
 #include "formats/ByteView.h"
 #include "formats/ese/Drop.h"
 #include "formats/ese/Header.h"
+#include "formats/ese/Image.h"
 
 namespace trovex::ese {
 
@@ -59,7 +60,7 @@ class Page {
   bool NodeAt(uint32_t i, Node& node) const;
 
  private:
-  friend std::optional<Drop> LoadPage(ByteView, const Geometry&, uint32_t, Page&);
+  friend std::optional<Drop> LoadPage(const Image&, const Geometry&, uint32_t, Page&);
   ByteView Tag(uint32_t i, uint8_t* flags) const;
 
   ByteView bytes_;
@@ -72,7 +73,7 @@ class Page {
 
 // Loads page `number` of `image` into `page` after checking its number,
 // checksum and tags; otherwise the reason it cannot be read.
-std::optional<Drop> LoadPage(ByteView image, const Geometry& geometry, uint32_t number, Page& page);
+std::optional<Drop> LoadPage(const Image& image, const Geometry& geometry, uint32_t number, Page& page);
 
 }  // namespace trovex::ese
 

@@ -25,6 +25,7 @@
 #include "platform/system.h"
 #include "platform/win32api.h"
 #include "tests/support/EnumeratedUrls.h"
+#include "tests/support/RunProgram.h"
 #include "tests/support/TempFolder.h"
 
 using namespace trovex;
@@ -87,7 +88,10 @@ class WebCacheSample : public ::testing::Test {
     if (!fs::exists(kSample)) GTEST_SKIP() << "no sample database at " << kSample;
     fs::create_directories(Folder());
   }
-  void TearDown() override { unsetenv("TROVEX_CACHE"); }
+  void TearDown() override {
+    unsetenv("TROVEX_CACHE");
+    unsetenv("TROVEX_INETCACHE");
+  }
 
   // The database's folder as a disk copy lays it out.
   std::string Folder() const { return temp_ / kLayout; }
@@ -214,6 +218,20 @@ TEST_F(WebCacheSample, TheDatabaseFileNamedStandsForItsFolder) {
   Name(Database());
   EXPECT_EQ(EnumeratedUrls().size(), kEntries);
   EXPECT_EQ(DescribeCacheSources().InUse, std::vector<std::string>{Folder()});
+}
+
+TEST_F(WebCacheSample, AKeptReadingGivesWayToADatabaseReplaced) {
+  LinkSample();
+  Name(Folder());
+  EXPECT_EQ(EnumeratedUrls().size(), kEntries);
+  EXPECT_EQ(EnumeratedUrls().size(), kEntries);
+  // The sample cut down to its Containers table and Container_1.
+  fs::remove(Database());
+  fs::create_symlink(TROVEX_WEBCACHE_CUT, Database());
+  std::vector<std::string> urls = EnumeratedUrls();
+  ASSERT_EQ(urls.size(), kContainers[0].Count);
+  EXPECT_EQ(urls.front(), kContainers[0].First);
+  EXPECT_EQ(urls.back(), kContainers[0].Last);
 }
 
 // The pgno of the page holding `offset`, after its checksums are made to
@@ -373,7 +391,36 @@ TEST(WebCacheLocalFile, NamesFromTheDatabaseNeverLeaveTheirFolder) {
       {"alone, another folder", "/c/Windows/WebCache", "C:\\Temp\\", kNames, 1, "a", LocalFileFate::kUnplaced, ""},
   };
   for (const LocalFileCase& c : cases) {
-    LocalFile file = WebCacheLocalFile(c.Folder, c.Directory, c.Secure, c.Pick, c.Name);
+    LocalFile file = WebCacheLocalFile({c.Folder, ""}, c.Directory, c.Secure, c.Pick, c.Name);
+    EXPECT_EQ(file.fate, c.Fate) << c.What;
+    EXPECT_EQ(file.path, c.Path) << c.What;
+  }
+}
+
+struct NamedINetCacheCase {
+  const char* What;
+  const char* Directory;
+  const char* Name;
+  LocalFileFate Fate;
+  const char* Path;
+};
+
+TEST(WebCacheLocalFile, ANamedINetCacheTakesWhatFollowsItsNameOnly) {
+  const WebCachePlaces places{"/m/Users/J/AppData/Local/Microsoft/Windows/WebCache", "/evidence/inet"};
+  const std::vector<NamedINetCacheCase> cases = {
+      {"its IE folder", "C:\\Users\\J\\AppData\\Local\\Microsoft\\Windows\\INetCache\\IE\\", "a[1].js",
+       LocalFileFate::kMapped, "/evidence/inet/IE/AAAAAAAA/a[1].js"},
+      {"its Low folder, any case", "C:\\users\\j\\appdata\\local\\microsoft\\windows\\inetcache\\Low\\IE\\",
+       "b", LocalFileFate::kMapped, "/evidence/inet/Low/IE/AAAAAAAA/b"},
+      {"a folder beside it keeps its place", "C:\\Users\\J\\AppData\\LocalLow\\x\\", "c", LocalFileFate::kMapped,
+       "/m/Users/J/AppData/LocalLow/x/AAAAAAAA/c"},
+      {"a parent after it", "C:\\x\\INetCache\\..\\..\\etc\\", "d", LocalFileFate::kUnsafe, ""},
+      {"a slash after it", "C:\\x\\INetCache\\IE/../..\\", "e", LocalFileFate::kUnsafe, ""},
+      {"a parent as the name", "C:\\x\\INetCache\\IE\\", "..", LocalFileFate::kUnsafe, ""},
+      {"the name alone is no folder", "C:\\x\\INetCacheIE\\", "f", LocalFileFate::kUnplaced, ""},
+  };
+  for (const NamedINetCacheCase& c : cases) {
+    LocalFile file = WebCacheLocalFile(places, c.Directory, "AAAAAAAA", 1, c.Name);
     EXPECT_EQ(file.fate, c.Fate) << c.What;
     EXPECT_EQ(file.path, c.Path) << c.What;
   }
@@ -394,6 +441,61 @@ TEST_F(WebCacheSample, TheProgramListsTheSitesOfItsContentEntries) {
   EXPECT_NE(out.find("folder  0  bootstrapcdn.com\n"), std::string::npos) << out;
   EXPECT_EQ(out.find("Visited"), std::string::npos) << out;
   EXPECT_EQ(ReadFile(temp_ / "err"), "");
+}
+
+// ---- A named INetCache ---------------------------------------------------------
+
+// An INetCache folder of our own making, laid out apart from the profile:
+// the first content entry's file, and the Low entry's file as a link out.
+class NamedINetCache : public WebCacheSample {
+ protected:
+  void SetUp() override {
+    WebCacheSample::SetUp();
+    if (IsSkipped()) return;
+    LinkSample();
+    fs::create_directories(INetCache() + "/IE/USS0JDTC");
+    fs::create_directories(INetCache() + "/Low/IE/K5GEJ1O4");
+    WriteFile(INetCache() + "/IE/USS0JDTC/windows-app-web-link[1].json", "{\"app\":1}");
+    WriteFile(temp_ / "secret", "not the cache's");
+    fs::create_symlink(temp_ / "secret", INetCache() + "/Low/IE/K5GEJ1O4/tag[1].js");
+  }
+
+  std::string INetCache() const { return temp_ / "elsewhere/INetCache"; }
+
+  // Runs trovex on the sample with the INetCache named.
+  Result Trovex(const std::vector<std::string>& arguments) {
+    fs::create_directories(temp_.path() / "system");
+    fs::create_directories(temp_.path() / "run");
+    std::vector<std::string> all = {"--plugin", TROVEX_PLUGIN_PATH, "--system", temp_ / "system",
+                                    "--cache", Folder(), "--inetcache", INetCache()};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    return RunProgram(TROVEX_EXE, all, temp_ / "run");
+  }
+};
+
+TEST_F(NamedINetCache, EntriesBelowItsNameAreLookedForInIt) {
+  Name(Folder());
+  setenv("TROVEX_INETCACHE", INetCache().c_str(), 1);
+  std::vector<Listed> listed = Enumerate();
+  ASSERT_EQ(listed.size(), kEntries);
+  EXPECT_EQ(listed[0].file, INetCache() + "/IE/USS0JDTC/windows-app-web-link[1].json");
+  EXPECT_EQ(listed[119].file, INetCache() + "/Low/IE/K5GEJ1O4/tag[1].js");
+  // LocalLow lies beside the INetCache, not in it: its place stays the profile's.
+  EXPECT_EQ(listed[458].file, AppData() + "/LocalLow/Microsoft/Internet Explorer/DOMStore/WZIE7QPY/www.msn[1].xml");
+  unsetenv("TROVEX_INETCACHE");
+  EXPECT_EQ(Enumerate()[0].file, AppData() + "/Local/Microsoft/Windows/INetCache/IE/USS0JDTC/windows-app-web-link[1].json");
+}
+
+TEST_F(NamedINetCache, TheProgramCopiesFromItAndFollowsNoLinkOut) {
+  Result copied =
+      Trovex({"get", "windows.com/maps.windows.com/https://maps.windows.com/windows-app-web-link", temp_ / "copies"});
+  EXPECT_EQ(copied.Status, 0) << copied.Err;
+  EXPECT_EQ(ReadFile(temp_ / "copies/https%3A%2F%2Fmaps.windows.com%2Fwindows-app-web-link"), "{\"app\":1}");
+  Result linked = Trovex(
+      {"get", "btloader.com/btloader.com/https://btloader.com/tag?o=6208086025961472&upapi=true", temp_ / "linked"});
+  EXPECT_EQ(linked.Status, 1) << linked.Err;
+  EXPECT_FALSE(fs::exists(temp_ / "linked/https%3A%2F%2Fbtloader.com%2Ftag%3Fo%3D6208086025961472%26upapi%3Dtrue"));
+  EXPECT_EQ(Trovex({"--inetcache", temp_ / "missing", "about"}).Status, 2);
 }
 
 }  // namespace

@@ -218,13 +218,6 @@ bool ReadableWhole(const struct stat& status) {
 
 // Opens path for a whole read and checks it is a regular file of a size
 // that may be read; the open file, or an invalid one with errno set.
-UniqueFd OpenWhole(const std::string& path, struct stat& status) {
-  // Non-blocking, so that a store replaced by a pipe cannot hang the caller.
-  UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (!fd.Valid()) return fd;
-  if (fstat(fd.Get(), &status) != 0 || !ReadableWhole(status)) return UniqueFd();
-  return fd;
-}
 
 // The read loop of every ReadWholeFile: reads fd to its end into room that
 // room(capacity) makes, as a file may grow while it is read, at most piece
@@ -269,6 +262,14 @@ bool ReadWhole(const std::string& path, struct stat* info, size_t piece, size_t&
 }
 
 }  // namespace
+
+UniqueFd OpenWhole(const std::string& path, struct stat& status) {
+  // Non-blocking, so that a store replaced by a pipe cannot hang the caller.
+  UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (!fd.Valid()) return fd;
+  if (fstat(fd.Get(), &status) != 0 || !ReadableWhole(status)) return UniqueFd();
+  return fd;
+}
 
 bool ReadWholeFd(int fd, std::string& contents, struct stat* info) {
   contents.clear();

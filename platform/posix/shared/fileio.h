@@ -143,6 +143,11 @@ class FileText {
   size_t capacity_ = 0;
 };
 
+// Opens the regular file at path for reading, without blocking on a pipe put
+// in its place, and its status in `status`; invalid with errno when it cannot
+// be opened or is no regular file of a size that can be read whole.
+UniqueFd OpenWhole(const std::string& path, struct stat& status);
+
 // ReadWholeFile of the file open as `fd`, read from its start.
 bool ReadWholeFd(int fd, std::string& contents, struct stat* info = nullptr);
 

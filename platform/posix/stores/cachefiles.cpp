@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "platform/posix/stores/containers.h"
+#include "platform/posix/stores/webcache.h"
 #include "platform/posix/shared/fileio.h"
 #include "platform/win32api.h"
 #include "platform/posix/shared/sysfolder.h"
@@ -142,10 +143,12 @@ bool StartsBelow(std::string_view root, std::string_view path) {
 }
 
 // The folders that hold the stores' local files: the text store's cache
-// folder and every container folder, as prefixes.
+// folder, the INetCache folder named for WebCache databases and every
+// container folder, as prefixes.
 std::vector<std::string> StoreFolders() {
   std::vector<std::string> folders;
   if (std::optional<std::string> cache = CacheFolderPrefix()) folders.push_back(*cache);
+  if (std::string inetCache = NamedINetCache(); !inetCache.empty()) folders.push_back(AsPrefix(inetCache));
   if (ContainersConfigured()) {
     for (const CacheContainer& container : ConfiguredContainers()) {
       std::error_code error;

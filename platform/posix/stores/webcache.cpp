@@ -1,11 +1,12 @@
-// Reading a WebCache database into a snapshot. The database is read whole
-// and walked once: every string an entry hands out is converted to UTF-8
-// into one text of the snapshot's own, and the file's image is let go when
-// the walk ends, so a snapshot holds no more than what it hands out.
+// Reading a WebCache database into a snapshot. The database is walked once,
+// its file read page by page as the walk reaches the catalog, the Containers
+// table and the Container_N tables: the other tables' pages are never read.
+// Every string an entry hands out is converted to UTF-8 into one text of the
+// snapshot's own, and the pages read are let go when the walk ends, so a
+// snapshot holds no more than what it hands out.
 //
-// Every name in the database was written by a stranger's machine: a local
-// file is built only from names that cannot leave their folder, and a
-// container's Windows folder is placed only by what follows its AppData.
+// Every name in the database was written by a stranger's machine: where a
+// local file may lie is webcachefiles.cpp's to say.
 #include "platform/posix/stores/webcache.h"
 
 #include <sys/stat.h>
@@ -20,19 +21,18 @@
 #include <string_view>
 #include <vector>
 
-#include "base/Ascii.h"
 #include "base/Utf.h"
 #include "formats/Drops.h"
 #include "formats/ese/Database.h"
 #include "platform/posix/shared/fileio.h"
+#include "platform/posix/stores/eseimage.h"
 
 namespace trovex {
 
 namespace {
 
-// A database larger than this is not read: it is held whole in memory.
+// A database larger than this is not read: a walk may hold every page of it.
 constexpr off_t kLargestDatabase = off_t{2} << 30;
-constexpr size_t kSecureNameLength = 8;
 
 enum class MapDrop { kNoUrl, kUnsafeName, kUnplaced };
 
@@ -169,90 +169,6 @@ std::optional<std::string> TextOf(const ese::Row& row, const ese::Column* column
   return Utf16ToUtf8(bytes);
 }
 
-// ---- Local files ----------------------------------------------------------
-
-// A name that stays in its folder whatever joins it.
-bool IsSafeName(std::string_view name) {
-  if (name.empty() || name == "." || name == "..") return false;
-  return std::none_of(name.begin(), name.end(), [](char c) {
-    return static_cast<unsigned char>(c) < 0x20 || c == 0x7f || c == '/' || c == '\\' || c == ':';
-  });
-}
-
-bool IsSecureName(std::string_view name) {
-  return name.size() == kSecureNameLength && std::all_of(name.begin(), name.end(), [](char c) {
-           return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z');
-         });
-}
-
-// Where `what` starts in `text`, letter case ignored; npos when nowhere.
-size_t FindNoCase(std::string_view text, std::string_view what) {
-  for (size_t at = 0; at + what.size() <= text.size(); ++at) {
-    if (EqualNoCase(text.substr(at, what.size()), what)) return at;
-  }
-  return std::string_view::npos;
-}
-
-// Whether `path` ends in the components `tail`, letter case ignored.
-bool EndsWithFolders(std::string_view path, std::string_view tail) {
-  return path.size() > tail.size() && path[path.size() - tail.size() - 1] == '/' &&
-         EqualNoCase(path.substr(path.size() - tail.size()), tail);
-}
-
-// The Linux folder of the Windows folder `directory`: in a disk copy's
-// layout, below the AppData folder holding the database's folder; else, for
-// a folder copied with its neighbours, below the database folder's parent,
-// where the Windows folder's part after \Microsoft\Windows\ lies. Nothing
-// when its place is not known or a component could lead elsewhere
-// (`*unsafe` then says the latter).
-std::optional<std::string> LinuxFolderOf(std::string_view folder, std::string_view directory, bool* unsafe) {
-  constexpr std::string_view kLayout = "Local/Microsoft/Windows/WebCache";
-  std::string_view marker = "\\AppData\\";
-  std::string path;
-  if (EndsWithFolders(folder, kLayout)) {
-    path = std::string(folder.substr(0, folder.size() - kLayout.size() - 1));
-  } else {
-    marker = "\\Microsoft\\Windows\\";
-    path = std::string(folder.substr(0, folder.rfind('/')));
-  }
-  size_t at = FindNoCase(directory, marker);
-  if (at == std::string_view::npos) return std::nullopt;
-  std::string_view rest = directory.substr(at + marker.size());
-  while (!rest.empty()) {
-    size_t slash = rest.find('\\');
-    std::string_view part = rest.substr(0, slash);
-    rest.remove_prefix(slash == std::string_view::npos ? rest.size() : slash + 1);
-    if (part.empty()) continue;
-    if (!IsSafeName(part)) {
-      *unsafe = true;
-      return std::nullopt;
-    }
-    path += '/';
-    path += part;
-  }
-  return path;
-}
-
-}  // namespace
-
-LocalFile WebCacheLocalFile(std::string_view folder, std::string_view directory, std::string_view secureNames,
-                            uint64_t secure, std::string_view name) {
-  if (secure == 0 || name.empty()) return {};
-  if (secure > secureNames.size() / kSecureNameLength) return {LocalFileFate::kUnsafe, {}};
-  std::string_view secureName = secureNames.substr((secure - 1) * kSecureNameLength, kSecureNameLength);
-  if (!IsSecureName(secureName) || !IsSafeName(name)) return {LocalFileFate::kUnsafe, {}};
-  bool unsafe = false;
-  std::optional<std::string> path = LinuxFolderOf(folder, directory, &unsafe);
-  if (!path) return {unsafe ? LocalFileFate::kUnsafe : LocalFileFate::kUnplaced, {}};
-  *path += '/';
-  *path += secureName;
-  *path += '/';
-  *path += name;
-  return {LocalFileFate::kMapped, std::move(*path)};
-}
-
-namespace {
-
 // ---- The walk -------------------------------------------------------------
 
 // The columns of a Container_N table that become an entry's fields.
@@ -276,7 +192,8 @@ struct ContainerPlace {
 
 class Walk {
  public:
-  Walk(const ese::Database& database, WebCache& cache) : database_(database), cache_(cache) {
+  Walk(const ese::Database& database, WebCache& cache, std::string inetCache)
+      : database_(database), cache_(cache), inetCache_(std::move(inetCache)) {
     eseDrops_.Merge(database.CatalogDrops());
   }
 
@@ -354,7 +271,8 @@ class Walk {
       mapDrops_.Add(MapDrop::kUnsafeName);
       return;
     }
-    LocalFile file = WebCacheLocalFile(cache_.Folder(), place.directory, place.secureNames, secure, *name);
+    LocalFile file =
+        WebCacheLocalFile({cache_.Folder(), inetCache_}, place.directory, place.secureNames, secure, *name);
     switch (file.fate) {
       case LocalFileFate::kNone: break;
       case LocalFileFate::kMapped: entry.file = cache_.Add(file.path); break;
@@ -365,6 +283,7 @@ class Walk {
 
   const ese::Database& database_;
   WebCache& cache_;
+  std::string inetCache_;
   Drops eseDrops_ = ese::NewDrops();
   Drops mapDrops_{kMapReasons};
 };
@@ -387,18 +306,17 @@ std::string AbsoluteFolder(const std::string& folder) {
   return WithoutTrailingSlashes(error ? folder : absolute);
 }
 
-bool ReadDatabase(const std::string& path, FileText& image, std::string* problem) {
-  struct stat info {};
+std::unique_ptr<FileEseImage> OpenDatabase(const std::string& path, std::string* problem) {
+  std::unique_ptr<FileEseImage> image = FileEseImage::Open(path);
   std::string why;
-  if (stat(path.c_str(), &info) == 0 && info.st_size > kLargestDatabase) {
-    why = "too large to be read";
-  } else if (!ReadWholeFile(path, image)) {
+  if (!image) {
     why = std::strerror(errno);
-  } else {
-    return true;
+  } else if (image->Size() > static_cast<uint64_t>(kLargestDatabase)) {
+    why = "too large to be read";
+    image.reset();
   }
-  if (problem != nullptr) *problem = why;
-  return false;
+  if (!image && problem != nullptr) *problem = why;
+  return image;
 }
 
 }  // namespace
@@ -406,17 +324,17 @@ bool ReadDatabase(const std::string& path, FileText& image, std::string* problem
 std::shared_ptr<const UrlSnapshot> WebCacheSnapshot(const std::string& folder, std::string* problem) {
   std::string absolute = AbsoluteFolder(folder);
   std::optional<std::string> path = DatabasePath(absolute);
-  FileText image;
-  if (!path || !ReadDatabase(*path, image, problem)) return nullptr;
+  std::unique_ptr<FileEseImage> image = path ? OpenDatabase(*path, problem) : nullptr;
+  if (!image) return nullptr;
   std::string why;
-  std::optional<ese::Database> database = ese::Database::Open(image.View(), &why);
+  std::optional<ese::Database> database = ese::Database::Open(std::move(image), &why);
   const ese::Table* containers = database ? database->FindTable("Containers") : nullptr;
   if (containers == nullptr) {
     if (problem != nullptr) *problem = database ? "no Containers table" : why;
     return nullptr;
   }
   auto cache = std::make_shared<WebCache>(std::move(absolute));
-  Walk walk(*database, *cache);
+  Walk walk(*database, *cache, NamedINetCache());
   walk.ReadContainers(*containers);
   cache->SetDropped(walk.Describe());
   return cache;

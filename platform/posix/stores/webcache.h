@@ -7,7 +7,8 @@
 // Containers table, each container's in the key order of its Container_N
 // table. In a disk copy the database lies in
 // AppData/Local/Microsoft/Windows/WebCache and the cached files below the
-// same AppData folder: that is where a local file is looked for.
+// same AppData folder: that is where a local file is looked for, unless the
+// user names the INetCache folder (TROVEX_INETCACHE).
 #ifndef TROVEX_PLATFORM_POSIX_WEBCACHE_H
 #define TROVEX_PLATFORM_POSIX_WEBCACHE_H
 
@@ -43,14 +44,27 @@ struct LocalFile {
   std::string path;
 };
 
-// The Linux path of an entry's local file: below the AppData folder that
-// holds `folder` (the database's folder, without a trailing '/') as
-// AppData/Local/Microsoft/Windows/WebCache, else below `folder`'s parent
-// for what follows \Microsoft\Windows\. `directory` is its container's Windows
-// folder, `secureNames` the container's secure folder names (eight
-// characters each, run together), `secure` the entry's 1-based pick among
-// them (0: no file), `name` its file name; all text as UTF-8.
-LocalFile WebCacheLocalFile(std::string_view folder, std::string_view directory, std::string_view secureNames,
+// Where local files are looked for: the database's folder, absolute and
+// without a trailing '/', and the INetCache folder the user named (empty
+// when none), likewise.
+struct WebCachePlaces {
+  std::string_view folder;
+  std::string_view inetCache;
+};
+
+// The INetCache folder TROVEX_INETCACHE names, absolute and without a
+// trailing '/'; empty when it names none.
+std::string NamedINetCache();
+
+// The Linux path of an entry's local file: below the named INetCache folder
+// for what follows \INetCache\ in its Windows folder; else below the
+// AppData folder that holds the database's folder as
+// AppData/Local/Microsoft/Windows/WebCache; else below the database folder's
+// parent for what follows \Microsoft\Windows\. `directory` is its
+// container's Windows folder, `secureNames` the container's secure folder
+// names (eight characters each, run together), `secure` the entry's 1-based
+// pick among them (0: no file), `name` its file name; all text as UTF-8.
+LocalFile WebCacheLocalFile(const WebCachePlaces& places, std::string_view directory, std::string_view secureNames,
                             uint64_t secure, std::string_view name);
 
 // The WebCache databases as a store of the URL cache; a deletion of a URL it

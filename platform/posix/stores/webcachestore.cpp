@@ -1,10 +1,13 @@
 // The WebCache databases as a store of the URL cache. A database is only
 // read: changing a live ESE database safely takes its log files, so a
-// deletion of an entry it holds is refused and nothing is written. The last
-// snapshot read is shared while its file is unchanged, so that the report
-// of the sources, the enumeration and a run of deletions read it once.
+// deletion of an entry it holds is refused and nothing is written. Each
+// database's snapshot is kept while its file is unchanged, so that the
+// report of the sources, every enumeration and a run of deletions of one
+// process read it once; a file changed a moment ago is read each time.
 #include <sys/stat.h>
 
+#include <ctime>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -20,18 +23,16 @@ namespace trovex {
 
 namespace {
 
-// The last database read: its folder, its file's status then, and the
-// snapshot, held for as long as someone uses it, or a run of deletions
-// asked about it.
-struct Shared {
-  std::string folder;
+// A database read: its file's status then, the INetCache folder named then,
+// and its snapshot.
+struct Kept {
   struct stat status {};
-  std::weak_ptr<const UrlSnapshot> snapshot;
-  std::shared_ptr<const UrlSnapshot> heldForRun;
+  std::string inetCache;
+  std::shared_ptr<const UrlSnapshot> snapshot;
 };
 
-TROVEX_MODULE_STATE std::mutex sharedMutex;
-TROVEX_MODULE_STATE Shared shared;
+TROVEX_MODULE_STATE std::mutex keptMutex;
+TROVEX_MODULE_STATE std::map<std::string, Kept> kept;  // by folder
 
 std::optional<struct stat> DatabaseStatus(const std::string& folder) {
   for (const char* name : {kWebCacheName, kWebCacheOldName}) {
@@ -47,6 +48,14 @@ bool SameStatus(const struct stat& a, const struct stat& b) {
          a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
 }
 
+// Whether the file was last changed long enough ago that a change from now
+// on gives it other times than `status` holds: a file's times advance in
+// ticks, and a change within the tick of the reading would go unseen.
+bool Settled(const struct stat& status) {
+  time_t now = time(nullptr);
+  return status.st_mtim.tv_sec < now - 1 && status.st_ctim.tv_sec < now - 1;
+}
+
 bool HoldsDatabase(const std::string& folder) {
   return DatabaseStatus(folder).has_value();
 }
@@ -54,21 +63,21 @@ bool HoldsDatabase(const std::string& folder) {
 StoreReading ReadDatabase(const CacheContainer& container) {
   StoreReading reading;
   std::optional<struct stat> status = DatabaseStatus(container.Folder);
-  std::lock_guard<std::mutex> hold(sharedMutex);
-  if (status && shared.folder == container.Folder && SameStatus(*status, shared.status)) {
-    if ((reading.Snapshot = shared.snapshot.lock())) return reading;
+  std::string inetCache = NamedINetCache();
+  std::lock_guard<std::mutex> hold(keptMutex);
+  auto found = kept.find(container.Folder);
+  if (status && found != kept.end() && SameStatus(*status, found->second.status) &&
+      found->second.inetCache == inetCache) {
+    reading.Snapshot = found->second.snapshot;
+    return reading;
   }
+  if (found != kept.end()) kept.erase(found);
   reading.Snapshot = WebCacheSnapshot(container.Folder, &reading.Problem);
   if (!reading.Snapshot) {
     if (reading.Problem.empty()) reading.Problem = "cannot be read";
     return reading;
   }
-  if (status) {
-    shared.folder = container.Folder;
-    shared.status = *status;
-    shared.snapshot = reading.Snapshot;
-    shared.heldForRun.reset();
-  }
+  if (status && Settled(*status)) kept[container.Folder] = Kept{*status, std::move(inetCache), reading.Snapshot};
   return reading;
 }
 
@@ -82,10 +91,6 @@ bool Holds(const UrlSnapshot& store, std::string_view url) {
 std::optional<BOOL> RefuseDeletion(const CacheContainer& container, std::string_view url) {
   StoreReading reading = ReadDatabase(container);
   if (!reading.Snapshot) return std::nullopt;
-  {
-    std::lock_guard<std::mutex> hold(sharedMutex);
-    if (shared.snapshot.lock() == reading.Snapshot) shared.heldForRun = reading.Snapshot;
-  }
   if (!Holds(*reading.Snapshot, url)) return std::nullopt;
   return Fail(ERROR_ACCESS_DENIED);
 }
@@ -95,10 +100,8 @@ BOOL NothingKept() {
   return TRUE;
 }
 
-void ForgetRun() {
-  std::lock_guard<std::mutex> hold(sharedMutex);
-  shared.heldForRun.reset();
-}
+// A run keeps nothing of its own: the snapshots are kept anyway.
+void ForgetRun() {}
 
 }  // namespace
 
