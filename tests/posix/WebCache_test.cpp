@@ -443,6 +443,32 @@ TEST_F(WebCacheSample, TheProgramListsTheSitesOfItsContentEntries) {
   EXPECT_EQ(ReadFile(temp_ / "err"), "");
 }
 
+// The files of a disk copy's layout lie below its AppData folder, above the
+// database's own: a copy from there follows no link either.
+TEST_F(WebCacheSample, TheProgramCopiesFromTheProfileAndFollowsNoLinkOut) {
+  LinkSample();
+  std::string inetCache = AppData() + "/Local/Microsoft/Windows/INetCache";
+  fs::create_directories(inetCache + "/IE/USS0JDTC");
+  fs::create_directories(inetCache + "/Low/IE/K5GEJ1O4");
+  WriteFile(inetCache + "/IE/USS0JDTC/windows-app-web-link[1].json", "{\"app\":1}");
+  WriteFile(temp_ / "secret", "not the cache's");
+  fs::create_symlink(temp_ / "secret", inetCache + "/Low/IE/K5GEJ1O4/tag[1].js");
+  fs::create_directories(temp_.path() / "system");
+  auto trovex = [&](const std::vector<std::string>& arguments) {
+    std::vector<std::string> all = {"--plugin", TROVEX_PLUGIN_PATH, "--system", temp_ / "system", "--cache", Folder()};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    return RunProgram(TROVEX_EXE, all, temp_.path());
+  };
+  Result copied =
+      trovex({"get", "windows.com/maps.windows.com/https://maps.windows.com/windows-app-web-link", temp_ / "copies"});
+  EXPECT_EQ(copied.Status, 0) << copied.Err;
+  EXPECT_EQ(ReadFile(temp_ / "copies/https%3A%2F%2Fmaps.windows.com%2Fwindows-app-web-link"), "{\"app\":1}");
+  Result linked = trovex(
+      {"get", "btloader.com/btloader.com/https://btloader.com/tag?o=6208086025961472&upapi=true", temp_ / "linked"});
+  EXPECT_EQ(linked.Status, 1) << linked.Err;
+  EXPECT_FALSE(fs::exists(temp_ / "linked/https%3A%2F%2Fbtloader.com%2Ftag%3Fo%3D6208086025961472%26upapi%3Dtrue"));
+}
+
 // ---- A named INetCache ---------------------------------------------------------
 
 // An INetCache folder of our own making, laid out apart from the profile:

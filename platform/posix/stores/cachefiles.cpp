@@ -142,9 +142,10 @@ bool StartsBelow(std::string_view root, std::string_view path) {
   return path.size() > root.size() + 1 && path.starts_with(root) && path[root.size()] == '/';
 }
 
-// The folders that hold the stores' local files: the text store's cache
-// folder, the INetCache folder named for WebCache databases and every
-// container folder, as prefixes.
+// The folders that hold the stores' local files, as prefixes: the text
+// store's cache folder, the INetCache folder named for WebCache databases,
+// every container folder and, for a WebCache database, the folder its files
+// are placed below, which lies above the database's own.
 std::vector<std::string> StoreFolders() {
   std::vector<std::string> folders;
   if (std::optional<std::string> cache = CacheFolderPrefix()) folders.push_back(*cache);
@@ -153,7 +154,9 @@ std::vector<std::string> StoreFolders() {
     for (const CacheContainer& container : ConfiguredContainers()) {
       std::error_code error;
       std::string absolute = std::filesystem::absolute(container.Folder, error).string();
-      folders.push_back(AsPrefix(error ? container.Folder : absolute));
+      std::string folder = error ? container.Folder : absolute;
+      folders.push_back(AsPrefix(folder));
+      if (std::string files = WebCacheFilesFolder(folder); !files.empty()) folders.push_back(AsPrefix(files));
     }
   }
   return folders;

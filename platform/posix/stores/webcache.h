@@ -67,6 +67,12 @@ std::string NamedINetCache();
 LocalFile WebCacheLocalFile(const WebCachePlaces& places, std::string_view directory, std::string_view secureNames,
                             uint64_t secure, std::string_view name);
 
+// The folder below which WebCacheLocalFile places the local files of the
+// database in `folder` (absolute, without a trailing '/') when no INetCache
+// is named: the AppData folder of a disk copy's layout, else the folder's
+// parent; empty when `folder` holds no WebCache database.
+std::string WebCacheFilesFolder(const std::string& folder);
+
 // The WebCache databases as a store of the URL cache; a deletion of a URL it
 // holds is refused with ERROR_ACCESS_DENIED and changes nothing.
 extern const UrlStore kWebCacheStore;

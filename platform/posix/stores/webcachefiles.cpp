@@ -54,8 +54,9 @@ bool EndsWithFolders(std::string_view path, std::string_view tail) {
 // parent, where the Windows folder's part after \Microsoft\Windows\ lies.
 // Nothing when its place is not known or a component could lead elsewhere
 // (`*unsafe` then says the latter).
+constexpr std::string_view kLayout = "Local/Microsoft/Windows/WebCache";
+
 std::optional<std::string> LinuxFolderOf(const WebCachePlaces& places, std::string_view directory, bool* unsafe) {
-  constexpr std::string_view kLayout = "Local/Microsoft/Windows/WebCache";
   constexpr std::string_view kINetCache = "\\INetCache\\";
   std::string_view folder = places.folder;
   std::string_view marker = "\\AppData\\";
@@ -105,6 +106,16 @@ LocalFile WebCacheLocalFile(const WebCachePlaces& places, std::string_view direc
   return {LocalFileFate::kMapped, std::move(*path)};
 }
 
+
+std::string WebCacheFilesFolder(const std::string& folder) {
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(folder + "/" + kWebCacheName, error) &&
+      !std::filesystem::is_regular_file(folder + "/" + kWebCacheOldName, error)) {
+    return {};
+  }
+  if (EndsWithFolders(folder, kLayout)) return folder.substr(0, folder.size() - kLayout.size() - 1);
+  return folder.substr(0, folder.rfind('/'));
+}
 
 std::string NamedINetCache() {
   const char* named = std::getenv("TROVEX_INETCACHE");
