@@ -44,11 +44,17 @@ std::string Utf16ToUtf8(std::string_view bytes) {
   };
   size_t units = bytes.size() / 2;
   for (size_t i = 0; i < units; ++i) {
-    uint32_t code = unit(i);
-    if (code < 0x80) {  // most text in a cache is ASCII
-      out += static_cast<char>(code);
+    // Most text in a cache is ASCII: a run of it is written at once.
+    size_t run = i;
+    while (run < units && unit(run) < 0x80) ++run;
+    if (run > i) {
+      size_t start = out.size();
+      out.resize(start + (run - i));
+      for (size_t k = i; k < run; ++k) out[start + (k - i)] = static_cast<char>(bytes[2 * k]);
+      i = run - 1;
       continue;
     }
+    uint32_t code = unit(i);
     if (code >= 0xD800 && code < 0xDC00 && i + 1 < units && unit(i + 1) >= 0xDC00 && unit(i + 1) < 0xE000) {
       code = 0x10000 + ((code - 0xD800) << 10) + (unit(i + 1) - 0xDC00);
       ++i;

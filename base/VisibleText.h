@@ -33,6 +33,9 @@ std::string HexEscape(char kind, uint32_t value, int digits);
 // its escaped form; everything else as it is.
 std::string VisibleText(std::string_view text);
 
+// Appends VisibleText(text) to shown, without a string of its own.
+void AppendVisibleText(std::string& shown, std::string_view text);
+
 }  // namespace trovex
 
 #endif

@@ -48,8 +48,7 @@ constexpr char kCsvHeader[] =
 
 // A byte that the visible form (VisibleText) keeps as it is, whatever
 // surrounds it: printable ASCII, which is never part of a longer UTF-8
-// sequence. The rows below copy runs of such bytes themselves and hand only
-// the others to VisibleText: most of a cache's text is plain.
+// sequence. Most of a cache's text is plain, and needs no hex column.
 bool ShowsAsItself(char c) {
   return c >= 0x20 && c < 0x7F;
 }
@@ -59,19 +58,6 @@ bool AllShowAsThemselves(std::string_view text) {
     if (!ShowsAsItself(c)) return false;
   }
   return true;
-}
-
-// Appends text's visible form.
-void AppendVisible(std::string& out, std::string_view text) {
-  for (size_t at = 0; at < text.size();) {
-    size_t plain = at;
-    while (plain < text.size() && ShowsAsItself(text[plain])) ++plain;
-    out.append(text.data() + at, plain - at);
-    size_t other = plain;
-    while (other < text.size() && !ShowsAsItself(text[other])) ++other;
-    if (other > plain) out += VisibleText(text.substr(plain, other - plain));
-    at = other;
-  }
 }
 
 bool NeedsQuotes(std::string_view text) {
@@ -85,16 +71,22 @@ bool NeedsQuotes(std::string_view text) {
 // a comma or a quote (neither of which the visible form adds or escapes).
 void AppendCsvCell(std::string& row, std::string_view text) {
   if (!NeedsQuotes(text)) {
-    AppendVisible(row, text);
+    AppendVisibleText(row, text);
     return;
   }
-  std::string visible;
-  AppendVisible(visible, text);
+  // The visible form is built in a buffer kept from cell to cell, then
+  // copied in runs that end at a quote, each quote doubled.
+  static std::string visible;
+  visible.clear();
+  AppendVisibleText(visible, text);
   row += '"';
-  for (char c : visible) {
-    row += c;
-    if (c == '"') row += '"';
+  std::string_view rest = visible;
+  for (size_t quote = rest.find('"'); quote != std::string_view::npos; quote = rest.find('"')) {
+    row.append(rest.data(), quote + 1);
+    row += '"';
+    rest.remove_prefix(quote + 1);
   }
+  row.append(rest);
   row += '"';
 }
 
