@@ -7,7 +7,7 @@
 #include "host/Output.h"
 
 #ifdef TROVEX_HAVE_SHA256
-#include <openssl/evp.h>
+#include <sha2.h>
 #endif
 
 namespace trovex {
@@ -19,12 +19,12 @@ constexpr char kHeader[] = "url,container,last_modified,expires,last_access,last
 #ifdef TROVEX_HAVE_SHA256
 // Feeds the open file to the digest in blocks, so that a copy of any size
 // takes one block of memory.
-bool HashStream(std::ifstream& in, EVP_MD_CTX* context, uint64_t& size) {
+bool HashStream(std::ifstream& in, SHA2_CTX& context, uint64_t& size) {
   std::array<char, 64 * 1024> block;
   while (in) {
     in.read(block.data(), block.size());
     std::streamsize got = in.gcount();
-    if (got > 0 && EVP_DigestUpdate(context, block.data(), static_cast<size_t>(got)) != 1) return false;
+    if (got > 0) SHA256Update(&context, reinterpret_cast<const uint8_t*>(block.data()), static_cast<size_t>(got));
     size += static_cast<uint64_t>(got);
   }
   return in.eof() && !in.bad();
@@ -45,16 +45,14 @@ std::optional<FileDigest> DigestOfFile(const std::filesystem::path& file) {
 #ifdef TROVEX_HAVE_SHA256
   std::ifstream in(file, std::ios::binary);
   if (!in) return std::nullopt;
-  EVP_MD_CTX* context = EVP_MD_CTX_new();
-  if (context == nullptr) return std::nullopt;
+  SHA2_CTX context;
+  SHA256Init(&context);
   FileDigest digest;
-  std::array<unsigned char, EVP_MAX_MD_SIZE> hash;
-  unsigned int length = 0;
-  bool done = EVP_DigestInit_ex(context, EVP_sha256(), nullptr) == 1 && HashStream(in, context, digest.Size) &&
-              EVP_DigestFinal_ex(context, hash.data(), &length) == 1;
-  EVP_MD_CTX_free(context);
+  std::array<uint8_t, SHA256_DIGEST_LENGTH> hash;
+  bool done = HashStream(in, context, digest.Size);
+  SHA256Final(hash.data(), &context);
   if (!done) return std::nullopt;
-  digest.Sha256 = HexBytes(std::string_view(reinterpret_cast<const char*>(hash.data()), length));
+  digest.Sha256 = HexBytes(std::string_view(reinterpret_cast<const char*>(hash.data()), hash.size()));
   return digest;
 #else
   (void)file;
