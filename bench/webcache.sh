@@ -25,16 +25,17 @@ mkdir -p "$HOME" "$TROVEX_SYSTEM"
 folder=$(dirname "$database")
 
 # Runs the command RUNS times; prints the median wall time in milliseconds
-# and the largest maximum resident set in KiB. esedbexport refuses to write
-# into a folder that exists: each run starts without it.
+# and the largest maximum resident set in KiB. The time is taken by the
+# shell's own timer, so that no other program's start is counted in it; the
+# memory by /usr/bin/time, in runs of their own. esedbexport refuses to
+# write into a folder that exists: each run starts without it.
 measure() {
-  local times=() peak=0 i start end rss
+  local times=() peak=0 i rss TIMEFORMAT=%3R
   for i in $(seq 1 "$runs"); do
     rm -rf "$work/oracle.export"
-    start=$(date +%s%N)
+    times+=($({ time "$@" >/dev/null 2>&1; } 2>&1 | awk '{ printf "%d", $1 * 1000 }'))
+    rm -rf "$work/oracle.export"
     /usr/bin/time -f '%M' -o "$work/rss" "$@" >/dev/null 2>&1
-    end=$(date +%s%N)
-    times+=($(( (end - start) / 1000000 )))
     rss=$(tail -n 1 "$work/rss")
     [ "$rss" -gt "$peak" ] && peak=$rss
   done
