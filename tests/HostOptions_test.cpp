@@ -8,8 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/RunProgram.h"
-#include "tests/support/TempFolder.h"
+#include "tests/support/SampleProgram.h"
 
 using namespace trovex;
 
@@ -17,24 +16,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kSamples = TROVEX_INDEXDAT_SAMPLES;
-const std::string kContent = kSamples + "/greendale/Content.IE5/index.dat";
-const std::string kHistory = kSamples + "/greendale/History.IE5/index.dat";
-
-class HostOptions : public ::testing::Test {
+class HostOptions : public SampleProgramTest {
  protected:
-  HostOptions() { fs::create_directories(Temp("system")); }
-
-  std::string Temp(const std::string& name) const { return temp_ / name; }
-
-  // Copies sample to the index.dat of folder (below the temporary folder);
-  // the folder's real path.
-  std::string Container(const std::string& folder, const std::string& sample) {
-    fs::create_directories(Temp(folder));
-    fs::copy_file(sample, Temp(folder) + "/index.dat");
-    return fs::canonical(Temp(folder)).string();
-  }
-
   // trovex with the test's system folder and the built library, after the
   // environment's assignments ("NAME=VALUE") made through env(1), every
   // variable of the caches and the settings removed first.
@@ -54,15 +37,7 @@ class HostOptions : public ::testing::Test {
     about.push_back("about");
     Result result = Run(about, environment);
     EXPECT_EQ(result.Status, 0) << result.Err;
-    std::vector<std::string> folders;
-    size_t at = result.Out.find("Cache folders in use:\n");
-    if (at == std::string::npos) return folders;
-    for (at = result.Out.find('\n', at) + 1; result.Out.compare(at, 2, "  ") == 0;) {
-      size_t end = result.Out.find('\n', at);
-      folders.push_back(result.Out.substr(at + 2, end - at - 2));
-      at = end + 1;
-    }
-    return folders;
+    return trovex::FoldersInUse(result.Out);
   }
 
   // A settings file of the test's, with the [Options] lines given.
@@ -71,8 +46,6 @@ class HostOptions : public ::testing::Test {
     return Temp(name);
   }
 
- private:
-  TempFolder temp_;
 };
 
 // The number of entries in tree's first line, "\ (3 sites, 4 hosts, 15

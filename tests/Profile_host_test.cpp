@@ -8,8 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/RunProgram.h"
-#include "tests/support/TempFolder.h"
+#include "tests/support/SampleProgram.h"
 
 using namespace trovex;
 
@@ -17,24 +16,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kSamples = TROVEX_INDEXDAT_SAMPLES;
-const std::string kContent = kSamples + "/greendale/Content.IE5/index.dat";
-const std::string kHistory = kSamples + "/greendale/History.IE5/index.dat";
-const std::string kDaily = kSamples + "/daily-history/index.dat";
-
-class Profile : public ::testing::Test {
+class Profile : public SampleProgramTest {
  protected:
-  Profile() { fs::create_directories(Temp("system")); }
-
-  std::string Temp(const std::string& name) const { return temp_ / name; }
-
-  // Copies sample to the index.dat of folder (below the temporary folder).
-  std::string Container(const std::string& folder, const std::string& sample) {
-    fs::create_directories(Temp(folder));
-    fs::copy_file(sample, Temp(folder) + "/index.dat");
-    return fs::canonical(Temp(folder)).string();
-  }
-
   Result Run(const std::vector<std::string>& arguments) {
     std::vector<std::string> all = {"--plugin", TROVEX_PLUGIN_PATH, "--system", Temp("system")};
     all.insert(all.end(), arguments.begin(), arguments.end());
@@ -46,19 +29,9 @@ class Profile : public ::testing::Test {
     Result result = Run({"--profile", profile, "about"});
     EXPECT_EQ(result.Status, 0) << result.Err;
     EXPECT_NE(result.Out.find("come from the system folder's registry"), std::string::npos) << result.Out;
-    std::vector<std::string> folders;
-    size_t at = result.Out.find("Cache folders in use:\n");
-    if (at == std::string::npos) return folders;
-    for (at = result.Out.find('\n', at) + 1; result.Out.compare(at, 2, "  ") == 0;) {
-      size_t end = result.Out.find('\n', at);
-      folders.push_back(result.Out.substr(at + 2, end - at - 2));
-      at = end + 1;
-    }
-    return folders;
+    return trovex::FoldersInUse(result.Out);
   }
 
- private:
-  TempFolder temp_;
 };
 
 // Names in mixed case, as a disk image mounted on Linux may hold them; the

@@ -99,6 +99,42 @@ class WebCacheSample : public ::testing::Test {
   std::string Database() const { return Folder() + "/" + kWebCacheName; }
 
   void LinkSample() { fs::create_symlink(kSample, Database()); }
+
+  // The options that name the caches to trovex.
+  virtual std::vector<std::string> CacheOptions() const { return {"--cache", Folder()}; }
+
+  // Runs trovex on the sample, in a system folder of the test's.
+  Result Trovex(const std::vector<std::string>& arguments) {
+    fs::create_directories(temp_.path() / "system");
+    fs::create_directories(temp_.path() / "run");
+    std::vector<std::string> all = {"--plugin", TROVEX_PLUGIN_PATH, "--system", temp_ / "system"};
+    for (const std::string& option : CacheOptions()) all.push_back(option);
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    return RunProgram(TROVEX_EXE, all, temp_ / "run");
+  }
+
+  // After LayOutINetCache: get copies the content entry's file, and not the
+  // Low entry's, whose file is a link out.
+  void ExpectTheFileCopiedAndTheLinkNot() {
+    Result copied =
+        Trovex({"get", "windows.com/maps.windows.com/https://maps.windows.com/windows-app-web-link", temp_ / "copies"});
+    EXPECT_EQ(copied.Status, 0) << copied.Err;
+    EXPECT_EQ(ReadFile(temp_ / "copies/https%3A%2F%2Fmaps.windows.com%2Fwindows-app-web-link"), "{\"app\":1}");
+    Result linked = Trovex(
+        {"get", "btloader.com/btloader.com/https://btloader.com/tag?o=6208086025961472&upapi=true", temp_ / "linked"});
+    EXPECT_EQ(linked.Status, 1) << linked.Err;
+    EXPECT_FALSE(fs::exists(temp_ / "linked/https%3A%2F%2Fbtloader.com%2Ftag%3Fo%3D6208086025961472%26upapi%3Dtrue"));
+  }
+
+  // An INetCache folder of our own making: the first content entry's file,
+  // and the Low entry's file as a link out to a file of the test's.
+  void LayOutINetCache(const std::string& inetCache) {
+    fs::create_directories(inetCache + "/IE/USS0JDTC");
+    fs::create_directories(inetCache + "/Low/IE/K5GEJ1O4");
+    WriteFile(inetCache + "/IE/USS0JDTC/windows-app-web-link[1].json", "{\"app\":1}");
+    WriteFile(temp_ / "secret", "not the cache's");
+    fs::create_symlink(temp_ / "secret", inetCache + "/Low/IE/K5GEJ1O4/tag[1].js");
+  }
   void CopySample() { fs::copy_file(kSample, Database()); }
   void Name(const std::string& sources) { setenv("TROVEX_CACHE", sources.c_str(), 1); }
 
@@ -447,55 +483,26 @@ TEST_F(WebCacheSample, TheProgramListsTheSitesOfItsContentEntries) {
 // database's own: a copy from there follows no link either.
 TEST_F(WebCacheSample, TheProgramCopiesFromTheProfileAndFollowsNoLinkOut) {
   LinkSample();
-  std::string inetCache = AppData() + "/Local/Microsoft/Windows/INetCache";
-  fs::create_directories(inetCache + "/IE/USS0JDTC");
-  fs::create_directories(inetCache + "/Low/IE/K5GEJ1O4");
-  WriteFile(inetCache + "/IE/USS0JDTC/windows-app-web-link[1].json", "{\"app\":1}");
-  WriteFile(temp_ / "secret", "not the cache's");
-  fs::create_symlink(temp_ / "secret", inetCache + "/Low/IE/K5GEJ1O4/tag[1].js");
-  fs::create_directories(temp_.path() / "system");
-  auto trovex = [&](const std::vector<std::string>& arguments) {
-    std::vector<std::string> all = {"--plugin", TROVEX_PLUGIN_PATH, "--system", temp_ / "system", "--cache", Folder()};
-    all.insert(all.end(), arguments.begin(), arguments.end());
-    return RunProgram(TROVEX_EXE, all, temp_.path());
-  };
-  Result copied =
-      trovex({"get", "windows.com/maps.windows.com/https://maps.windows.com/windows-app-web-link", temp_ / "copies"});
-  EXPECT_EQ(copied.Status, 0) << copied.Err;
-  EXPECT_EQ(ReadFile(temp_ / "copies/https%3A%2F%2Fmaps.windows.com%2Fwindows-app-web-link"), "{\"app\":1}");
-  Result linked = trovex(
-      {"get", "btloader.com/btloader.com/https://btloader.com/tag?o=6208086025961472&upapi=true", temp_ / "linked"});
-  EXPECT_EQ(linked.Status, 1) << linked.Err;
-  EXPECT_FALSE(fs::exists(temp_ / "linked/https%3A%2F%2Fbtloader.com%2Ftag%3Fo%3D6208086025961472%26upapi%3Dtrue"));
+  LayOutINetCache(AppData() + "/Local/Microsoft/Windows/INetCache");
+  ExpectTheFileCopiedAndTheLinkNot();
 }
 
 // ---- A named INetCache ---------------------------------------------------------
 
-// An INetCache folder of our own making, laid out apart from the profile:
-// the first content entry's file, and the Low entry's file as a link out.
+// An INetCache folder of our own making, laid out apart from the profile.
 class NamedINetCache : public WebCacheSample {
  protected:
   void SetUp() override {
     WebCacheSample::SetUp();
     if (IsSkipped()) return;
     LinkSample();
-    fs::create_directories(INetCache() + "/IE/USS0JDTC");
-    fs::create_directories(INetCache() + "/Low/IE/K5GEJ1O4");
-    WriteFile(INetCache() + "/IE/USS0JDTC/windows-app-web-link[1].json", "{\"app\":1}");
-    WriteFile(temp_ / "secret", "not the cache's");
-    fs::create_symlink(temp_ / "secret", INetCache() + "/Low/IE/K5GEJ1O4/tag[1].js");
+    LayOutINetCache(INetCache());
   }
 
   std::string INetCache() const { return temp_ / "elsewhere/INetCache"; }
 
-  // Runs trovex on the sample with the INetCache named.
-  Result Trovex(const std::vector<std::string>& arguments) {
-    fs::create_directories(temp_.path() / "system");
-    fs::create_directories(temp_.path() / "run");
-    std::vector<std::string> all = {"--plugin", TROVEX_PLUGIN_PATH, "--system", temp_ / "system",
-                                    "--cache", Folder(), "--inetcache", INetCache()};
-    all.insert(all.end(), arguments.begin(), arguments.end());
-    return RunProgram(TROVEX_EXE, all, temp_ / "run");
+  std::vector<std::string> CacheOptions() const override {
+    return {"--cache", Folder(), "--inetcache", INetCache()};
   }
 };
 
@@ -513,14 +520,7 @@ TEST_F(NamedINetCache, EntriesBelowItsNameAreLookedForInIt) {
 }
 
 TEST_F(NamedINetCache, TheProgramCopiesFromItAndFollowsNoLinkOut) {
-  Result copied =
-      Trovex({"get", "windows.com/maps.windows.com/https://maps.windows.com/windows-app-web-link", temp_ / "copies"});
-  EXPECT_EQ(copied.Status, 0) << copied.Err;
-  EXPECT_EQ(ReadFile(temp_ / "copies/https%3A%2F%2Fmaps.windows.com%2Fwindows-app-web-link"), "{\"app\":1}");
-  Result linked = Trovex(
-      {"get", "btloader.com/btloader.com/https://btloader.com/tag?o=6208086025961472&upapi=true", temp_ / "linked"});
-  EXPECT_EQ(linked.Status, 1) << linked.Err;
-  EXPECT_FALSE(fs::exists(temp_ / "linked/https%3A%2F%2Fbtloader.com%2Ftag%3Fo%3D6208086025961472%26upapi%3Dtrue"));
+  ExpectTheFileCopiedAndTheLinkNot();
   EXPECT_EQ(Trovex({"--inetcache", temp_ / "missing", "about"}).Status, 2);
 }
 

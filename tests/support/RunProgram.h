@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,28 @@ inline Result RunProgram(const std::string& program, const std::vector<std::stri
   int status = std::system(command.c_str());
   return Result{WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(folder + "/stdout"),
                 ReadFile(folder + "/stderr")};
+}
+
+// Copies the index.dat file sample into folder, made as needed; the
+// folder's real path, as trovex names the folders it reads.
+inline std::string CopyContainer(const std::string& folder, const std::string& sample) {
+  std::filesystem::create_directories(folder);
+  std::filesystem::copy_file(sample, folder + "/index.dat");
+  return std::filesystem::canonical(folder).string();
+}
+
+// The folders trovex about printed below "Cache folders in use:", in its
+// order.
+inline std::vector<std::string> FoldersInUse(const std::string& about) {
+  std::vector<std::string> folders;
+  size_t at = about.find("Cache folders in use:\n");
+  if (at == std::string::npos) return folders;
+  for (at = about.find('\n', at) + 1; about.compare(at, 2, "  ") == 0;) {
+    size_t end = about.find('\n', at);
+    folders.push_back(about.substr(at + 2, end - at - 2));
+    at = end + 1;
+  }
+  return folders;
 }
 
 }  // namespace trovex
