@@ -118,6 +118,13 @@ void FuzzSystemFolder::AddWaysOut() {
   std::filesystem::create_symlink(outside + "/keep", File("out-file"), ignored);
 }
 
+const FuzzSystemFolder& trovex::FolderWithWaysOut() {
+  static FuzzSystemFolder folder;
+  static const bool ready = (folder.AddWaysOut(), true);
+  (void)ready;
+  return folder;
+}
+
 DeletionGuard::DeletionGuard(const FuzzSystemFolder& folder) {
   guarded = &folder;
 }

@@ -45,6 +45,10 @@ class FuzzSystemFolder {
   std::string path_;
 };
 
+// The process's one system folder with its ways out, made at the first call
+// and kept for every input after it.
+const FuzzSystemFolder& FolderWithWaysOut();
+
 class DeletionGuard {
  public:
   explicit DeletionGuard(const FuzzSystemFolder& folder);

@@ -157,16 +157,6 @@ void CheckCost(const std::string& image) {
   FUZZ_CHECK(steps <= 8 * image.size());
 }
 
-const FuzzSystemFolder& Folder() {
-  static FuzzSystemFolder folder;
-  static bool ready = false;
-  if (!ready) {
-    folder.AddWaysOut();
-    ready = true;
-  }
-  return folder;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -175,7 +165,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   uint8_t localFile = input.Byte();
   std::string image(input.Rest());
   CheckCost(image);
-  const FuzzSystemFolder& folder = Folder();
+  const FuzzSystemFolder& folder = FolderWithWaysOut();
   std::error_code ignored;
   std::filesystem::remove_all(folder.File("c"), ignored);
   folder.Put("c/index.dat", image);

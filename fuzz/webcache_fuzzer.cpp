@@ -63,17 +63,16 @@ std::vector<std::string> Enumerate(const std::string& appData) {
   return urls;
 }
 
+// The system folder, with the database's folder named as the one cache.
 const FuzzSystemFolder& Folder() {
-  static FuzzSystemFolder folder;
-  static bool ready = false;
-  if (!ready) {
-    folder.AddWaysOut();
-    std::string database = folder.File(kDatabase);
+  static const bool named = [] {
+    std::string database = FolderWithWaysOut().File(kDatabase);
     setenv("TROVEX_CACHE", database.substr(0, database.rfind('/')).c_str(), 1);
     unsetenv("TROVEX_WINEPREFIX");
-    ready = true;
-  }
-  return folder;
+    return true;
+  }();
+  (void)named;
+  return FolderWithWaysOut();
 }
 
 }  // namespace
