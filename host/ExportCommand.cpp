@@ -60,36 +60,6 @@ bool AllShowAsThemselves(std::string_view text) {
   return true;
 }
 
-bool NeedsQuotes(std::string_view text) {
-  for (char c : text) {
-    if (c == ',' || c == '"') return true;
-  }
-  return false;
-}
-
-// Appends text as CsvCell writes it: its visible form, quoted when it holds
-// a comma or a quote (neither of which the visible form adds or escapes).
-void AppendCsvCell(std::string& row, std::string_view text) {
-  if (!NeedsQuotes(text)) {
-    AppendVisibleText(row, text);
-    return;
-  }
-  // The visible form is built in a buffer kept from cell to cell, then
-  // copied in runs that end at a quote, each quote doubled.
-  static std::string visible;
-  visible.clear();
-  AppendVisibleText(visible, text);
-  row += '"';
-  std::string_view rest = visible;
-  for (size_t quote = rest.find('"'); quote != std::string_view::npos; quote = rest.find('"')) {
-    row.append(rest.data(), quote + 1);
-    row += '"';
-    rest.remove_prefix(quote + 1);
-  }
-  row.append(rest);
-  row += '"';
-}
-
 // Appends the exact bytes of text in hex when its visible form is not text
 // itself.
 void AppendHexUnlessVisible(std::string& row, std::string_view text) {

@@ -55,20 +55,29 @@ std::string JsonTextField(std::string_view key, std::string_view text) {
 }
 
 std::string CsvCell(std::string_view text) {
-  std::string visible = VisibleText(text);
-  if (std::none_of(visible.begin(), visible.end(), [](char c) { return c == ',' || c == '"'; })) return visible;
   std::string cell;
-  cell.reserve(visible.size() + 2);
-  cell += '"';
-  for (size_t at = 0;;) {
-    size_t quote = visible.find('"', at);
-    cell.append(visible, at, quote == std::string::npos ? std::string::npos : quote - at);
-    if (quote == std::string::npos) break;
-    cell += "\"\"";
-    at = quote + 1;
-  }
-  cell += '"';
+  AppendCsvCell(cell, text);
   return cell;
+}
+
+// The visible form neither adds nor escapes a comma or a quote, so the text
+// itself tells whether its cell is quoted.
+void AppendCsvCell(std::string& row, std::string_view text) {
+  if (std::none_of(text.begin(), text.end(), [](char c) { return c == ',' || c == '"'; })) {
+    AppendVisibleText(row, text);
+    return;
+  }
+  std::string visible;
+  AppendVisibleText(visible, text);
+  row += '"';
+  std::string_view rest = visible;
+  for (size_t quote = rest.find('"'); quote != std::string_view::npos; quote = rest.find('"')) {
+    row.append(rest.data(), quote + 1);
+    row += '"';
+    rest.remove_prefix(quote + 1);
+  }
+  row.append(rest);
+  row += '"';
 }
 
 }  // namespace trovex

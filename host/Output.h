@@ -33,6 +33,10 @@ std::string JsonTextField(std::string_view key, std::string_view text);
 // break or control byte is left), quoted when it holds a comma or a quote.
 std::string CsvCell(std::string_view text);
 
+// Appends CsvCell(text) to row, without a string of its own when no quote
+// is needed: an export writes a cell for every field of every record.
+void AppendCsvCell(std::string& row, std::string_view text);
+
 }  // namespace trovex
 
 #endif
